@@ -1,0 +1,133 @@
+// The platform seam: every call the installer makes into Windows, with Windows'
+// own names, signatures and contract (a BOOL or handle result plus the
+// thread's last-error value). The installer calls them as sys::Name(...).
+//
+// Two bindings are chosen at link time:
+//   platform/windows_binding.cpp  the real system (setup.exe);
+//   tests/sim/                    the simulated machine (unit tests).
+//
+// Next to each call: which failures the installer handles and how.
+#pragma once
+
+#include <windows.h>
+
+#include <setupapi.h>
+#include <winspool.h>
+#include <winver.h>
+
+namespace sys {
+
+// ---- Thread state, time, memory (kernel32) --------------------------------
+
+void WINAPI SetLastError(DWORD dwErrCode);
+DWORD WINAPI GetLastError();
+// Every wait of the installer goes through here (spooler start and stop,
+// removal attempts, retries of a log file held by another process).
+void WINAPI Sleep(DWORD dwMilliseconds);
+// The log's time stamp.
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+// Message texts for error records. No text (e.g. SetupAPI's own codes):
+// zero result, the record is written without the text.
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+// The "/log" argument, from the ANSI code page. A zero count leaves the
+// default log path in place.
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+
+// ---- Files and directories (kernel32) -------------------------------------
+
+// The source directory: the executable's own path.
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+// Where the port monitor files are copied.
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
+// Monitor, driver and profile copies; failures are reported per file.
+BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
+// Clean-up of the staged system driver files; failures are reported per file.
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
+// The log file (ERROR_SHARING_VIOLATION is retried briefly, anything else
+// costs the record) and the driver's version probe.
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+// Log records and the result line; a failed write is not reported.
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+// The driver date.
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime);
+// Existence of each driver file: any attributes at all count as present.
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+// The result line; no standard output (the usual case for a GUI program
+// started without redirection) means the line goes nowhere.
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+
+// ---- Service control manager (advapi32) -----------------------------------
+
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess);
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+// ERROR_SERVICE_ALREADY_RUNNING counts as started.
+BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors);
+// ERROR_SERVICE_NOT_ACTIVE counts as stopped.
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+
+// ---- Print spooler (winspool.drv) -----------------------------------------
+
+// A printer by name (already installed?), the local print server (null
+// name), a monitor's transceive channel (",XcvMonitor <name>").
+BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault);
+BOOL WINAPI ClosePrinter(HANDLE hPrinter);
+// ERROR_PRINT_MONITOR_ALREADY_INSTALLED is success; ERROR_MOD_NOT_FOUND has
+// its own message.
+BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitorInfo);
+// ERROR_UNKNOWN_PRINT_MONITOR counts as deleted.
+BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName);
+// "AddPort": only the return value decides, not the monitor's status.
+BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                       LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded);
+BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo);
+// ERROR_UNKNOWN_PRINTER_DRIVER counts as deleted.
+BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
+                                   DWORD dwVersionFlag);
+// ERROR_CAN_NOT_COMPLETE points at the GPD files.
+HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter);
+// A size probe answers ERROR_INSUFFICIENT_BUFFER with the byte count.
+BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                          LPDWORD pcbNeeded, LPDWORD pcReturned);
+// Level 0 with PRINTER_CONTROL_PURGE; a failure is reported, the printer is
+// still deleted.
+BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
+BOOL WINAPI DeletePrinter(HANDLE hPrinter);
+
+// ---- SetupAPI (setupapi.dll) ----------------------------------------------
+
+// Staging of Windows' own Unidrv and XPS files from the printer INF files.
+HINF WINAPI SetupOpenInfFileW(PCWSTR FileName, PCWSTR InfClass, DWORD InfStyle, PUINT ErrorLine);
+BOOL WINAPI SetupSetDirectoryIdW(HINF InfHandle, DWORD Id, PCWSTR Directory);
+HSPFILEQ WINAPI SetupOpenFileQueue();
+PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND AlternateProgressWindow,
+                                             UINT ProgressMessage, DWORD Reserved1, PVOID Reserved2);
+BOOL WINAPI SetupInstallFilesFromInfSectionW(HINF InfHandle, HINF LayoutInfHandle, HSPFILEQ FileQueue,
+                                             PCWSTR SectionName, PCWSTR SourceRootPath, UINT CopyFlags);
+// The message handler passed to SetupCommitFileQueueW.
+UINT WINAPI SetupDefaultQueueCallbackW(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2);
+BOOL WINAPI SetupCommitFileQueueW(HWND Owner, HSPFILEQ QueueHandle, PSP_FILE_CALLBACK_W MsgHandler,
+                                  PVOID Context);
+void WINAPI SetupTermDefaultQueueCallback(PVOID Context);
+BOOL WINAPI SetupCloseFileQueue(HSPFILEQ QueueHandle);
+void WINAPI SetupCloseInfFile(HINF InfHandle);
+
+// ---- Version resources (version.dll) --------------------------------------
+
+// The driver version: the product version of the driver's UI DLL.
+DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle);
+BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen);
+
+}  // namespace sys

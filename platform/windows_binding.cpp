@@ -1,0 +1,281 @@
+// The real system behind the seam. kernel32 and advapi32 are linked directly.
+// winspool.drv, setupapi.dll and version.dll are loaded on first use from the
+// system directory by full path, never through the DLL search order, so a
+// DLL planted beside setup.exe is never loaded. A function that cannot be
+// bound fails like a failed call: the loader's last-error value stays set
+// (ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND) and the usual failure result
+// is returned.
+#include "platform/platform.h"
+
+namespace {
+
+class SystemLibrary {
+public:
+    constexpr explicit SystemLibrary(const wchar_t* fileName) : fileName_(fileName) {}
+
+    // The named export, or null with the thread's last-error value set.
+    FARPROC Proc(const char* procName) {
+        if (module_ == nullptr && !Load()) {
+            return nullptr;
+        }
+        return ::GetProcAddress(module_, procName);
+    }
+
+private:
+    bool Load() {
+        wchar_t path[MAX_PATH + 1];
+        UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+        size_t nameLength = ::lstrlenW(fileName_);
+        if (length == 0 || length + 1 + nameLength >= MAX_PATH) {
+            ::SetLastError(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        path[length] = L'\\';
+        ::lstrcpyW(path + length + 1, fileName_);
+        // With a full path, the library's own dependencies are searched from
+        // its directory first.
+        module_ = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        return module_ != nullptr;
+    }
+
+    const wchar_t* fileName_;
+    HMODULE module_ = nullptr;
+};
+
+// Constant-initialised: no start-up code, no guard.
+SystemLibrary winspool{L"winspool.drv"};
+SystemLibrary setupapi{L"setupapi.dll"};
+SystemLibrary version{L"version.dll"};
+
+template <typename Fn>
+Fn* Bind(SystemLibrary& library, const char* procName) {
+    return reinterpret_cast<Fn*>(reinterpret_cast<void*>(library.Proc(procName)));
+}
+
+}  // namespace
+
+namespace sys {
+
+// ---- kernel32 ----
+
+void WINAPI SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
+DWORD WINAPI GetLastError() { return ::GetLastError(); }
+void WINAPI Sleep(DWORD dwMilliseconds) { ::Sleep(dwMilliseconds); }
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) { ::GetLocalTime(lpSystemTime); }
+
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments) {
+    return ::FormatMessageW(dwFlags, lpSource, dwMessageId, dwLanguageId, lpBuffer, nSize, Arguments);
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) { return ::LocalFree(hMem); }
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar) {
+    return ::MultiByteToWideChar(CodePage, dwFlags, lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    return ::GetModuleFileNameW(hModule, lpFilename, nSize);
+}
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+    return ::GetSystemDirectoryW(lpBuffer, uSize);
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+    return ::CopyFileW(lpExistingFileName, lpNewFileName, bFailIfExists);
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) { return ::DeleteFileW(lpFileName); }
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    return ::CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                         dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    return ::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+}
+
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime) {
+    return ::GetFileTime(hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime);
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) { return ::GetFileAttributesW(lpFileName); }
+BOOL WINAPI CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) { return ::GetStdHandle(nStdHandle); }
+
+// ---- advapi32 ----
+
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess) {
+    return ::OpenSCManagerW(lpMachineName, lpDatabaseName, dwDesiredAccess);
+}
+
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess) {
+    return ::OpenServiceW(hSCManager, lpServiceName, dwDesiredAccess);
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
+    return ::QueryServiceStatus(hService, lpServiceStatus);
+}
+
+BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors) {
+    return ::StartServiceW(hService, dwNumServiceArgs, lpServiceArgVectors);
+}
+
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
+    return ::ControlService(hService, dwControl, lpServiceStatus);
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) { return ::CloseServiceHandle(hSCObject); }
+
+// ---- winspool.drv ----
+
+BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
+    auto fn = Bind<decltype(::OpenPrinterW)>(winspool, "OpenPrinterW");
+    return fn ? fn(pPrinterName, phPrinter, pDefault) : FALSE;
+}
+
+BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+    auto fn = Bind<decltype(::ClosePrinter)>(winspool, "ClosePrinter");
+    return fn ? fn(hPrinter) : FALSE;
+}
+
+BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitorInfo) {
+    auto fn = Bind<decltype(::AddMonitorW)>(winspool, "AddMonitorW");
+    return fn ? fn(pName, Level, pMonitorInfo) : FALSE;
+}
+
+BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName) {
+    auto fn = Bind<decltype(::DeleteMonitorW)>(winspool, "DeleteMonitorW");
+    return fn ? fn(pName, pEnvironment, pMonitorName) : FALSE;
+}
+
+BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus) {
+    auto fn = Bind<decltype(::XcvDataW)>(winspool, "XcvDataW");
+    return fn ? fn(hXcv, pszDataName, pInputData, cbInputData, pOutputData, cbOutputData, pcbOutputNeeded,
+                   pdwStatus)
+              : FALSE;
+}
+
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                       LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
+    auto fn = Bind<decltype(::GetPrinterDriverDirectoryW)>(winspool, "GetPrinterDriverDirectoryW");
+    return fn ? fn(pName, pEnvironment, Level, pDriverDirectory, cbBuf, pcbNeeded) : FALSE;
+}
+
+BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo) {
+    auto fn = Bind<decltype(::AddPrinterDriverW)>(winspool, "AddPrinterDriverW");
+    return fn ? fn(pName, Level, pDriverInfo) : FALSE;
+}
+
+BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
+                                   DWORD dwVersionFlag) {
+    auto fn = Bind<decltype(::DeletePrinterDriverExW)>(winspool, "DeletePrinterDriverExW");
+    return fn ? fn(pName, pEnvironment, pDriverName, dwDeleteFlag, dwVersionFlag) : FALSE;
+}
+
+HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
+    auto fn = Bind<decltype(::AddPrinterW)>(winspool, "AddPrinterW");
+    return fn ? fn(pName, Level, pPrinter) : nullptr;
+}
+
+BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                          LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    auto fn = Bind<decltype(::EnumPrintersW)>(winspool, "EnumPrintersW");
+    return fn ? fn(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned) : FALSE;
+}
+
+BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
+    auto fn = Bind<decltype(::SetPrinterW)>(winspool, "SetPrinterW");
+    return fn ? fn(hPrinter, Level, pPrinter, Command) : FALSE;
+}
+
+BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
+    auto fn = Bind<decltype(::DeletePrinter)>(winspool, "DeletePrinter");
+    return fn ? fn(hPrinter) : FALSE;
+}
+
+// ---- setupapi.dll ----
+
+HINF WINAPI SetupOpenInfFileW(PCWSTR FileName, PCWSTR InfClass, DWORD InfStyle, PUINT ErrorLine) {
+    auto fn = Bind<decltype(::SetupOpenInfFileW)>(setupapi, "SetupOpenInfFileW");
+    return fn ? fn(FileName, InfClass, InfStyle, ErrorLine) : INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI SetupSetDirectoryIdW(HINF InfHandle, DWORD Id, PCWSTR Directory) {
+    auto fn = Bind<decltype(::SetupSetDirectoryIdW)>(setupapi, "SetupSetDirectoryIdW");
+    return fn ? fn(InfHandle, Id, Directory) : FALSE;
+}
+
+HSPFILEQ WINAPI SetupOpenFileQueue() {
+    auto fn = Bind<decltype(::SetupOpenFileQueue)>(setupapi, "SetupOpenFileQueue");
+    return fn ? fn() : INVALID_HANDLE_VALUE;
+}
+
+PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND AlternateProgressWindow,
+                                             UINT ProgressMessage, DWORD Reserved1, PVOID Reserved2) {
+    auto fn = Bind<decltype(::SetupInitDefaultQueueCallbackEx)>(setupapi, "SetupInitDefaultQueueCallbackEx");
+    return fn ? fn(OwnerWindow, AlternateProgressWindow, ProgressMessage, Reserved1, Reserved2) : nullptr;
+}
+
+BOOL WINAPI SetupInstallFilesFromInfSectionW(HINF InfHandle, HINF LayoutInfHandle, HSPFILEQ FileQueue,
+                                             PCWSTR SectionName, PCWSTR SourceRootPath, UINT CopyFlags) {
+    auto fn =
+        Bind<decltype(::SetupInstallFilesFromInfSectionW)>(setupapi, "SetupInstallFilesFromInfSectionW");
+    return fn ? fn(InfHandle, LayoutInfHandle, FileQueue, SectionName, SourceRootPath, CopyFlags) : FALSE;
+}
+
+UINT WINAPI SetupDefaultQueueCallbackW(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2) {
+    auto fn = Bind<decltype(::SetupDefaultQueueCallbackW)>(setupapi, "SetupDefaultQueueCallbackW");
+    return fn ? fn(Context, Notification, Param1, Param2) : FILEOP_ABORT;
+}
+
+BOOL WINAPI SetupCommitFileQueueW(HWND Owner, HSPFILEQ QueueHandle, PSP_FILE_CALLBACK_W MsgHandler,
+                                  PVOID Context) {
+    auto fn = Bind<decltype(::SetupCommitFileQueueW)>(setupapi, "SetupCommitFileQueueW");
+    return fn ? fn(Owner, QueueHandle, MsgHandler, Context) : FALSE;
+}
+
+void WINAPI SetupTermDefaultQueueCallback(PVOID Context) {
+    if (auto fn =
+            Bind<decltype(::SetupTermDefaultQueueCallback)>(setupapi, "SetupTermDefaultQueueCallback")) {
+        fn(Context);
+    }
+}
+
+BOOL WINAPI SetupCloseFileQueue(HSPFILEQ QueueHandle) {
+    auto fn = Bind<decltype(::SetupCloseFileQueue)>(setupapi, "SetupCloseFileQueue");
+    return fn ? fn(QueueHandle) : FALSE;
+}
+
+void WINAPI SetupCloseInfFile(HINF InfHandle) {
+    if (auto fn = Bind<decltype(::SetupCloseInfFile)>(setupapi, "SetupCloseInfFile")) {
+        fn(InfHandle);
+    }
+}
+
+// ---- version.dll ----
+
+DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle) {
+    auto fn = Bind<decltype(::GetFileVersionInfoSizeW)>(version, "GetFileVersionInfoSizeW");
+    return fn ? fn(lptstrFilename, lpdwHandle) : 0;
+}
+
+BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData) {
+    auto fn = Bind<decltype(::GetFileVersionInfoW)>(version, "GetFileVersionInfoW");
+    return fn ? fn(lptstrFilename, dwHandle, dwLen, lpData) : FALSE;
+}
+
+BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen) {
+    auto fn = Bind<decltype(::VerQueryValueW)>(version, "VerQueryValueW");
+    return fn ? fn(pBlock, lpSubBlock, lplpBuffer, puLen) : FALSE;
+}
+
+}  // namespace sys

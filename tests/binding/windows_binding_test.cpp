@@ -1,0 +1,113 @@
+// The seam's Windows binding against the real system (Wine in CI).
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "setup/installer.h"
+
+namespace {
+
+std::wstring SystemDirectory() {
+    wchar_t path[MAX_PATH];
+    UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::wstring LoadedPath(const wchar_t* module) {
+    HMODULE handle = ::GetModuleHandleW(module);
+    if (handle == nullptr) {
+        return L"(not loaded)";
+    }
+    wchar_t path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameW(handle, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(towlower(c));
+    }
+    return text;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring TempLogPath(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring path = std::wstring(temp) + name;
+    ::DeleteFileW(path.c_str());
+    return path;
+}
+
+}  // namespace
+
+TEST(WindowsBinding, LoadsItsLibrariesFromTheSystemDirectory) {
+    std::wstring system = Lower(SystemDirectory());
+    ASSERT_EQ(::GetModuleHandleW(L"version.dll"), nullptr);
+
+    wchar_t kernel32[MAX_PATH];
+    ::GetModuleFileNameW(::GetModuleHandleW(L"kernel32.dll"), kernel32, MAX_PATH);
+    DWORD handle = 0;
+    EXPECT_GT(sys::GetFileVersionInfoSizeW(kernel32, &handle), 0u);
+    EXPECT_EQ(Lower(LoadedPath(L"version.dll")), system + L"\\version.dll");
+
+    HSPFILEQ queue = sys::SetupOpenFileQueue();
+    ASSERT_NE(queue, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sys::SetupCloseFileQueue(queue));
+    EXPECT_EQ(Lower(LoadedPath(L"setupapi.dll")), system + L"\\setupapi.dll");
+
+    ::SetLastError(0xdeadbeef);
+    HANDLE printer = nullptr;
+    if (sys::OpenPrinterW(nullptr, &printer, nullptr)) {
+        sys::ClosePrinter(printer);
+    }
+    EXPECT_EQ(Lower(LoadedPath(L"winspool.drv")), system + L"\\winspool.drv");
+}
+
+TEST(WindowsBinding, LogAppendsRecordsToARealFile) {
+    std::wstring logPath = TempLogPath(L"zorvane-binding-append.txt");
+    Installer(L"", logPath).Log(L"first %d", 1);
+    Installer(L"", logPath).Log(L"second");
+    std::string bytes = ReadBytes(logPath);
+    ASSERT_EQ(bytes.size(), 2 * 27 + std::string("first 1\r\nsecond\r\n").size());
+    EXPECT_EQ(bytes.substr(0, 1), "[");
+    EXPECT_EQ(bytes.substr(25, 2), "] ");
+    EXPECT_EQ(bytes.substr(27, 9), "first 1\r\n");
+    EXPECT_EQ(bytes.substr(bytes.size() - 8), "second\r\n");
+    ::DeleteFileW(logPath.c_str());
+}
+
+TEST(WindowsBinding, LogWaitsForAFileAnotherHandleReleasesSoon) {
+    std::wstring logPath = TempLogPath(L"zorvane-binding-shared.txt");
+    HANDLE holder = ::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::thread release([holder] {
+        ::Sleep(120);
+        ::CloseHandle(holder);
+    });
+    Installer(L"", logPath).Log(L"arrives");
+    release.join();
+    std::string bytes = ReadBytes(logPath);
+    EXPECT_EQ(bytes.size(), 27 + std::string("arrives\r\n").size());
+    ::DeleteFileW(logPath.c_str());
+}
+
+TEST(WindowsBinding, LogGivesUpOnAFileHeldTooLong) {
+    std::wstring logPath = TempLogPath(L"zorvane-binding-held.txt");
+    HANDLE holder = ::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Installer(L"", logPath).Log(L"lost");
+    ::CloseHandle(holder);
+    EXPECT_EQ(ReadBytes(logPath), "");
+    ::DeleteFileW(logPath.c_str());
+}

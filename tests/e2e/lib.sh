@@ -1,0 +1,53 @@
+# Shared by the end-to-end tests: throwaway 32-bit Wine prefixes copied from
+# one pristine prefix that is made once and kept under build/wine/.
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+wine_root=${ZORVANE_WINE_ROOT:-$repo/build/wine}
+pristine=$wine_root/pristine
+
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=C.UTF-8
+
+ensure_pristine_prefix() {
+  mkdir -p "$wine_root"
+  exec 8>"$wine_root/pristine.lock"
+  flock 8
+  if [ ! -f "$pristine/.ready" ]; then
+    rm -rf "$pristine"
+    WINEPREFIX=$pristine wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$pristine wineserver -w
+    touch "$pristine/.ready"
+  fi
+  flock -u 8
+}
+
+# Prints the path of a new prefix, a copy of the pristine one.
+new_prefix() {
+  ensure_pristine_prefix
+  local prefix
+  prefix=$(mktemp -d "$wine_root/run.XXXXXX")
+  cp -a "$pristine/." "$prefix/"
+  rm -f "$prefix/.ready"
+  # Wine's background processes start with a session's first program and
+  # inherit its output: start them here, detached from the test's output.
+  WINEPREFIX=$prefix wine wineboot </dev/null >/dev/null 2>&1 || true
+  echo "$prefix"
+}
+
+drop_prefix() {
+  WINEPREFIX=$1 wineserver -k 2>/dev/null || true
+  rm -rf "$1"
+}
+
+# Runs a Windows program in the prefix: in_prefix PREFIX PROGRAM ARGS...
+in_prefix() {
+  local prefix=$1
+  shift
+  WINEPREFIX=$prefix wine "$@"
+}
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}

@@ -1,0 +1,275 @@
+// The seam bound to the simulated machine. Every call is recorded with its
+// arguments and may be made to fail through the machine's fault table. A
+// call the machine does not model fails the test loudly.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "tests/sim/simulated_machine.h"
+
+namespace {
+
+SimulatedMachine& M() { return SimulatedMachine::Current(); }
+
+// Records the call; true when an injected fault answers it (last-error set).
+bool Enter(const char* name, std::vector<std::wstring> args) {
+    M().Record(name, std::move(args));
+    return M().TakeFault(name);
+}
+
+template <typename Result>
+Result Unmodeled(const char* name, Result failure) {
+    M().Record(name, {});
+    ADD_FAILURE() << "the simulated machine does not model " << name;
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return failure;
+}
+
+// Standard output is a handle of its own, not a file.
+HANDLE const kStandardOutput = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5D0));
+
+}  // namespace
+
+namespace sys {
+
+// ---- kernel32 ----
+
+void WINAPI SetLastError(DWORD dwErrCode) {
+    M().Record("SetLastError", {SimNumber(dwErrCode)});
+    ::SetLastError(dwErrCode);
+}
+
+DWORD WINAPI GetLastError() { return ::GetLastError(); }
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    M().Record("Sleep", {SimNumber(dwMilliseconds)});
+    M().elapsedMs += dwMilliseconds;
+    if (M().onSleep) {
+        M().onSleep(dwMilliseconds);
+    }
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+    M().Record("GetLocalTime", {});
+    *lpSystemTime = M().Now();
+}
+
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments) {
+    if (Enter("FormatMessageW", {SimHex(dwFlags), SimNumber(dwMessageId), SimHex(dwLanguageId)})) {
+        return 0;
+    }
+    if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
+        lpSource != nullptr || nSize != 0 || Arguments != nullptr) {
+        return Unmodeled("FormatMessageW (other than from the system, allocating)", DWORD{0});
+    }
+    auto text = M().messageTexts.find(dwMessageId);
+    if (text == M().messageTexts.end()) {
+        ::SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    size_t bytes = (text->second.size() + 1) * sizeof(wchar_t);
+    HLOCAL memory = ::LocalAlloc(LMEM_FIXED, bytes);
+    memcpy(memory, text->second.c_str(), bytes);
+    M().openLocalMemory.insert(memory);
+    *reinterpret_cast<LPWSTR*>(lpBuffer) = static_cast<LPWSTR>(memory);
+    return static_cast<DWORD>(text->second.size());
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+    M().Record("LocalFree", {});
+    if (hMem == nullptr) {
+        return nullptr;
+    }
+    if (M().openLocalMemory.erase(hMem) == 0) {
+        ADD_FAILURE() << "LocalFree of memory the machine did not hand out";
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    return ::LocalFree(hMem);
+}
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar) {
+    if (Enter("MultiByteToWideChar",
+              {SimNumber(CodePage), SimHex(dwFlags), SimNumber(cbMultiByte), SimNumber(cchWideChar)})) {
+        return 0;
+    }
+    return ::MultiByteToWideChar(CodePage, dwFlags, lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    if (Enter("GetModuleFileNameW", {SimNumber(nSize)})) {
+        return 0;
+    }
+    if (hModule != nullptr) {
+        return Unmodeled("GetModuleFileNameW of a module other than the executable", DWORD{0});
+    }
+    const std::wstring& path = M().modulePath;
+    if (nSize == 0) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // As on Windows XP and later: a path that does not fit is cut to the
+    // buffer, terminated, and answered with the buffer's size.
+    DWORD copied = static_cast<DWORD>(std::min<size_t>(path.size(), nSize - 1));
+    path.copy(lpFilename, copied);
+    lpFilename[copied] = L'\0';
+    if (path.size() >= nSize) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    return copied;
+}
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+    if (Enter("GetSystemDirectoryW", {SimNumber(uSize)})) {
+        return 0;
+    }
+    const std::wstring& path = M().systemDirectory;
+    if (path.size() + 1 > uSize) {
+        return static_cast<UINT>(path.size() + 1);
+    }
+    path.copy(lpBuffer, path.size());
+    lpBuffer[path.size()] = L'\0';
+    return static_cast<UINT>(path.size());
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+    if (Enter("CopyFileW", {SimText(lpExistingFileName), SimText(lpNewFileName), SimNumber(bFailIfExists)})) {
+        return FALSE;
+    }
+    return ::CopyFileW(lpExistingFileName, lpNewFileName, bFailIfExists);
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+    if (Enter("DeleteFileW", {SimText(lpFileName)})) {
+        return FALSE;
+    }
+    return ::DeleteFileW(lpFileName);
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    if (Enter("CreateFileW", {SimText(lpFileName), SimHex(dwDesiredAccess), SimHex(dwShareMode),
+                              SimNumber(dwCreationDisposition), SimHex(dwFlagsAndAttributes)})) {
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE file = ::CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                                dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+    if (file != INVALID_HANDLE_VALUE) {
+        M().openFiles.insert(file);
+    }
+    return file;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    if (Enter("WriteFile", {SimNumber(nNumberOfBytesToWrite)})) {
+        return FALSE;
+    }
+    if (hFile == kStandardOutput) {
+        M().standardOutput.append(static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite);
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+        return TRUE;
+    }
+    if (M().openFiles.count(hFile) == 0) {
+        ADD_FAILURE() << "WriteFile on a handle that is not open";
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return ::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+}
+
+BOOL WINAPI GetFileTime(HANDLE, LPFILETIME, LPFILETIME, LPFILETIME) {
+    return Unmodeled("GetFileTime", FALSE);
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR) { return Unmodeled("GetFileAttributesW", INVALID_FILE_ATTRIBUTES); }
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    M().Record("CloseHandle", {});
+    if (M().openFiles.erase(hObject) == 0) {
+        ADD_FAILURE() << "CloseHandle of a handle that is not open";
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return ::CloseHandle(hObject);
+}
+
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
+    if (Enter("GetStdHandle", {SimNumber(static_cast<int32_t>(nStdHandle))})) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (nStdHandle != STD_OUTPUT_HANDLE) {
+        return Unmodeled("GetStdHandle other than standard output", INVALID_HANDLE_VALUE);
+    }
+    return M().hasStandardOutput ? kStandardOutput : nullptr;
+}
+
+// ---- advapi32 ----
+
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD) { return Unmodeled("OpenSCManagerW", SC_HANDLE{}); }
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD) { return Unmodeled("OpenServiceW", SC_HANDLE{}); }
+BOOL WINAPI QueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS) { return Unmodeled("QueryServiceStatus", FALSE); }
+BOOL WINAPI StartServiceW(SC_HANDLE, DWORD, LPCWSTR*) { return Unmodeled("StartServiceW", FALSE); }
+BOOL WINAPI ControlService(SC_HANDLE, DWORD, LPSERVICE_STATUS) { return Unmodeled("ControlService", FALSE); }
+BOOL WINAPI CloseServiceHandle(SC_HANDLE) { return Unmodeled("CloseServiceHandle", FALSE); }
+
+// ---- winspool.drv ----
+
+BOOL WINAPI OpenPrinterW(LPWSTR, LPHANDLE, LPPRINTER_DEFAULTSW) { return Unmodeled("OpenPrinterW", FALSE); }
+BOOL WINAPI ClosePrinter(HANDLE) { return Unmodeled("ClosePrinter", FALSE); }
+BOOL WINAPI AddMonitorW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddMonitorW", FALSE); }
+BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR, LPWSTR) { return Unmodeled("DeleteMonitorW", FALSE); }
+BOOL WINAPI XcvDataW(HANDLE, PCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD, PDWORD) {
+    return Unmodeled("XcvDataW", FALSE);
+}
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) {
+    return Unmodeled("GetPrinterDriverDirectoryW", FALSE);
+}
+BOOL WINAPI AddPrinterDriverW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterDriverW", FALSE); }
+BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR, LPWSTR, DWORD, DWORD) {
+    return Unmodeled("DeletePrinterDriverExW", FALSE);
+}
+HANDLE WINAPI AddPrinterW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterW", HANDLE{}); }
+BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
+    return Unmodeled("EnumPrintersW", FALSE);
+}
+BOOL WINAPI SetPrinterW(HANDLE, DWORD, LPBYTE, DWORD) { return Unmodeled("SetPrinterW", FALSE); }
+BOOL WINAPI DeletePrinter(HANDLE) { return Unmodeled("DeletePrinter", FALSE); }
+
+// ---- setupapi.dll ----
+
+HINF WINAPI SetupOpenInfFileW(PCWSTR, PCWSTR, DWORD, PUINT) {
+    return Unmodeled("SetupOpenInfFileW", INVALID_HANDLE_VALUE);
+}
+BOOL WINAPI SetupSetDirectoryIdW(HINF, DWORD, PCWSTR) { return Unmodeled("SetupSetDirectoryIdW", FALSE); }
+HSPFILEQ WINAPI SetupOpenFileQueue() { return Unmodeled("SetupOpenFileQueue", INVALID_HANDLE_VALUE); }
+PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND, HWND, UINT, DWORD, PVOID) {
+    return Unmodeled("SetupInitDefaultQueueCallbackEx", PVOID{});
+}
+BOOL WINAPI SetupInstallFilesFromInfSectionW(HINF, HINF, HSPFILEQ, PCWSTR, PCWSTR, UINT) {
+    return Unmodeled("SetupInstallFilesFromInfSectionW", FALSE);
+}
+UINT WINAPI SetupDefaultQueueCallbackW(PVOID, UINT, UINT_PTR, UINT_PTR) {
+    return Unmodeled("SetupDefaultQueueCallbackW", UINT{FILEOP_ABORT});
+}
+BOOL WINAPI SetupCommitFileQueueW(HWND, HSPFILEQ, PSP_FILE_CALLBACK_W, PVOID) {
+    return Unmodeled("SetupCommitFileQueueW", FALSE);
+}
+void WINAPI SetupTermDefaultQueueCallback(PVOID) { Unmodeled("SetupTermDefaultQueueCallback", 0); }
+BOOL WINAPI SetupCloseFileQueue(HSPFILEQ) { return Unmodeled("SetupCloseFileQueue", FALSE); }
+void WINAPI SetupCloseInfFile(HINF) { Unmodeled("SetupCloseInfFile", 0); }
+
+// ---- version.dll ----
+
+DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) {
+    return Unmodeled("GetFileVersionInfoSizeW", DWORD{0});
+}
+BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) {
+    return Unmodeled("GetFileVersionInfoW", FALSE);
+}
+BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return Unmodeled("VerQueryValueW", FALSE); }
+
+}  // namespace sys

@@ -1,0 +1,149 @@
+#include "tests/sim/simulated_machine.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+SimulatedMachine* current = nullptr;
+
+// The Windows English texts of the codes the installer meets.
+const std::map<DWORD, std::wstring>& WindowsMessageTexts() {
+    static const std::map<DWORD, std::wstring> texts = {
+        {0, L"The operation completed successfully.\r\n"},
+        {2, L"The system cannot find the file specified.\r\n"},
+        {3, L"The system cannot find the path specified.\r\n"},
+        {5, L"Access is denied.\r\n"},
+        {8, L"Not enough storage is available to process this command.\r\n"},
+        {32, L"The process cannot access the file because it is being used by another process.\r\n"},
+        {87, L"The parameter is incorrect.\r\n"},
+        {122, L"The data area passed to a system call is too small.\r\n"},
+        {126, L"The specified module could not be found.\r\n"},
+        {1003, L"Cannot complete this function.\r\n"},
+        {1056, L"An instance of the service is already running.\r\n"},
+        {1058,
+         L"The service cannot be started, either because it is disabled or because it has no "
+         L"enabled devices associated with it.\r\n"},
+        {1060, L"The specified service does not exist as an installed service.\r\n"},
+        {1062, L"The service has not been started.\r\n"},
+        {1796, L"The specified port is unknown.\r\n"},
+        {1797, L"The printer driver is unknown.\r\n"},
+        {1798, L"The print processor is unknown.\r\n"},
+        {1802, L"The printer already exists.\r\n"},
+        {3000, L"The specified print monitor is unknown.\r\n"},
+        {3001, L"The specified printer driver is currently in use.\r\n"},
+        {3006, L"The specified print monitor has already been installed.\r\n"},
+    };
+    return texts;
+}
+
+std::wstring MakePrivateRoot() {
+    static int counter = 0;
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"zorvane-sim-" + std::to_wstring(::GetCurrentProcessId()) +
+                        L"-" + std::to_wstring(++counter);
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    return root;
+}
+
+}  // namespace
+
+SimulatedMachine::SimulatedMachine()
+    : root(MakePrivateRoot()),
+      systemDirectory(root + L"\\Windows\\system32"),
+      modulePath(root + L"\\Setup\\setup.exe"),
+      messageTexts(WindowsMessageTexts()) {
+    if (current != nullptr) {
+        ADD_FAILURE() << "a second SimulatedMachine while one exists";
+    }
+    current = this;
+    std::filesystem::create_directories(systemDirectory);
+    std::filesystem::create_directories(root + L"\\Setup");
+    startTime.wYear = 2026;
+    startTime.wMonth = 12;
+    startTime.wDayOfWeek = 0;
+    startTime.wDay = 6;
+    startTime.wHour = 16;
+    startTime.wMinute = 33;
+    startTime.wSecond = 14;
+}
+
+SimulatedMachine::~SimulatedMachine() {
+    for (HANDLE file : openFiles) {
+        ::CloseHandle(file);
+    }
+    for (HLOCAL memory : openLocalMemory) {
+        ::LocalFree(memory);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+    current = nullptr;
+}
+
+SimulatedMachine& SimulatedMachine::Current() {
+    if (current == nullptr) {
+        // The seam was called outside a test's machine: stop at once, loudly.
+        ADD_FAILURE() << "the seam was called with no SimulatedMachine";
+        std::abort();
+    }
+    return *current;
+}
+
+void SimulatedMachine::Fail(const std::string& call, DWORD error, int nthUse) {
+    faults_.push_back({call, error, nthUse});
+}
+
+bool SimulatedMachine::TakeFault(const std::string& call) {
+    int use = ++uses_[call];
+    for (const Fault& fault : faults_) {
+        if (fault.call == call && (fault.nthUse == 0 || fault.nthUse == use)) {
+            ::SetLastError(fault.error);
+            return true;
+        }
+    }
+    return false;
+}
+
+void SimulatedMachine::Record(const std::string& name, std::vector<std::wstring> args) {
+    calls.push_back({name, std::move(args)});
+}
+
+std::vector<SimulatedMachine::Call> SimulatedMachine::CallsTo(const std::string& name) const {
+    std::vector<Call> matching;
+    for (const Call& call : calls) {
+        if (call.name == name) {
+            matching.push_back(call);
+        }
+    }
+    return matching;
+}
+
+int SimulatedMachine::OpenHandleCount() const {
+    return static_cast<int>(openFiles.size() + openLocalMemory.size());
+}
+
+SYSTEMTIME SimulatedMachine::Now() const {
+    FILETIME start;
+    ::SystemTimeToFileTime(&startTime, &start);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = start.dwLowDateTime;
+    ticks.HighPart = start.dwHighDateTime;
+    ticks.QuadPart += elapsedMs * 10000;
+    FILETIME now{ticks.LowPart, ticks.HighPart};
+    SYSTEMTIME time;
+    ::FileTimeToSystemTime(&now, &time);
+    return time;
+}
+
+std::wstring SimText(const wchar_t* text) { return text != nullptr ? text : L"(null)"; }
+
+std::wstring SimNumber(std::int64_t number) { return std::to_wstring(number); }
+
+std::wstring SimHex(std::uint32_t number) {
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%X", number);
+    return text;
+}

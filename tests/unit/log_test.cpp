@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include "setup/installer.h"
+#include "tests/sim/simulated_machine.h"
+#include "tests/unit/test_support.h"
+
+namespace {
+
+class LogTest : public ::testing::Test {
+protected:
+    SimulatedMachine machine;
+    std::wstring logPath = machine.root + L"\\log.txt";
+};
+
+// Holds a file open without sharing, as another process would.
+class ForeignHandle {
+public:
+    explicit ForeignHandle(const std::wstring& path)
+        : handle_(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~ForeignHandle() { Release(); }
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void Release() {
+        if (IsOpen()) {
+            ::CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+private:
+    HANDLE handle_;
+};
+
+}  // namespace
+
+TEST_F(LogTest, RecordHasTimeStampMessageAndCrLf) {
+    Installer(L"", logPath).Log(L"Started printer spooler.");
+    EXPECT_EQ(ReadBytes(logPath), "[Sun Dec 06 16:33:14 2026] Started printer spooler.\r\n");
+    EXPECT_EQ(machine.OpenHandleCount(), 0);
+}
+
+TEST_F(LogTest, ArgumentTextBecomesOneBytePerUnitUpToFF) {
+    Installer installer(L"", logPath);
+    installer.Log(L"%s|%s|%ws", L"\u00C4", L"\u20AC", L"line\r\n");
+    installer.Log(L"%s and %d", L"a\nb", -7);
+    EXPECT_EQ(ReadBytes(logPath),
+              "[Sun Dec 06 16:33:14 2026] \xC4|?|line\r\r\n\r\n"
+              "[Sun Dec 06 16:33:14 2026] a\r\nb and -7\r\n");
+}
+
+TEST_F(LogTest, OpensForAppendingSharedWithNobody) {
+    Installer(L"", logPath).Log(L"x");
+    auto opens = machine.CallsTo("CreateFileW");
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].args, (std::vector<std::wstring>{logPath, L"0x4", L"0x0", L"4", L"0x80"}));
+}
+
+TEST_F(LogTest, RecordsOfEveryObjectAndRunAppendInCallOrder) {
+    Installer first(L"", logPath);
+    Installer second(L"C:\\src\\", logPath);
+    first.Log(L"one");
+    second.Log(L"two");
+    first.Log(L"three");
+    Installer(L"", logPath).Log(L"next run");
+    EXPECT_EQ(LogMessages(logPath), (std::vector<std::string>{"one", "two", "three", "next run"}));
+}
+
+TEST_F(LogTest, TimeStampFollowsTheClock) {
+    Installer installer(L"", logPath);
+    machine.elapsedMs = (9 * 3600 + 26 * 60 + 46) * 1000ull;  // to Mon Dec 07 02:00:00
+    installer.Log(L"later");
+    EXPECT_EQ(ReadBytes(logPath), "[Mon Dec 07 02:00:00 2026] later\r\n");
+}
+
+TEST_F(LogTest, LoggingOffOrUnreachableLogWritesNothingAndGoesOn) {
+    std::wstring missingDirectory = machine.root + L"\\missing";
+    Installer off(L"", L"");
+    off.Log(L"lost");
+    off.LogError(L"starting spooler service", 5);
+    off.ReportError(L"Error searching for printers.", L"detail", 0);
+    Installer unreachable(L"", missingDirectory + L"\\log.txt");
+    unreachable.Log(L"lost");
+    unreachable.LogError(L"AddMonitorW", 5);
+
+    EXPECT_FALSE(FileExists(missingDirectory));
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((machine.root + L"\\*.*").c_str(), &found);
+    int entries = 0;
+    do {
+        entries += found.cFileName[0] != L'.';
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    EXPECT_EQ(entries, 2);  // Windows and Setup, nothing else
+    EXPECT_TRUE(machine.CallsTo("Sleep").empty());
+    EXPECT_EQ(machine.OpenHandleCount(), 0);
+}
+
+TEST_F(LogTest, LeavesTheThreadsLastErrorAsItFoundIt) {
+    // Opening an existing log answers ERROR_ALREADY_EXISTS; a failed open
+    // answers its own code. Neither may reach the caller's error handling.
+    Installer(L"", logPath).Log(L"creates the file");
+    for (const std::wstring& path : {logPath, std::wstring(), machine.root + L"\\missing\\log.txt"}) {
+        ::SetLastError(1797);
+        Installer(L"", path).Log(L"x");
+        EXPECT_EQ(::GetLastError(), 1797u);
+    }
+}
+
+TEST_F(LogTest, WaitsBrieflyForALogThatAnotherProcessHolds) {
+    ForeignHandle holder(logPath);
+    ASSERT_TRUE(holder.IsOpen());
+    int sleeps = 0;
+    machine.onSleep = [&](DWORD) {
+        if (++sleeps == 3) {
+            holder.Release();
+        }
+    };
+    Installer(L"", logPath).Log(L"arrives");
+    EXPECT_EQ(LogMessages(logPath), std::vector<std::string>{"arrives"});
+    auto waits = machine.CallsTo("Sleep");
+    ASSERT_EQ(waits.size(), 3u);
+    EXPECT_EQ(waits[0].args[0], L"50");
+    EXPECT_EQ(machine.CallsTo("CreateFileW").size(), 4u);
+}
+
+TEST_F(LogTest, GivesTheRecordUpWhenTheLogStaysHeld) {
+    {
+        ForeignHandle holder(logPath);
+        ASSERT_TRUE(holder.IsOpen());
+        Installer(L"", logPath).Log(L"lost");
+    }
+    EXPECT_EQ(ReadBytes(logPath), "");
+    EXPECT_EQ(machine.CallsTo("CreateFileW").size(), 10u);
+    EXPECT_EQ(machine.CallsTo("Sleep").size(), 9u);
+    EXPECT_EQ(machine.elapsedMs, 450u);
+    Installer(L"", logPath).Log(L"next");
+    EXPECT_EQ(LogMessages(logPath), std::vector<std::string>{"next"});
+}
+
+TEST_F(LogTest, OtherOpenFailuresGiveTheRecordUpAtOnce) {
+    machine.Fail("CreateFileW", ERROR_ACCESS_DENIED, 1);
+    Installer installer(L"", logPath);
+    installer.Log(L"lost");
+    installer.Log(L"kept");
+    EXPECT_EQ(LogMessages(logPath), std::vector<std::string>{"kept"});
+    EXPECT_TRUE(machine.CallsTo("Sleep").empty());
+}
