@@ -15,6 +15,14 @@ constexpr DWORD kFormatMessageFlags =
     FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER;
 constexpr DWORD kNeutralDefaultLanguage = 0x400;
 
+constexpr wchar_t kSpoolerService[] = L"Spooler";
+constexpr int kStartAttempts = 2;
+constexpr int kStartWaits = 10;
+constexpr DWORD kStartWaitMs = 2000;
+// A service that has not stopped after a minute will not stop by itself.
+constexpr int kStopWaits = 120;
+constexpr DWORD kStopWaitMs = 500;
+
 // Opens the log for appending, created when missing, shared with nobody.
 FileHandle OpenLogForAppend(const std::wstring& logPath) {
     for (int attempt = 1;; ++attempt) {
@@ -71,6 +79,108 @@ void Installer::ReportError(const std::wstring& message, const std::wstring& det
 }
 
 void Installer::LogError(const std::wstring& message, DWORD code) { ReportError(message, L"", code); }
+
+bool Installer::IsSpoolerRunning() {
+    ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
+    if (!hSCManager) {
+        return false;
+    }
+    ServiceHandle hService(sys::OpenServiceW(hSCManager.get(), kSpoolerService, SERVICE_QUERY_STATUS));
+    if (!hService) {
+        return false;
+    }
+    SERVICE_STATUS ssStatus{};
+    return sys::QueryServiceStatus(hService.get(), &ssStatus) && ssStatus.dwCurrentState == SERVICE_RUNNING;
+}
+
+bool Installer::StartSpooler() {
+    bool result = false;
+    HANDLE hServer = nullptr;
+
+    sys::SetLastError(0);
+    ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
+    if (!hSCManager) {
+        LogError(L"opening connection to service manager", sys::GetLastError());
+        return false;
+    }
+    sys::SetLastError(0);
+    ServiceHandle hService(
+        sys::OpenServiceW(hSCManager.get(), kSpoolerService, SERVICE_START | SERVICE_QUERY_STATUS));
+    if (!hService) {
+        return false;
+    }
+
+    for (int attempt = 0; attempt < kStartAttempts && hServer == nullptr; ++attempt) {
+        sys::SetLastError(0);
+        if (!sys::StartServiceW(hService.get(), 0, nullptr) &&
+            sys::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            LogError(L"starting spooler service", sys::GetLastError());
+            return false;
+        }
+
+        sys::SetLastError(0);
+        SERVICE_STATUS ssStatus{};
+        bool queried = sys::QueryServiceStatus(hService.get(), &ssStatus);
+        for (int waits = 0; queried && ssStatus.dwCurrentState != SERVICE_RUNNING && waits < kStartWaits;
+             ++waits) {
+            sys::SetLastError(0);
+            sys::Sleep(kStartWaitMs);
+            queried = sys::QueryServiceStatus(hService.get(), &ssStatus);
+        }
+        // A time-out reports code 0; a failed query its own code.
+        if (!queried || ssStatus.dwCurrentState != SERVICE_RUNNING) {
+            LogError(L"spooler service will not run", sys::GetLastError());
+            return false;
+        }
+        result = true;
+
+        // The service may run before its print server answers; then one more
+        // attempt gives it time.
+        if (sys::OpenPrinterW(nullptr, &hServer, nullptr)) {
+            sys::ClosePrinter(hServer);
+        } else {
+            hServer = nullptr;
+        }
+    }
+    return result;
+}
+
+bool Installer::StopSpooler() {
+    sys::SetLastError(0);
+    ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
+    if (!hSCManager) {
+        LogError(L"opening connection to service manager", sys::GetLastError());
+        return false;
+    }
+    sys::SetLastError(0);
+    ServiceHandle hService(sys::OpenServiceW(hSCManager.get(), kSpoolerService,
+                                             SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS));
+    if (!hService) {
+        LogError(L"opening connection to spooler service", sys::GetLastError());
+        return false;
+    }
+
+    sys::SetLastError(0);
+    SERVICE_STATUS ssStatus{};
+    if (!sys::ControlService(hService.get(), SERVICE_CONTROL_STOP, &ssStatus) &&
+        sys::GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
+        LogError(L"sending stop control code to spooler service", sys::GetLastError());
+        return false;
+    }
+
+    // A failed query ends the wait as well: the service is as good as stopped.
+    for (int waits = 1;; ++waits) {
+        sys::Sleep(kStopWaitMs);
+        if (!sys::QueryServiceStatus(hService.get(), &ssStatus) ||
+            ssStatus.dwCurrentState == SERVICE_STOPPED) {
+            return true;
+        }
+        if (waits == kStopWaits) {
+            LogError(L"spooler service will not stop", 0);
+            return false;
+        }
+    }
+}
 
 std::int32_t WideToAscii(const wchar_t* in, char* out, std::int32_t buf_sz, bool terminate) {
     static const char kHexDigits[] = "0123456789ABCDEF";

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
 #include "setup/logformat.h"
 
 class Installer {
@@ -25,6 +26,16 @@ public:
     // "<message> <detail>".
     void ReportError(const std::wstring& message, const std::wstring& detail, DWORD code);
     void LogError(const std::wstring& message, DWORD code);
+
+    // The "Spooler" service, through the service control manager. Each opens
+    // and closes its own handles.
+    bool IsSpoolerRunning();
+    // Starts the service and waits until it runs (at most 10 waits of 2 s per
+    // start attempt); a second attempt follows when the print server cannot
+    // be opened yet.
+    bool StartSpooler();
+    // Stops the service and waits until it has stopped, at most one minute.
+    bool StopSpooler();
 
 protected:
     bool logEnabled;

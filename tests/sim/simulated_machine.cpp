@@ -26,14 +26,18 @@ const std::map<DWORD, std::wstring>& WindowsMessageTexts() {
          L"The service cannot be started, either because it is disabled or because it has no "
          L"enabled devices associated with it.\r\n"},
         {1060, L"The specified service does not exist as an installed service.\r\n"},
+        {1061, L"The service cannot accept control messages at this time.\r\n"},
         {1062, L"The service has not been started.\r\n"},
+        {1722, L"The RPC server is unavailable.\r\n"},
         {1796, L"The specified port is unknown.\r\n"},
         {1797, L"The printer driver is unknown.\r\n"},
         {1798, L"The print processor is unknown.\r\n"},
+        {1801, L"The printer name is invalid.\r\n"},
         {1802, L"The printer already exists.\r\n"},
         {3000, L"The specified print monitor is unknown.\r\n"},
         {3001, L"The specified printer driver is currently in use.\r\n"},
         {3006, L"The specified print monitor has already been installed.\r\n"},
+        {3008, L"The specified print monitor is currently in use.\r\n"},
     };
     return texts;
 }
@@ -122,7 +126,17 @@ std::vector<SimulatedMachine::Call> SimulatedMachine::CallsTo(const std::string&
 }
 
 int SimulatedMachine::OpenHandleCount() const {
-    return static_cast<int>(openFiles.size() + openLocalMemory.size());
+    return static_cast<int>(openFiles.size() + openLocalMemory.size() + openServices.size() +
+                            openPrinters.size());
+}
+
+HANDLE SimulatedMachine::NewHandle() {
+    lastHandle_ += 4;
+    return reinterpret_cast<HANDLE>(lastHandle_);
+}
+
+bool SimulatedMachine::NoCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
+    return _wcsicmp(a.c_str(), b.c_str()) < 0;
 }
 
 SYSTEMTIME SimulatedMachine::Now() const {

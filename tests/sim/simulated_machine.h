@@ -43,6 +43,35 @@ public:
     bool hasStandardOutput = true;
     std::string standardOutput;
 
+    // ---- The Spooler service -------------------------------------------------
+    static constexpr int kForever = -1;
+    struct Service {
+        bool installed = true;
+        bool disabled = false;  // a start fails with ERROR_SERVICE_DISABLED
+        DWORD state = SERVICE_RUNNING;
+        int startPendingQueries = 0;  // status queries answered START_PENDING after a start (or kForever)
+        int stopPendingQueries = 0;   // likewise STOP_PENDING after a stop
+        int pendingQueriesLeft = 0;
+        int printServerFailures = 0;  // opens of the print server that fail while the service runs
+    } spooler;
+    bool SpoolerRunning() const { return spooler.state == SERVICE_RUNNING; }
+
+    // ---- The spooler's monitors, ports and printers --------------------------
+    // Names compare without regard to case, as the spooler's do.
+    struct NoCaseLess {
+        bool operator()(const std::wstring& a, const std::wstring& b) const;
+    };
+    std::map<std::wstring, std::wstring, NoCaseLess> monitors;  // name -> DLL file name
+    std::map<std::wstring, std::wstring, NoCaseLess> ports;     // name -> monitor name
+    struct Printer {
+        std::wstring name;
+        std::wstring driver;
+        std::wstring port;
+    };
+    std::vector<Printer> printers;
+    // The monitor's answer to "AddPort" for a port it does not have yet.
+    DWORD addPortStatus = ERROR_SUCCESS;
+
     // ---- Fault injection ----------------------------------------------------
     // Makes `call` fail with `error`: on every use (nthUse 0) or on its
     // nthUse-th use only (counted from 1).
@@ -65,8 +94,20 @@ public:
     void Record(const std::string& name, std::vector<std::wstring> args);
     SYSTEMTIME Now() const;
 
+    HANDLE NewHandle();
     std::set<HANDLE> openFiles;
     std::set<HLOCAL> openLocalMemory;
+    struct OpenService {
+        bool isManager;
+        DWORD access;
+    };
+    std::map<SC_HANDLE, OpenService> openServices;
+    struct OpenPrinter {
+        enum Kind { Server, Xcv, Printer } kind;
+        std::wstring name;  // the printer or the monitor
+        DWORD access;
+    };
+    std::map<HANDLE, OpenPrinter> openPrinters;
 
 private:
     struct Fault {
@@ -76,6 +117,7 @@ private:
     };
     std::vector<Fault> faults_;
     std::map<std::string, int> uses_;
+    std::uintptr_t lastHandle_ = 0x1000;
 };
 
 // Argument texts for the call record.

@@ -14,6 +14,11 @@ inline std::string ReadBytes(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Creates or replaces a file with the given bytes.
+inline void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
 inline bool FileExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

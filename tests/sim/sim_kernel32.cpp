@@ -1,28 +1,9 @@
-// The seam bound to the simulated machine. Every call is recorded with its
-// arguments and may be made to fail through the machine's fault table. A
-// call the machine does not model fails the test loudly.
-#include <gtest/gtest.h>
+// The simulated machine's kernel32.
+#include "tests/sim/sim_binding.h"
 
-#include "platform/platform.h"
-#include "tests/sim/simulated_machine.h"
+using namespace sim;
 
 namespace {
-
-SimulatedMachine& M() { return SimulatedMachine::Current(); }
-
-// Records the call; true when an injected fault answers it (last-error set).
-bool Enter(const char* name, std::vector<std::wstring> args) {
-    M().Record(name, std::move(args));
-    return M().TakeFault(name);
-}
-
-template <typename Result>
-Result Unmodeled(const char* name, Result failure) {
-    M().Record(name, {});
-    ADD_FAILURE() << "the simulated machine does not model " << name;
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return failure;
-}
 
 // Standard output is a handle of its own, not a file.
 HANDLE const kStandardOutput = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5D0));
@@ -30,8 +11,6 @@ HANDLE const kStandardOutput = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5
 }  // namespace
 
 namespace sys {
-
-// ---- kernel32 ----
 
 void WINAPI SetLastError(DWORD dwErrCode) {
     M().Record("SetLastError", {SimNumber(dwErrCode)});
@@ -206,70 +185,5 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
     }
     return M().hasStandardOutput ? kStandardOutput : nullptr;
 }
-
-// ---- advapi32 ----
-
-SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD) { return Unmodeled("OpenSCManagerW", SC_HANDLE{}); }
-SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD) { return Unmodeled("OpenServiceW", SC_HANDLE{}); }
-BOOL WINAPI QueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS) { return Unmodeled("QueryServiceStatus", FALSE); }
-BOOL WINAPI StartServiceW(SC_HANDLE, DWORD, LPCWSTR*) { return Unmodeled("StartServiceW", FALSE); }
-BOOL WINAPI ControlService(SC_HANDLE, DWORD, LPSERVICE_STATUS) { return Unmodeled("ControlService", FALSE); }
-BOOL WINAPI CloseServiceHandle(SC_HANDLE) { return Unmodeled("CloseServiceHandle", FALSE); }
-
-// ---- winspool.drv ----
-
-BOOL WINAPI OpenPrinterW(LPWSTR, LPHANDLE, LPPRINTER_DEFAULTSW) { return Unmodeled("OpenPrinterW", FALSE); }
-BOOL WINAPI ClosePrinter(HANDLE) { return Unmodeled("ClosePrinter", FALSE); }
-BOOL WINAPI AddMonitorW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddMonitorW", FALSE); }
-BOOL WINAPI DeleteMonitorW(LPWSTR, LPWSTR, LPWSTR) { return Unmodeled("DeleteMonitorW", FALSE); }
-BOOL WINAPI XcvDataW(HANDLE, PCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD, PDWORD) {
-    return Unmodeled("XcvDataW", FALSE);
-}
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) {
-    return Unmodeled("GetPrinterDriverDirectoryW", FALSE);
-}
-BOOL WINAPI AddPrinterDriverW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterDriverW", FALSE); }
-BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR, LPWSTR, DWORD, DWORD) {
-    return Unmodeled("DeletePrinterDriverExW", FALSE);
-}
-HANDLE WINAPI AddPrinterW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterW", HANDLE{}); }
-BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
-    return Unmodeled("EnumPrintersW", FALSE);
-}
-BOOL WINAPI SetPrinterW(HANDLE, DWORD, LPBYTE, DWORD) { return Unmodeled("SetPrinterW", FALSE); }
-BOOL WINAPI DeletePrinter(HANDLE) { return Unmodeled("DeletePrinter", FALSE); }
-
-// ---- setupapi.dll ----
-
-HINF WINAPI SetupOpenInfFileW(PCWSTR, PCWSTR, DWORD, PUINT) {
-    return Unmodeled("SetupOpenInfFileW", INVALID_HANDLE_VALUE);
-}
-BOOL WINAPI SetupSetDirectoryIdW(HINF, DWORD, PCWSTR) { return Unmodeled("SetupSetDirectoryIdW", FALSE); }
-HSPFILEQ WINAPI SetupOpenFileQueue() { return Unmodeled("SetupOpenFileQueue", INVALID_HANDLE_VALUE); }
-PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND, HWND, UINT, DWORD, PVOID) {
-    return Unmodeled("SetupInitDefaultQueueCallbackEx", PVOID{});
-}
-BOOL WINAPI SetupInstallFilesFromInfSectionW(HINF, HINF, HSPFILEQ, PCWSTR, PCWSTR, UINT) {
-    return Unmodeled("SetupInstallFilesFromInfSectionW", FALSE);
-}
-UINT WINAPI SetupDefaultQueueCallbackW(PVOID, UINT, UINT_PTR, UINT_PTR) {
-    return Unmodeled("SetupDefaultQueueCallbackW", UINT{FILEOP_ABORT});
-}
-BOOL WINAPI SetupCommitFileQueueW(HWND, HSPFILEQ, PSP_FILE_CALLBACK_W, PVOID) {
-    return Unmodeled("SetupCommitFileQueueW", FALSE);
-}
-void WINAPI SetupTermDefaultQueueCallback(PVOID) { Unmodeled("SetupTermDefaultQueueCallback", 0); }
-BOOL WINAPI SetupCloseFileQueue(HSPFILEQ) { return Unmodeled("SetupCloseFileQueue", FALSE); }
-void WINAPI SetupCloseInfFile(HINF) { Unmodeled("SetupCloseInfFile", 0); }
-
-// ---- version.dll ----
-
-DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) {
-    return Unmodeled("GetFileVersionInfoSizeW", DWORD{0});
-}
-BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) {
-    return Unmodeled("GetFileVersionInfoW", FALSE);
-}
-BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return Unmodeled("VerQueryValueW", FALSE); }
 
 }  // namespace sys

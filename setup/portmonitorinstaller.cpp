@@ -1,0 +1,126 @@
+#include "setup/portmonitorinstaller.h"
+
+#include <vector>
+
+#include "setup/uniquehandle.h"
+
+namespace {
+
+constexpr wchar_t kMonitorDll[] = L"zorvanemon.dll";
+constexpr wchar_t kProductLibrary[] = L"queldac.dll";
+// Names the same monitor as the monitor name the entry point passes.
+constexpr wchar_t kMonitorXcvName[] = L",XcvMonitor Zorvane Creator Port Monitor";
+constexpr DWORD kPathBufferUnits = MAX_PATH;
+
+}  // namespace
+
+std::wstring ExecutableDirectory() {
+    wchar_t pModulePath[kPathBufferUnits];
+    DWORD dwLen = sys::GetModuleFileNameW(nullptr, pModulePath, kPathBufferUnits);
+    // A path that filled the buffer may have been cut: no directory is better
+    // than a wrong one.
+    if (dwLen == 0 || dwLen >= kPathBufferUnits) {
+        return std::wstring();
+    }
+    std::wstring path(pModulePath, dwLen);
+    size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
+PortMonitorInstaller::PortMonitorInstaller(const std::wstring& sourceDir, const std::wstring& monitorName,
+                                           const std::wstring& portName, const std::wstring& logPath)
+    : Installer(sourceDir, logPath), monitorName(monitorName), portName(portName) {}
+
+std::wstring PortMonitorInstaller::GetSourceDirectory() {
+    sourceDir = ExecutableDirectory();
+    return sourceDir;
+}
+
+bool PortMonitorInstaller::CopyMonitorFiles(bool standalone) {
+    std::vector<std::wstring> fileNames{kMonitorDll};
+    if (standalone) {
+        fileNames.push_back(kProductLibrary);
+    }
+
+    wchar_t pSystemDir[kPathBufferUnits];
+    UINT uLen = sys::GetSystemDirectoryW(pSystemDir, kPathBufferUnits);
+    if (uLen == 0 || uLen >= kPathBufferUnits) {
+        // Without the system directory there is no target; the registration
+        // that follows reports what that means.
+        LogError(L"GetSystemDirectory", uLen == 0 ? sys::GetLastError() : ERROR_INSUFFICIENT_BUFFER);
+        return true;
+    }
+    std::wstring systemDir(pSystemDir, uLen);
+
+    for (const std::wstring& fileName : fileNames) {
+        std::wstring wstrSrcFile = sourceDir + fileName;
+        std::wstring wstrDestFile = systemDir + L"\\" + fileName;
+        sys::SetLastError(0);
+        if (sys::CopyFileW(wstrSrcFile.c_str(), wstrDestFile.c_str(), FALSE)) {
+            Log(L"Copied port monitor file '%ws' to '%ws'", wstrSrcFile, wstrDestFile);
+        } else {
+            ReportError(L"CopyFile", L"Unable to copy file from " + wstrSrcFile + L" to " + wstrDestFile,
+                        sys::GetLastError());
+            Log(L"Unable to copy port monitor file '%ws' to '%ws'", wstrSrcFile, wstrDestFile);
+        }
+    }
+    return true;
+}
+
+bool PortMonitorInstaller::InstallMonitor(bool standalone) {
+    CopyMonitorFiles(standalone);
+
+    std::wstring dllName = kMonitorDll;
+    MONITOR_INFO_2W monitorInfo{};
+    monitorInfo.pName = &monitorName[0];
+    monitorInfo.pEnvironment = nullptr;
+    monitorInfo.pDLLName = &dllName[0];
+
+    sys::SetLastError(0);
+    if (sys::AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&monitorInfo))) {
+        return true;
+    }
+    DWORD dwError = sys::GetLastError();
+    switch (dwError) {
+        case ERROR_PRINT_MONITOR_ALREADY_INSTALLED:
+            Log(L"Port Monitor already installed.");
+            return true;
+        case ERROR_MOD_NOT_FOUND:
+            Log(L"Port Monitor '%s' required a dll which is not installed.", monitorName);
+            return false;
+        default:
+            LogError(L"AddMonitorW", dwError);
+            Log(L"Unable to add port monitor '%s'", monitorName);
+            return false;
+    }
+}
+
+bool PortMonitorInstaller::AddPort() {
+    std::wstring xcvName = kMonitorXcvName;
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    PrinterHandle hXcv;
+
+    sys::SetLastError(0);
+    if (!sys::OpenPrinterW(&xcvName[0], hXcv.receive(), &defaults)) {
+        hXcv.release();  // nothing was opened
+        LogError(L"OpenPrinter", sys::GetLastError());
+        Log(L"Unable to find printer to add port monitor '%s'", monitorName);
+        return false;
+    }
+
+    DWORD dwOutput = 0;
+    DWORD cbOutputNeeded = 0;
+    DWORD dwStatus = 0;
+    DWORD cbInput = static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t));
+    BOOL bSent =
+        sys::XcvDataW(hXcv.get(), L"AddPort", reinterpret_cast<PBYTE>(const_cast<wchar_t*>(portName.c_str())),
+                      cbInput, reinterpret_cast<PBYTE>(&dwOutput), 0, &cbOutputNeeded, &dwStatus);
+    // The spooler answers TRUE whenever it reached the monitor; the monitor's
+    // own verdict is the status. A port that exists already is fine.
+    if (!bSent || (dwStatus != ERROR_SUCCESS && dwStatus != ERROR_ALREADY_EXISTS)) {
+        LogError(L"XcvData AddPort", bSent ? dwStatus : sys::GetLastError());
+        Log(L"Unable to add port monitor data '%s'", monitorName);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,33 @@
+// PortMonitorInstaller: finds the installation's own files, puts the port
+// monitor into the system directory, registers it and creates the port.
+#pragma once
+
+#include <string>
+
+#include "setup/installer.h"
+
+// The directory of the running executable with its trailing separator, or
+// empty when the path cannot be had whole or holds no separator.
+std::wstring ExecutableDirectory();
+
+class PortMonitorInstaller : public Installer {
+public:
+    PortMonitorInstaller(const std::wstring& sourceDir, const std::wstring& monitorName,
+                         const std::wstring& portName, const std::wstring& logPath);
+
+    // The executable's directory; it also becomes this object's sourceDir.
+    std::wstring GetSourceDirectory();
+    // Copies the monitor files and registers the monitor; an already
+    // registered monitor counts as success.
+    bool InstallMonitor(bool standalone);
+    // "zorvanemon.dll", and for a stand-alone installation "queldac.dll",
+    // into the system directory; failures are logged, never fatal.
+    bool CopyMonitorFiles(bool standalone);
+    // Asks the monitor, through the spooler's transceive channel, to create
+    // the port.
+    bool AddPort();
+
+protected:
+    std::wstring monitorName;
+    std::wstring portName;
+};

@@ -1,0 +1,196 @@
+// The simulated machine's winspool.drv: the spooler's monitors, ports and
+// printers. Every call needs the running Spooler service; without it the
+// RPC to the spooler fails, as on Windows.
+#include "tests/sim/sim_binding.h"
+
+using namespace sim;
+
+namespace {
+
+constexpr wchar_t kXcvMonitorPrefix[] = L",XcvMonitor ";
+
+bool SpoolerUnavailable() {
+    if (M().SpoolerRunning()) {
+        return false;
+    }
+    ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return true;
+}
+
+bool MonitorHasPrinters(const std::wstring& monitor) {
+    for (const SimulatedMachine::Printer& printer : M().printers) {
+        auto port = M().ports.find(printer.port);
+        if (port != M().ports.end() && _wcsicmp(port->second.c_str(), monitor.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DllInSystemDirectory(const std::wstring& dll) {
+    return ::GetFileAttributesW((M().systemDirectory + L"\\" + dll).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// "AddPort" as the product's monitor answers it: the input is the port name
+// with its terminating zero.
+DWORD AddPortThroughMonitor(const std::wstring& monitor, PBYTE input, DWORD cbInput) {
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(input);
+    size_t units = cbInput / sizeof(wchar_t);
+    if (input == nullptr || cbInput % sizeof(wchar_t) != 0 || units < 2 || name[units - 1] != L'\0' ||
+        std::wstring(name).size() != units - 1) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (M().ports.count(name) != 0) {
+        return ERROR_ALREADY_EXISTS;
+    }
+    if (M().addPortStatus != ERROR_SUCCESS) {
+        return M().addPortStatus;
+    }
+    M().ports[name] = monitor;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+namespace sys {
+
+BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
+    DWORD access = pDefault != nullptr ? pDefault->DesiredAccess : 0;
+    if (Enter("OpenPrinterW", {SimText(pPrinterName), pDefault ? SimHex(access) : L"(no defaults)"})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    SimulatedMachine::OpenPrinter opened{SimulatedMachine::OpenPrinter::Server, L"", access};
+    if (pPrinterName == nullptr) {
+        if (M().spooler.printServerFailures > 0) {
+            --M().spooler.printServerFailures;
+            return Fails(RPC_S_SERVER_UNAVAILABLE, FALSE);
+        }
+    } else if (wcsncmp(pPrinterName, kXcvMonitorPrefix, wcslen(kXcvMonitorPrefix)) == 0) {
+        std::wstring monitor = pPrinterName + wcslen(kXcvMonitorPrefix);
+        if (M().monitors.count(monitor) == 0) {
+            return Fails(ERROR_INVALID_PRINTER_NAME, FALSE);
+        }
+        opened = {SimulatedMachine::OpenPrinter::Xcv, monitor, access};
+    } else {
+        bool found = false;
+        for (const SimulatedMachine::Printer& printer : M().printers) {
+            found = found || _wcsicmp(printer.name.c_str(), pPrinterName) == 0;
+        }
+        if (!found) {
+            return Fails(ERROR_INVALID_PRINTER_NAME, FALSE);
+        }
+        opened = {SimulatedMachine::OpenPrinter::Printer, pPrinterName, access};
+    }
+    *phPrinter = M().NewHandle();
+    M().openPrinters[*phPrinter] = opened;
+    return TRUE;
+}
+
+BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+    M().Record("ClosePrinter", {});
+    if (M().openPrinters.erase(hPrinter) == 0) {
+        ADD_FAILURE() << "ClosePrinter of a handle that is not open";
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitorInfo) {
+    auto info = reinterpret_cast<MONITOR_INFO_2W*>(pMonitorInfo);
+    if (Enter("AddMonitorW",
+              {SimText(pName), SimNumber(Level), SimText(info ? info->pName : nullptr),
+               SimText(info ? info->pEnvironment : nullptr), SimText(info ? info->pDLLName : nullptr)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (Level != 2) {
+        return Fails(ERROR_INVALID_LEVEL, FALSE);
+    }
+    if (info == nullptr || info->pName == nullptr || info->pDLLName == nullptr) {
+        return Fails(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (info->pEnvironment != nullptr && _wcsicmp(info->pEnvironment, L"Windows NT x86") != 0) {
+        return Fails(ERROR_INVALID_ENVIRONMENT, FALSE);
+    }
+    if (M().monitors.count(info->pName) != 0) {
+        return Fails(ERROR_PRINT_MONITOR_ALREADY_INSTALLED, FALSE);
+    }
+    if (!DllInSystemDirectory(info->pDLLName)) {
+        return Fails(ERROR_MOD_NOT_FOUND, FALSE);
+    }
+    M().monitors[info->pName] = info->pDLLName;
+    return TRUE;
+}
+
+BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName) {
+    if (Enter("DeleteMonitorW", {SimText(pName), SimText(pEnvironment), SimText(pMonitorName)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (pMonitorName == nullptr || M().monitors.count(pMonitorName) == 0) {
+        return Fails(ERROR_UNKNOWN_PRINT_MONITOR, FALSE);
+    }
+    if (MonitorHasPrinters(pMonitorName)) {
+        return Fails(ERROR_PRINT_MONITOR_IN_USE, FALSE);
+    }
+    // The monitor's ports go with it.
+    for (auto port = M().ports.begin(); port != M().ports.end();) {
+        port = _wcsicmp(port->second.c_str(), pMonitorName) == 0 ? M().ports.erase(port) : std::next(port);
+    }
+    M().monitors.erase(pMonitorName);
+    return TRUE;
+}
+
+BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus) {
+    if (Enter("XcvDataW", {SimText(pszDataName), SimNumber(cbInputData), SimNumber(cbOutputData)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    auto open = M().openPrinters.find(hXcv);
+    if (open == M().openPrinters.end() || open->second.kind != SimulatedMachine::OpenPrinter::Xcv) {
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if (pcbOutputNeeded == nullptr) {
+        return Fails(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (pszDataName == nullptr || pdwStatus == nullptr || (pOutputData == nullptr && cbOutputData > 0)) {
+        return Fails(RPC_X_NULL_REF_POINTER, FALSE);
+    }
+    *pcbOutputNeeded = 0;
+    // The spooler has reached the monitor: TRUE, with the monitor's verdict
+    // in the status.
+    if (wcscmp(pszDataName, L"AddPort") == 0) {
+        *pdwStatus = (open->second.access & SERVER_ACCESS_ADMINISTER) == 0
+                         ? ERROR_ACCESS_DENIED
+                         : AddPortThroughMonitor(open->second.name, pInputData, cbInputData);
+    } else {
+        *pdwStatus = ERROR_INVALID_PARAMETER;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) {
+    return Unmodeled("GetPrinterDriverDirectoryW", FALSE);
+}
+BOOL WINAPI AddPrinterDriverW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterDriverW", FALSE); }
+BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR, LPWSTR, DWORD, DWORD) {
+    return Unmodeled("DeletePrinterDriverExW", FALSE);
+}
+HANDLE WINAPI AddPrinterW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterW", HANDLE{}); }
+BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
+    return Unmodeled("EnumPrintersW", FALSE);
+}
+BOOL WINAPI SetPrinterW(HANDLE, DWORD, LPBYTE, DWORD) { return Unmodeled("SetPrinterW", FALSE); }
+BOOL WINAPI DeletePrinter(HANDLE) { return Unmodeled("DeletePrinter", FALSE); }
+
+}  // namespace sys
