@@ -70,8 +70,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
         }
     } else if (wcsncmp(pPrinterName, kXcvMonitorPrefix, wcslen(kXcvMonitorPrefix)) == 0) {
         std::wstring monitor = pPrinterName + wcslen(kXcvMonitorPrefix);
+        // The channel of a monitor the spooler does not know: as Wine answers.
         if (M().monitors.count(monitor) == 0) {
-            return Fails(ERROR_INVALID_PRINTER_NAME, FALSE);
+            return Fails(ERROR_UNKNOWN_PORT, FALSE);
         }
         opened = {SimulatedMachine::OpenPrinter::Xcv, monitor, access};
     } else {

@@ -165,7 +165,7 @@ TEST(PortMonitor, AddPortFailures) {
     } cases[] = {
         {"monitor not registered",
          [](SimulatedMachine&) {},
-         {"Error: OpenPrinter: 1801 . The printer name is invalid.\r\r\n",
+         {"Error: OpenPrinter: 1796 . The specified port is unknown.\r\r\n",
           "Unable to find printer to add port monitor 'Zorvane Creator Port Monitor'"},
          0},
         {"data call fails",
