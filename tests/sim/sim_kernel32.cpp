@@ -160,11 +160,26 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return ::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
 }
 
-BOOL WINAPI GetFileTime(HANDLE, LPFILETIME, LPFILETIME, LPFILETIME) {
-    return Unmodeled("GetFileTime", FALSE);
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime) {
+    if (Enter("GetFileTime",
+              {lpCreationTime ? L"creation" : L"(null)", lpLastAccessTime ? L"access" : L"(null)",
+               lpLastWriteTime ? L"write" : L"(null)"})) {
+        return FALSE;
+    }
+    if (M().openFiles.count(hFile) == 0) {
+        ADD_FAILURE() << "GetFileTime on a handle that is not open";
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    return ::GetFileTime(hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime);
 }
 
-DWORD WINAPI GetFileAttributesW(LPCWSTR) { return Unmodeled("GetFileAttributesW", INVALID_FILE_ATTRIBUTES); }
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+    if (Enter("GetFileAttributesW", {SimText(lpFileName)})) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return ::GetFileAttributesW(lpFileName);
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     M().Record("CloseHandle", {});

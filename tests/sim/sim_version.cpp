@@ -1,16 +1,30 @@
-// The simulated machine's version.
+// The simulated machine's version.dll: version resources are read from the
+// real files.
 #include "tests/sim/sim_binding.h"
 
 using namespace sim;
 
 namespace sys {
 
-DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) {
-    return Unmodeled("GetFileVersionInfoSizeW", DWORD{0});
+DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle) {
+    if (Enter("GetFileVersionInfoSizeW", {SimText(lptstrFilename)})) {
+        return 0;
+    }
+    return ::GetFileVersionInfoSizeW(lptstrFilename, lpdwHandle);
 }
-BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) {
-    return Unmodeled("GetFileVersionInfoW", FALSE);
+
+BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData) {
+    if (Enter("GetFileVersionInfoW", {SimText(lptstrFilename), SimNumber(dwHandle), SimNumber(dwLen)})) {
+        return FALSE;
+    }
+    return ::GetFileVersionInfoW(lptstrFilename, dwHandle, dwLen, lpData);
 }
-BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return Unmodeled("VerQueryValueW", FALSE); }
+
+BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen) {
+    if (Enter("VerQueryValueW", {SimText(lpSubBlock)})) {
+        return FALSE;
+    }
+    return ::VerQueryValueW(pBlock, lpSubBlock, lplpBuffer, puLen);
+}
 
 }  // namespace sys

@@ -8,6 +8,16 @@ using namespace sim;
 namespace {
 
 constexpr wchar_t kXcvMonitorPrefix[] = L",XcvMonitor ";
+constexpr wchar_t kEnvironment[] = L"Windows NT x86";
+
+// The names of a double-NUL-terminated list.
+std::vector<std::wstring> MultiString(const wchar_t* list) {
+    std::vector<std::wstring> names;
+    for (; list != nullptr && *list != L'\0'; list += wcslen(list) + 1) {
+        names.push_back(list);
+    }
+    return names;
+}
 
 bool SpoolerUnavailable() {
     if (M().SpoolerRunning()) {
@@ -180,14 +190,123 @@ BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cb
     return TRUE;
 }
 
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) {
-    return Unmodeled("GetPrinterDriverDirectoryW", FALSE);
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                       LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
+    if (Enter("GetPrinterDriverDirectoryW",
+              {SimText(pName), SimText(pEnvironment), SimNumber(Level), SimNumber(cbBuf)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (Level != 1) {
+        return Fails(ERROR_INVALID_LEVEL, FALSE);
+    }
+    if (pEnvironment != nullptr && _wcsicmp(pEnvironment, kEnvironment) != 0) {
+        return Fails(ERROR_INVALID_ENVIRONMENT, FALSE);
+    }
+    const std::wstring& directory = M().driverDirectory;
+    DWORD needed = static_cast<DWORD>((directory.size() + 1) * sizeof(wchar_t));
+    *pcbNeeded = needed;
+    if (pDriverDirectory == nullptr || cbBuf < needed) {
+        return Fails(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    memcpy(pDriverDirectory, directory.c_str(), needed);
+    return TRUE;
 }
-BOOL WINAPI AddPrinterDriverW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterDriverW", FALSE); }
+
+BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo) {
+    auto info = reinterpret_cast<DRIVER_INFO_6W*>(pDriverInfo);
+    if (Enter("AddPrinterDriverW",
+              {SimText(pName), SimNumber(Level), SimText(info ? info->pName : nullptr)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (Level != 6) {
+        return Unmodeled("AddPrinterDriverW other than level 6", FALSE);
+    }
+    if (info == nullptr || info->pName == nullptr || info->pDriverPath == nullptr ||
+        info->pDataFile == nullptr || info->pConfigFile == nullptr) {
+        return Fails(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (info->pEnvironment != nullptr && _wcsicmp(info->pEnvironment, kEnvironment) != 0) {
+        return Fails(ERROR_INVALID_ENVIRONMENT, FALSE);
+    }
+    SimulatedMachine::Driver driver;
+    driver.version = info->cVersion;
+    driver.name = info->pName;
+    driver.environment = SimText(info->pEnvironment);
+    driver.driverPath = info->pDriverPath;
+    driver.dataFile = info->pDataFile;
+    driver.configFile = info->pConfigFile;
+    driver.helpFile = SimText(info->pHelpFile);
+    driver.dependentFiles = MultiString(info->pDependentFiles);
+    driver.previousNames = MultiString(info->pszzPreviousNames);
+    driver.hasMonitorName = info->pMonitorName != nullptr;
+    driver.defaultDataType = SimText(info->pDefaultDataType);
+    driver.date = info->ftDriverDate;
+    driver.driverVersion = info->dwlDriverVersion;
+    driver.mfgName = SimText(info->pszMfgName);
+    driver.oemUrl = SimText(info->pszOEMUrl);
+    driver.hasHardwareId = info->pszHardwareID != nullptr;
+    driver.provider = SimText(info->pszProvider);
+    // The spooler takes every named file from the driver directory.
+    std::vector<std::wstring> files = driver.dependentFiles;
+    files.insert(files.end(), {driver.driverPath, driver.dataFile, driver.configFile});
+    if (info->pHelpFile != nullptr) {
+        files.push_back(driver.helpFile);
+    }
+    for (const std::wstring& file : files) {
+        if (::GetFileAttributesW((M().driverDirectory + L"\\" + file).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return Fails(ERROR_FILE_NOT_FOUND, FALSE);
+        }
+    }
+    M().drivers[driver.name] = driver;
+    return TRUE;
+}
+
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR, LPWSTR, DWORD, DWORD) {
     return Unmodeled("DeletePrinterDriverExW", FALSE);
 }
-HANDLE WINAPI AddPrinterW(LPWSTR, DWORD, LPBYTE) { return Unmodeled("AddPrinterW", HANDLE{}); }
+HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
+    auto info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinter);
+    if (Enter("AddPrinterW",
+              {SimText(pName), SimNumber(Level), SimText(info ? info->pPrinterName : nullptr)})) {
+        return nullptr;
+    }
+    if (SpoolerUnavailable()) {
+        return nullptr;
+    }
+    if (Level != 2) {
+        return Unmodeled("AddPrinterW other than level 2", HANDLE{});
+    }
+    if (info == nullptr || info->pPrinterName == nullptr || info->pPortName == nullptr ||
+        info->pDriverName == nullptr || info->pPrintProcessor == nullptr) {
+        return Fails(ERROR_INVALID_PARAMETER, HANDLE{});
+    }
+    for (const SimulatedMachine::Printer& printer : M().printers) {
+        if (_wcsicmp(printer.name.c_str(), info->pPrinterName) == 0) {
+            return Fails(ERROR_PRINTER_ALREADY_EXISTS, HANDLE{});
+        }
+    }
+    if (M().printProcessors.count(info->pPrintProcessor) == 0) {
+        return Fails(ERROR_UNKNOWN_PRINTPROCESSOR, HANDLE{});
+    }
+    if (M().drivers.count(info->pDriverName) == 0) {
+        return Fails(ERROR_UNKNOWN_PRINTER_DRIVER, HANDLE{});
+    }
+    if (M().ports.count(info->pPortName) == 0) {
+        return Fails(ERROR_UNKNOWN_PORT, HANDLE{});
+    }
+    M().printers.push_back({info->pPrinterName, info->pDriverName, info->pPortName, SimText(info->pComment),
+                            info->pPrintProcessor, SimText(info->pDatatype), info->Attributes});
+    HANDLE handle = M().NewHandle();
+    M().openPrinters[handle] = {SimulatedMachine::OpenPrinter::Printer, info->pPrinterName,
+                                PRINTER_ALL_ACCESS};
+    return handle;
+}
 BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
     return Unmodeled("EnumPrintersW", FALSE);
 }

@@ -59,6 +59,8 @@ SimulatedMachine::SimulatedMachine()
     : root(MakePrivateRoot()),
       systemDirectory(root + L"\\Windows\\system32"),
       modulePath(root + L"\\Setup\\setup.exe"),
+      infDirectory(root + L"\\Windows\\inf"),
+      driverDirectory(systemDirectory + L"\\spool\\drivers\\w32x86"),
       messageTexts(WindowsMessageTexts()) {
     if (current != nullptr) {
         ADD_FAILURE() << "a second SimulatedMachine while one exists";
@@ -66,6 +68,9 @@ SimulatedMachine::SimulatedMachine()
     current = this;
     std::filesystem::create_directories(systemDirectory);
     std::filesystem::create_directories(root + L"\\Setup");
+    std::filesystem::create_directories(infDirectory);
+    std::filesystem::create_directories(driverDirectory);
+    std::filesystem::create_directories(systemDirectory + L"\\spool\\drivers\\color");
     startTime.wYear = 2026;
     startTime.wMonth = 12;
     startTime.wDayOfWeek = 0;
@@ -127,7 +132,8 @@ std::vector<SimulatedMachine::Call> SimulatedMachine::CallsTo(const std::string&
 
 int SimulatedMachine::OpenHandleCount() const {
     return static_cast<int>(openFiles.size() + openLocalMemory.size() + openServices.size() +
-                            openPrinters.size());
+                            openPrinters.size() + openInfs.size() + openQueues.size() +
+                            openQueueContexts.size());
 }
 
 HANDLE SimulatedMachine::NewHandle() {

@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include <setupapi.h>
+
 class SimulatedMachine {
 public:
     SimulatedMachine();
@@ -28,6 +30,8 @@ public:
     std::wstring root;             // stands for C:\ (no trailing separator)
     std::wstring systemDirectory;  // root\Windows\system32
     std::wstring modulePath;       // what GetModuleFileNameW answers for the executable
+    std::wstring infDirectory;     // root\Windows\inf: SetupAPI reads INF files from here
+    std::wstring driverDirectory;  // the spooler's printer-driver directory (w32x86)
 
     // Virtual clock: starts on Sun Dec 06 16:33:14 2026 local time; Sleep
     // advances it and returns at once.
@@ -67,8 +71,27 @@ public:
         std::wstring name;
         std::wstring driver;
         std::wstring port;
+        std::wstring comment;
+        std::wstring printProcessor;
+        std::wstring datatype;
+        DWORD attributes = 0;
     };
     std::vector<Printer> printers;
+    std::set<std::wstring, NoCaseLess> printProcessors{L"WinPrint", L"MS_XPS"};
+
+    // Drivers as AddPrinterDriverW keeps them (level 6).
+    struct Driver {
+        DWORD version = 0;
+        std::wstring name, environment, driverPath, dataFile, configFile, helpFile, defaultDataType;
+        std::vector<std::wstring> dependentFiles;
+        std::vector<std::wstring> previousNames;
+        bool hasMonitorName = false;
+        bool hasHardwareId = false;
+        FILETIME date{};
+        DWORDLONG driverVersion = 0;
+        std::wstring mfgName, oemUrl, provider;
+    };
+    std::map<std::wstring, Driver, NoCaseLess> drivers;
     // The monitor's answer to "AddPort" for a port it does not have yet.
     DWORD addPortStatus = ERROR_SUCCESS;
 
@@ -108,6 +131,19 @@ public:
         DWORD access;
     };
     std::map<HANDLE, OpenPrinter> openPrinters;
+    struct OpenInf {
+        std::wstring name;                                                       // file name, as opened
+        std::wstring directory;                                                  // where its source files lie
+        std::map<std::wstring, std::vector<std::wstring>, NoCaseLess> sections;  // section -> its lines
+        std::map<DWORD, std::wstring> directoryIds;
+    };
+    std::map<HINF, OpenInf> openInfs;
+    struct QueuedCopy {
+        std::wstring source;
+        std::wstring target;
+    };
+    std::map<HSPFILEQ, std::vector<QueuedCopy>> openQueues;
+    std::set<PVOID> openQueueContexts;
 
 private:
     struct Fault {

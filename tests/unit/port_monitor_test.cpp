@@ -201,7 +201,11 @@ TEST_F(PortMonitorTest, DeleteMonitorOutcomes) {
     WriteBytes(machine.systemDirectory + L"\\zorvanemon.dll", "MZ");
     machine.monitors[kMonitor] = L"zorvanemon.dll";
     machine.ports[kPort] = kMonitor;
-    machine.printers.push_back({L"Zorvane Creator", L"Zorvane Creator", kPort});
+    SimulatedMachine::Printer printer;
+    printer.name = L"Zorvane Creator";
+    printer.driver = L"Zorvane Creator";
+    printer.port = kPort;
+    machine.printers.push_back(printer);
     PortMonitorUninstaller uninstaller(kMonitor, kPort, logPath);
 
     EXPECT_FALSE(uninstaller.DeleteMonitor());  // a printer still prints to its port
