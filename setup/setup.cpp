@@ -5,6 +5,11 @@
 
 #include "platform/platform.h"
 #include "setup/installer.h"
+#include "setup/portmonitorinstaller.h"
+#include "setup/portmonitoruninstaller.h"
+#include "setup/printerdriverinstaller.h"
+#include "setup/printeruninstaller.h"
+#include "setup/uniquehandle.h"
 
 namespace {
 
@@ -32,14 +37,129 @@ bool AnsiToWide(const char* text, std::wstring& converted) {
     return true;
 }
 
-bool RunInstallation(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&,
-                     const std::wstring&, int, bool) {
+constexpr int kRemovalAttempts = 100;
+constexpr DWORD kRemovalPauseMs = 100;
+
+const wchar_t* OsText(int osFamily) { return osFamily == 0 ? L"PreVista" : L"VistaOrLater"; }
+
+// Whether a printer of this name can be opened, answered as the installation
+// asks it: the open succeeds and leaves the last-error value at 0.
+bool PrinterIsInstalled(PortMonitorInstaller& monitorInstaller, const std::wstring& printerName) {
+    std::wstring name = printerName;
+    PrinterHandle hPrinter;
+    sys::SetLastError(0);
+    BOOL bOpened = sys::OpenPrinterW(&name[0], hPrinter.receive(), nullptr);
+    DWORD dwError = sys::GetLastError();
+    if (!bOpened) {
+        hPrinter.release();  // nothing was opened
+        return false;
+    }
+    if (hPrinter && dwError == 0) {
+        monitorInstaller.Log(L"Printer is already installed.");
+        return true;
+    }
     return false;
 }
 
-bool RunUninstallation(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&,
-                       const std::wstring&, int) {
-    return false;
+bool RunInstallation(const std::wstring& monitorName, const std::wstring& portName,
+                     const std::wstring& printerName, const std::wstring& driverName,
+                     const std::wstring& logPath, int osFamily, bool standalone) {
+    int result = 1;
+    std::wstring sourceDir = ExecutableDirectory();
+    PortMonitorInstaller monitorInstaller(sourceDir, monitorName, portName, logPath);
+    monitorInstaller.Log(
+        L"Starting installation of %s, using driver %s, port monitor %s, port name %s on OS %s", printerName,
+        driverName, monitorName, portName, OsText(osFamily));
+
+    result &= monitorInstaller.StartSpooler() ? 1 : 0;
+    monitorInstaller.Log(result == 0 ? L"Unable to start printer spooler." : L"Started printer spooler.");
+
+    if (PrinterIsInstalled(monitorInstaller, printerName)) {
+        return true;
+    }
+
+    sourceDir = monitorInstaller.GetSourceDirectory();
+    if (sourceDir.empty()) {
+        monitorInstaller.Log(L"Error: Unable to extract resources, fatal error.");
+        return false;
+    }
+
+    result &= monitorInstaller.InstallMonitor(standalone) ? 1 : 0;
+    monitorInstaller.Log(result != 0 ? L"Monitor Installed." : L"Error: Monitor Not Installed.");
+
+    bool bPort = monitorInstaller.AddPort();
+    monitorInstaller.Log(bPort ? L"Port Installed." : L"Error: Port Not Installed.");
+    result &= bPort ? 1 : 0;
+
+    // Released before the monitor installer; its release deletes the staged
+    // system files and logs after the finishing line.
+    PrinterDriverInstaller driverInstaller(driverName, printerName, portName, sourceDir, osFamily, logPath);
+
+    bool bDriver = driverInstaller.AddDriver();
+    driverInstaller.Log(bDriver ? L"Driver Installed." : L"Error: Driver Not Installed.");
+    result &= bDriver ? 1 : 0;
+
+    bool bPrinter = driverInstaller.AddPrinter();
+    driverInstaller.Log(bPrinter ? L"Printer Installed." : L"Error: Printer Not Installed.");
+    result &= bPrinter ? 1 : 0;
+
+    monitorInstaller.Log(
+        L"Finishing installation of %s, using driver %s, port monitor %s, port name %s on OS %s", printerName,
+        driverName, monitorName, portName, OsText(osFamily));
+    if (result == 0) {
+        driverInstaller.LogError(L"Unable to install Zorvane Quelda Printer due to previous errors.", 0);
+    }
+    return result == 1;
+}
+
+bool RunUninstallation(const std::wstring& monitorName, const std::wstring& portName,
+                       const std::wstring& printerName, const std::wstring& driverName,
+                       const std::wstring& logPath, int osFamily) {
+    int result = 1;
+    PrinterUninstaller printerUninstaller(driverName, printerName, logPath);
+    printerUninstaller.Log(
+        L"Starting uninstallation of %s, using driver %s, port monitor %s, port name %s on OS %s",
+        printerName, driverName, monitorName, portName, OsText(osFamily));
+
+    sys::SetLastError(0);
+    if (printerUninstaller.IsSpoolerRunning()) {
+        result &= printerUninstaller.StopSpooler() ? 1 : 0;
+    }
+    result &= printerUninstaller.StartSpooler() ? 1 : 0;
+
+    if (result == 0) {
+        printerUninstaller.LogError(L"Unable to uninstall Zorvane Creator due to previous errors.", 0);
+    } else {
+        // Whether any printer could be listed does not decide the removal:
+        // the driver and the monitor are removed all the same.
+        printerUninstaller.DeletePrinters();
+
+        int attemptResult = 0;
+        for (int attemptsLeft = kRemovalAttempts; attemptsLeft > 0; --attemptsLeft) {
+            attemptResult = 1;
+            sys::Sleep(kRemovalPauseMs);
+            attemptResult &= printerUninstaller.DeleteDriver() ? 1 : 0;
+            PortMonitorUninstaller monitorUninstaller(monitorName, portName, logPath);
+            attemptResult &= monitorUninstaller.DeleteMonitor() ? 1 : 0;
+            if (attemptResult == 0) {
+                printerUninstaller.Log(L"Unable to uninstall driver or monitor, retrying...");
+            }
+            result &= printerUninstaller.StopSpooler() ? 1 : 0;
+            attemptResult &= monitorUninstaller.OnSpoolerStopped();
+            result &= printerUninstaller.StartSpooler() ? 1 : 0;
+            if (attemptResult == 1) {
+                break;
+            }
+        }
+        if (attemptResult != 1) {
+            printerUninstaller.LogError(L"Too many attempts.  Unable to uninstall driver or monitor.", 0);
+        }
+    }
+
+    printerUninstaller.Log(
+        L"Finishing uninstallation of %s, using driver %s, port monitor %s, port name %s on OS %s",
+        printerName, driverName, monitorName, portName, OsText(osFamily));
+    return result == 1;
 }
 
 // What a text-mode stream makes of a line: LF goes out as CR LF.

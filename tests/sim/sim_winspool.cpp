@@ -60,6 +60,81 @@ DWORD AddPortThroughMonitor(const std::wstring& monitor, PBYTE input, DWORD cbIn
     return ERROR_SUCCESS;
 }
 
+// The printer a printer handle stands for, if it still exists.
+SimulatedMachine::Printer* PrinterOf(HANDLE handle) {
+    auto open = M().openPrinters.find(handle);
+    if (open == M().openPrinters.end() || open->second.kind != SimulatedMachine::OpenPrinter::Printer) {
+        return nullptr;
+    }
+    for (SimulatedMachine::Printer& printer : M().printers) {
+        if (_wcsicmp(printer.name.c_str(), open->second.name.c_str()) == 0) {
+            return &printer;
+        }
+    }
+    return nullptr;
+}
+
+bool DriverUsesFile(const std::wstring& file) {
+    for (const auto& driver : M().drivers) {
+        const SimulatedMachine::Driver& d = driver.second;
+        std::vector<std::wstring> files = d.dependentFiles;
+        files.insert(files.end(), {d.driverPath, d.dataFile, d.configFile, d.helpFile});
+        for (const std::wstring& used : files) {
+            if (_wcsicmp(used.c_str(), file.c_str()) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Level 2 records followed by their strings, in one buffer, in the order the
+// printers were added.
+BOOL EnumeratePrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned) {
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (level != 2 || name != nullptr || (flags & PRINTER_ENUM_LOCAL) == 0) {
+        return Unmodeled("EnumPrintersW other than local printers at level 2", FALSE);
+    }
+    const std::vector<SimulatedMachine::Printer>& printers = M().printers;
+    DWORD needed = static_cast<DWORD>(printers.size() * sizeof(PRINTER_INFO_2W));
+    for (const SimulatedMachine::Printer& printer : printers) {
+        for (const std::wstring* text : {&printer.name, &printer.port, &printer.driver, &printer.comment,
+                                         &printer.printProcessor, &printer.datatype}) {
+            needed += static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t));
+        }
+    }
+    *pcbNeeded = needed;
+    *pcReturned = 0;
+    if (buffer == nullptr || cbBuf < needed) {
+        return Fails(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    auto records = reinterpret_cast<PRINTER_INFO_2W*>(buffer);
+    wchar_t* strings = reinterpret_cast<wchar_t*>(buffer + printers.size() * sizeof(PRINTER_INFO_2W));
+    auto place = [&strings](const std::wstring& text) {
+        wchar_t* at = strings;
+        memcpy(at, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        strings += text.size() + 1;
+        return at;
+    };
+    for (size_t i = 0; i < printers.size(); ++i) {
+        PRINTER_INFO_2W& record = records[i];
+        record = PRINTER_INFO_2W{};
+        record.pPrinterName = place(printers[i].name);
+        record.pPortName = place(printers[i].port);
+        record.pDriverName = place(printers[i].driver);
+        record.pComment = place(printers[i].comment);
+        record.pPrintProcessor = place(printers[i].printProcessor);
+        record.pDatatype = place(printers[i].datatype);
+        record.Attributes = printers[i].attributes;
+        record.cJobs = static_cast<DWORD>(printers[i].jobs);
+    }
+    *pcReturned = static_cast<DWORD>(printers.size());
+    return TRUE;
+}
+
 }  // namespace
 
 namespace sys {
@@ -267,9 +342,38 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo) {
     return TRUE;
 }
 
-BOOL WINAPI DeletePrinterDriverExW(LPWSTR, LPWSTR, LPWSTR, DWORD, DWORD) {
-    return Unmodeled("DeletePrinterDriverExW", FALSE);
+BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
+                                   DWORD dwVersionFlag) {
+    if (Enter("DeletePrinterDriverExW", {SimText(pName), SimText(pEnvironment), SimText(pDriverName),
+                                         SimNumber(dwDeleteFlag), SimNumber(dwVersionFlag)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    auto driver = pDriverName != nullptr ? M().drivers.find(pDriverName) : M().drivers.end();
+    if (driver == M().drivers.end()) {
+        return Fails(ERROR_UNKNOWN_PRINTER_DRIVER, FALSE);
+    }
+    for (const SimulatedMachine::Printer& printer : M().printers) {
+        if (_wcsicmp(printer.driver.c_str(), pDriverName) == 0) {
+            return Fails(ERROR_PRINTER_DRIVER_IN_USE, FALSE);
+        }
+    }
+    std::vector<std::wstring> files = driver->second.dependentFiles;
+    files.insert(files.end(), {driver->second.driverPath, driver->second.dataFile, driver->second.configFile,
+                               driver->second.helpFile});
+    M().drivers.erase(driver);
+    if ((dwDeleteFlag & DPD_DELETE_UNUSED_FILES) != 0) {
+        for (const std::wstring& file : files) {
+            if (!DriverUsesFile(file)) {
+                ::DeleteFileW((M().driverDirectory + L"\\" + file).c_str());
+            }
+        }
+    }
+    return TRUE;
 }
+
 HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
     auto info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinter);
     if (Enter("AddPrinterW",
@@ -307,10 +411,59 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
                                 PRINTER_ALL_ACCESS};
     return handle;
 }
-BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
-    return Unmodeled("EnumPrintersW", FALSE);
+BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                          LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    if (Enter("EnumPrintersW", {SimHex(Flags), SimText(Name), SimNumber(Level), SimNumber(cbBuf)})) {
+        return FALSE;
+    }
+    BOOL result = EnumeratePrinters(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned);
+    DWORD error = ::GetLastError();
+    if (M().afterEnumPrinters) {
+        M().afterEnumPrinters();
+    }
+    ::SetLastError(error);
+    return result;
 }
-BOOL WINAPI SetPrinterW(HANDLE, DWORD, LPBYTE, DWORD) { return Unmodeled("SetPrinterW", FALSE); }
-BOOL WINAPI DeletePrinter(HANDLE) { return Unmodeled("DeletePrinter", FALSE); }
+
+BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
+    if (Enter("SetPrinterW", {SimNumber(Level), pPrinter ? L"record" : L"(null)", SimNumber(Command)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    SimulatedMachine::Printer* printer = PrinterOf(hPrinter);
+    if (printer == nullptr) {
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if (Level != 0 || pPrinter != nullptr || Command != PRINTER_CONTROL_PURGE) {
+        return Unmodeled("SetPrinterW other than a purge", FALSE);
+    }
+    if ((M().openPrinters[hPrinter].access & PRINTER_ACCESS_ADMINISTER) != PRINTER_ACCESS_ADMINISTER) {
+        return Fails(ERROR_ACCESS_DENIED, FALSE);
+    }
+    printer->jobs = 0;
+    return TRUE;
+}
+
+BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
+    if (Enter("DeletePrinter", {})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    SimulatedMachine::Printer* printer = PrinterOf(hPrinter);
+    if (printer == nullptr) {
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if ((M().openPrinters[hPrinter].access & DELETE) == 0) {
+        return Fails(ERROR_ACCESS_DENIED, FALSE);
+    }
+    // Windows deletes the printer once its last handle is closed; nothing
+    // here opens a second one.
+    M().printers.erase(M().printers.begin() + (printer - M().printers.data()));
+    return TRUE;
+}
 
 }  // namespace sys

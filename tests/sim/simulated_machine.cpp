@@ -1,6 +1,7 @@
 #include "tests/sim/simulated_machine.h"
 
 #include <filesystem>
+#include <new>
 
 #include <gtest/gtest.h>
 
@@ -102,13 +103,26 @@ SimulatedMachine& SimulatedMachine::Current() {
 }
 
 void SimulatedMachine::Fail(const std::string& call, DWORD error, int nthUse) {
-    faults_.push_back({call, error, nthUse});
+    faults_.push_back({call, error, nthUse, false});
+}
+
+void SimulatedMachine::FailFirst(const std::string& call, DWORD error, int uses) {
+    for (int use = 1; use <= uses; ++use) {
+        Fail(call, error, use);
+    }
+}
+
+void SimulatedMachine::Throw(const std::string& call, int nthUse) {
+    faults_.push_back({call, 0, nthUse, true});
 }
 
 bool SimulatedMachine::TakeFault(const std::string& call) {
     int use = ++uses_[call];
     for (const Fault& fault : faults_) {
         if (fault.call == call && (fault.nthUse == 0 || fault.nthUse == use)) {
+            if (fault.throws) {
+                throw std::bad_alloc();
+            }
             ::SetLastError(fault.error);
             return true;
         }

@@ -75,6 +75,7 @@ public:
         std::wstring printProcessor;
         std::wstring datatype;
         DWORD attributes = 0;
+        int jobs = 0;  // waiting print jobs
     };
     std::vector<Printer> printers;
     std::set<std::wstring, NoCaseLess> printProcessors{L"WinPrint", L"MS_XPS"};
@@ -99,6 +100,13 @@ public:
     // Makes `call` fail with `error`: on every use (nthUse 0) or on its
     // nthUse-th use only (counted from 1).
     void Fail(const std::string& call, DWORD error, int nthUse = 0);
+    // Makes `call` fail with `error` on its first `uses` uses.
+    void FailFirst(const std::string& call, DWORD error, int uses);
+    // Makes `call` throw std::bad_alloc on its nthUse-th use (0: every use).
+    void Throw(const std::string& call, int nthUse = 0);
+    // Runs after every EnumPrintersW call: lets a test change the printers
+    // between the size probe and the fetch.
+    std::function<void()> afterEnumPrinters;
 
     // ---- Record of calls -----------------------------------------------------
     struct Call {
@@ -150,6 +158,7 @@ private:
         std::string call;
         DWORD error;
         int nthUse;
+        bool throws;
     };
     std::vector<Fault> faults_;
     std::map<std::string, int> uses_;

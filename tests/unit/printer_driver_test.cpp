@@ -7,40 +7,15 @@
 
 #include "setup/printerdriverinstaller.h"
 #include "tests/sim/simulated_machine.h"
+#include "tests/unit/machine_seeds.h"
 #include "tests/unit/test_support.h"
 
 namespace {
 
 using Messages = std::vector<std::string>;
 
-#define ZORVANE_WIDE2(text) L##text
-#define ZORVANE_WIDE(text) ZORVANE_WIDE2(text)
-// A DLL whose product version is 3.1 and whose file version is 9.8.
-const wchar_t kVersionedDll[] = ZORVANE_WIDE(ZORVANE_VERSIONED_DLL);
-
 constexpr int kPreVista = 0;
 constexpr int kVistaOrLater = 1;
-
-const wchar_t* const kUnidrvFiles[] = {L"unidrv.dll",   L"unidrvui.dll", L"unires.dll",   L"unidrv.hlp",
-                                       L"stdnames.gpd", L"stddtype.gdl", L"stdschem.gdl", L"stdschmx.gdl"};
-const wchar_t* const kSystemFiles[] = {L"msxpsinc.gpd", L"mxdwdrv.dll",  L"stdnames.gpd", L"unidrv.dll",
-                                       L"unidrv.hlp",   L"unidrvui.dll", L"unires.dll",   L"xpssvcs.dll"};
-const wchar_t* const kLocalFiles[] = {L"zorvane-pipelineconfig.xml",
-                                      L"zorvanebook.dll",
-                                      L"zorvanebook.gpd",
-                                      L"zorvanedrv.gpd",
-                                      L"zorvanedrv.ini",
-                                      L"zorvanedrvui.dll",
-                                      L"zorvanenames.gpd",
-                                      L"zorvanenup.dll",
-                                      L"zorvanenup.gpd",
-                                      L"zorvanepgscl.gpd",
-                                      L"zorvanescale.dll",
-                                      L"zorvanewmark.dll",
-                                      L"zorvanewmark.gpd"};
-const wchar_t* const kProfiles[] = {L"zorvaneCMYKPrinter.icc", L"zorvanewscRGB.icc"};
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::vector<std::wstring> Names(const wchar_t* list) {
     std::vector<std::wstring> names;
@@ -60,36 +35,6 @@ public:
     using PrinterDriverInstaller::systemDriverFiles;
 };
 
-// Printer INF files as Windows has them: NTPRINT.INF with all three sections
-// (Windows Vista and later), MSXPSDRV.INF with the XPS ones (the Windows XP
-// generation's XPS Essentials Pack).
-const char kUnidrvCopyFiles[] =
-    "@unidrv.dll,@unidrvui.dll,@unires.dll,@unidrv.hlp,@stdnames.gpd,@stddtype.gdl,@stdschem.gdl,@stdschmx."
-    "gdl";
-const char kXpsDrvCopyFiles[] = "@mxdwdrv.dll,@xpssvcs.dll";
-
-void InstallPrinterInfs(SimulatedMachine& machine, bool withMsXpsDrv = true,
-                        const std::string& unidrvCopyFiles = kUnidrvCopyFiles,
-                        const std::string& xpsDrvCopyFiles = kXpsDrvCopyFiles) {
-    const std::string header =
-        "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n"
-        "[DestinationDirs]\r\nDefaultDestDir=66000\r\n\r\n[SourceDisksNames]\r\n1=%Disk%,,,\r\n\r\n";
-    const std::string unidrv = "[unidrv.oem]\r\nCopyFiles=" + unidrvCopyFiles + "\r\n";
-    const std::string xps =
-        "[XPSGPD.OEM]\r\nCopyFiles=@msxpsinc.gpd\r\n; the XPS driver itself\r\n[xpsdrv.oem]\r\nCopyFiles=" +
-        xpsDrvCopyFiles + "\r\n";
-    WriteBytes(machine.infDirectory + L"\\NTPRINT.INF", header + unidrv + xps);
-    if (withMsXpsDrv) {
-        WriteBytes(machine.infDirectory + L"\\MSXPSDRV.INF", header + xps);
-    }
-    for (const wchar_t* name : kSystemFiles) {
-        WriteBytes(machine.infDirectory + L"\\" + name, "stand-in " + Narrow(name));
-    }
-    for (const wchar_t* name : {L"stddtype.gdl", L"stdschem.gdl", L"stdschmx.gdl"}) {
-        WriteBytes(machine.infDirectory + L"\\" + name, "stand-in " + Narrow(name));
-    }
-}
-
 class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -103,15 +48,7 @@ protected:
 
     // The product's files beside setup.exe; the UI DLL carries product
     // version 3.1.
-    void PutPackage() {
-        for (const wchar_t* name : kLocalFiles) {
-            WriteBytes(sourceDir + name, "package " + Narrow(name));
-        }
-        for (const wchar_t* name : kProfiles) {
-            WriteBytes(sourceDir + name, "profile " + Narrow(name));
-        }
-        ASSERT_TRUE(::CopyFileW(kVersionedDll, (sourceDir + L"zorvanedrvui.dll").c_str(), FALSE));
-    }
+    void PutPackage() { PutProductFiles(sourceDir); }
 
     InspectablePrinterDriverInstaller& Make(int family) {
         installer = std::make_unique<InspectablePrinterDriverInstaller>(
@@ -468,13 +405,7 @@ TEST(Driver, MissingFilesAreAllNamedBeforeTheDriverIsRefused) {
         InstallPrinterInfs(machine, true, c.unidrvCopyFiles, c.xpsDrvCopyFiles);
         std::wstring logPath = machine.root + L"\\log.txt";
         std::wstring sourceDir = machine.root + L"\\Setup\\";
-        for (const wchar_t* name : kLocalFiles) {
-            WriteBytes(sourceDir + name, "package");
-        }
-        for (const wchar_t* name : kProfiles) {
-            WriteBytes(sourceDir + name, "profile");
-        }
-        ASSERT_TRUE(::CopyFileW(kVersionedDll, (sourceDir + L"zorvanedrvui.dll").c_str(), FALSE));
+        PutProductFiles(sourceDir);
         for (std::string& line : c.log) {
             size_t at = line.find("<drv>");
             if (at != std::string::npos) {
@@ -532,13 +463,7 @@ TEST(Driver, AddDriverStopsAtTheFirstFailingStep) {
         InstallPrinterInfs(machine);
         std::wstring logPath = machine.root + L"\\log.txt";
         std::wstring sourceDir = machine.root + L"\\Setup\\";
-        for (const wchar_t* name : kLocalFiles) {
-            WriteBytes(sourceDir + name, "package");
-        }
-        for (const wchar_t* name : kProfiles) {
-            WriteBytes(sourceDir + name, "profile");
-        }
-        ::CopyFileW(kVersionedDll, (sourceDir + L"zorvanedrvui.dll").c_str(), FALSE);
+        PutProductFiles(sourceDir);
         c.arrange(machine, sourceDir);
         {
             PrinterDriverInstaller driver(L"Zorvane Creator", L"Zorvane Creator", L"ZorvanePort", sourceDir,
