@@ -1,46 +1,12 @@
-// The real system behind the seam. kernel32 and advapi32 are linked directly.
-// winspool.drv, setupapi.dll and version.dll are loaded on first use from the
-// system directory by full path, never through the DLL search order, so a
-// DLL planted beside setup.exe is never loaded. A function that cannot be
-// bound fails like a failed call: the loader's last-error value stays set
-// (ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND) and the usual failure result
-// is returned.
+// The real system behind the seam. kernel32 and advapi32 are linked directly;
+// winspool.drv, setupapi.dll and version.dll are system libraries loaded by
+// full path on first use. A function that cannot be bound fails like a
+// failed call: the loader's last-error value stays set and the usual failure
+// result is returned.
 #include "platform/platform.h"
+#include "platform/systemlibrary.h"
 
 namespace {
-
-class SystemLibrary {
-public:
-    constexpr explicit SystemLibrary(const wchar_t* fileName) : fileName_(fileName) {}
-
-    // The named export, or null with the thread's last-error value set.
-    FARPROC Proc(const char* procName) {
-        if (module_ == nullptr && !Load()) {
-            return nullptr;
-        }
-        return ::GetProcAddress(module_, procName);
-    }
-
-private:
-    bool Load() {
-        wchar_t path[MAX_PATH + 1];
-        UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-        size_t nameLength = ::lstrlenW(fileName_);
-        if (length == 0 || length + 1 + nameLength >= MAX_PATH) {
-            ::SetLastError(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
-            return false;
-        }
-        path[length] = L'\\';
-        ::lstrcpyW(path + length + 1, fileName_);
-        // With a full path, the library's own dependencies are searched from
-        // its directory first.
-        module_ = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        return module_ != nullptr;
-    }
-
-    const wchar_t* fileName_;
-    HMODULE module_ = nullptr;
-};
 
 // Constant-initialised: no start-up code, no guard.
 SystemLibrary winspool{L"winspool.drv"};
@@ -49,7 +15,7 @@ SystemLibrary version{L"version.dll"};
 
 template <typename Fn>
 Fn* Bind(SystemLibrary& library, const char* procName) {
-    return reinterpret_cast<Fn*>(reinterpret_cast<void*>(library.Proc(procName)));
+    return library.Bind<Fn>(procName);
 }
 
 }  // namespace

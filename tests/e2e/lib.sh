@@ -35,6 +35,29 @@ new_prefix() {
   echo "$prefix"
 }
 
+# Installs the stand-ins for Windows' printer files into a prefix, the one way
+# they are installed: the stand-ins folder copied over C:\windows, then its
+# registry file imported.
+install_standins() {
+  local prefix=$1 standins=$2
+  [ -f "$standins/standins.reg" ] || fail "no stand-ins in $standins (build them first)"
+  cp -a "$standins/." "$prefix/drive_c/windows/"
+  in_prefix "$prefix" reg import 'C:\windows\standins.reg' >/dev/null 2>&1 ||
+    fail "wine reg import of standins.reg failed"
+}
+
+# Copies the distribution folder to C:\dist of a prefix.
+install_dist() {
+  local prefix=$1 dist=$2
+  mkdir -p "$prefix/drive_c/dist"
+  cp -a "$dist/." "$prefix/drive_c/dist/"
+}
+
+# The messages of a log, without their time stamps and CR.
+log_messages() {
+  sed -e 's/^\[[A-Z][a-z][a-z] [A-Z][a-z][a-z] [0-9][0-9] [0-9:]\{8\} [0-9]\{4\}\] //' -e 's/\r$//' "$1"
+}
+
 drop_prefix() {
   WINEPREFIX=$1 wineserver -k 2>/dev/null || true
   rm -rf "$1"

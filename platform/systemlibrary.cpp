@@ -1,0 +1,24 @@
+#include "platform/systemlibrary.h"
+
+FARPROC SystemLibrary::Proc(const char* procName) {
+    if (module_ == nullptr && !Load()) {
+        return nullptr;
+    }
+    return ::GetProcAddress(module_, procName);
+}
+
+bool SystemLibrary::Load() {
+    wchar_t path[MAX_PATH + 1];
+    UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    size_t nameLength = ::lstrlenW(fileName_);
+    if (length == 0 || length + 1 + nameLength >= MAX_PATH) {
+        ::SetLastError(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    path[length] = L'\\';
+    ::lstrcpyW(path + length + 1, fileName_);
+    // With a full path, the library's own dependencies are searched from its
+    // directory first.
+    module_ = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module_ != nullptr;
+}

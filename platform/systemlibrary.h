@@ -1,0 +1,26 @@
+// A Windows system DLL loaded on first use from the system directory by its
+// full path, never through the DLL search order, so that a DLL planted
+// beside the program is never loaded.
+#pragma once
+
+#include <windows.h>
+
+class SystemLibrary {
+public:
+    constexpr explicit SystemLibrary(const wchar_t* fileName) : fileName_(fileName) {}
+
+    // The named export, or null with the thread's last-error value set
+    // (ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, ...).
+    FARPROC Proc(const char* procName);
+
+    template <typename Fn>
+    Fn* Bind(const char* procName) {
+        return reinterpret_cast<Fn*>(reinterpret_cast<void*>(Proc(procName)));
+    }
+
+private:
+    bool Load();
+
+    const wchar_t* fileName_;
+    HMODULE module_ = nullptr;
+};
