@@ -1,11 +1,13 @@
 # Cross build for 32-bit Windows with MinGW-w64 (i686).
-# The posix-thread compilers are used for everything: GoogleTest needs std::mutex,
-# and the shipped binaries link the runtime statically, so they import no thread DLL.
+# The win32-thread compilers: the posix ones link winpthread into every binary,
+# and winpthread imports functions the Windows XP generation lacks
+# (GetTickCount64). GoogleTest gets what it misses there through its own
+# customisation header (tests/gtest-custom).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

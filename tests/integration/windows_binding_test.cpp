@@ -1,8 +1,6 @@
 // The seam's Windows binding against the real system (Wine in CI).
-#include <atomic>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +43,13 @@ std::wstring TempLogPath(const wchar_t* name) {
     std::wstring path = std::wstring(temp) + name;
     ::DeleteFileW(path.c_str());
     return path;
+}
+
+// Another process's handle on the log, let go after a moment.
+DWORD WINAPI CloseHandleSoon(LPVOID handle) {
+    ::Sleep(120);
+    ::CloseHandle(static_cast<HANDLE>(handle));
+    return 0;
 }
 
 }  // namespace
@@ -90,12 +95,11 @@ TEST(WindowsBinding, LogWaitsForAFileAnotherHandleReleasesSoon) {
     HANDLE holder = ::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    std::thread release([holder] {
-        ::Sleep(120);
-        ::CloseHandle(holder);
-    });
+    HANDLE release = ::CreateThread(nullptr, 0, CloseHandleSoon, holder, 0, nullptr);
+    ASSERT_NE(release, nullptr);
     Installer(L"", logPath).Log(L"arrives");
-    release.join();
+    ::WaitForSingleObject(release, INFINITE);
+    ::CloseHandle(release);
     std::string bytes = ReadBytes(logPath);
     EXPECT_EQ(bytes.size(), 27 + std::string("arrives\r\n").size());
     ::DeleteFileW(logPath.c_str());

@@ -1,0 +1,42 @@
+// PortMonitor: one initialised instance of the monitor (the spooler's
+// hMonitor), with its registry and its ports. It lists the ports and opens
+// them and the configuration channel.
+#pragma once
+
+#include <memory>
+
+#include <windows.h>
+
+#include "monitor/monitorregistry.h"
+#include "monitor/portstore.h"
+#include "monitor/printport.h"
+#include "monitor/xcvsession.h"
+
+class PortMonitor {
+public:
+    static constexpr DWORD kSignature = 0x4E4F4D5A;  // "ZMON"
+    static const wchar_t kMonitorName[];
+    static const wchar_t kPortDescription[];
+
+    static DWORD Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>& monitor);
+
+    explicit PortMonitor(std::unique_ptr<MonitorRegistry> registry);
+    PortMonitor(const PortMonitor&) = delete;
+    PortMonitor& operator=(const PortMonitor&) = delete;
+
+    bool HasSignature() const { return signature_ == kSignature; }
+
+    // EnumPorts at level 1 (PORT_INFO_1W) or 2 (PORT_INFO_2W): the records,
+    // then their strings, in one buffer. cbNeeded is always set;
+    // ERROR_INSUFFICIENT_BUFFER when the buffer is missing or too small,
+    // ERROR_INVALID_LEVEL for another level.
+    DWORD EnumPorts(DWORD level, BYTE* pPorts, DWORD cbBuf, DWORD& cbNeeded, DWORD& cReturned) const;
+    // ERROR_UNKNOWN_PORT for a port this monitor does not have.
+    DWORD OpenPort(const wchar_t* portName, std::unique_ptr<PrintPort>& port) const;
+    std::unique_ptr<XcvSession> OpenXcv(ACCESS_MASK grantedAccess) const;
+
+private:
+    DWORD signature_ = kSignature;
+    std::unique_ptr<MonitorRegistry> registry_;
+    PortStore ports_;
+};

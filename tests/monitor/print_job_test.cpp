@@ -1,0 +1,268 @@
+// Jobs through a port: OpenPort, StartDocPort, WritePort, EndDocPort and
+// ClosePort leave exactly one file per finished job in the port's output
+// folder, and nothing for a job that failed or did not finish.
+#include <memory>
+
+#include <shlobj.h>
+
+#include "tests/monitor/monitor_test_support.h"
+
+namespace {
+
+const wchar_t kPort[] = L"ZorvanePort";
+const DWORD kJobId = 7;
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+class PrintJobTest : public BothRegistries {
+protected:
+    void SetUp() override {
+        BothRegistries::SetUp();
+        monitor = std::make_unique<Monitor>(Init());
+        ASSERT_TRUE(monitor->Initialized());
+        ASSERT_EQ(monitor->AddPort(kPort), static_cast<DWORD>(ERROR_SUCCESS));
+        SetOutputFolder(kPort, folder.Path());
+    }
+
+    void TearDown() override {
+        monitor.reset();
+        BothRegistries::TearDown();
+    }
+
+    const MONITOR2& Functions() const { return monitor->Functions(); }
+
+    HANDLE OpenPort(const wchar_t* portName = kPort) {
+        HANDLE hPort = nullptr;
+        ::SetLastError(0xdeadbeef);
+        EXPECT_TRUE(Functions().pfnOpenPort(monitor->Handle(), const_cast<wchar_t*>(portName), &hPort))
+            << "OpenPort " << Narrow(portName) << ": " << ::GetLastError();
+        return hPort;
+    }
+
+    BOOL StartDoc(HANDLE hPort, DWORD jobId = kJobId) {
+        DOC_INFO_1W docInfo{const_cast<wchar_t*>(L"Test document"), nullptr, const_cast<wchar_t*>(L"RAW")};
+        ::SetLastError(0xdeadbeef);
+        return Functions().pfnStartDocPort(hPort, const_cast<wchar_t*>(L"Zorvane Test Printer"), jobId, 1,
+                                           reinterpret_cast<BYTE*>(&docInfo));
+    }
+
+    // Writes the bytes in one call; checks that all of them were taken.
+    void Write(HANDLE hPort, const std::string& bytes) {
+        DWORD cbWritten = 0xdeadbeef;
+        ::SetLastError(0xdeadbeef);
+        BOOL bWritten =
+            Functions().pfnWritePort(hPort, reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
+                                     static_cast<DWORD>(bytes.size()), &cbWritten);
+        EXPECT_TRUE(bWritten) << "WritePort of " << bytes.size() << " bytes: " << ::GetLastError();
+        EXPECT_EQ(cbWritten, bytes.size());
+    }
+
+    // One whole job; true when EndDocPort succeeded.
+    bool PrintJob(const std::string& bytes, DWORD jobId = kJobId) {
+        HANDLE hPort = OpenPort();
+        EXPECT_TRUE(StartDoc(hPort, jobId)) << "StartDocPort: " << ::GetLastError();
+        Write(hPort, bytes);
+        ::SetLastError(0xdeadbeef);
+        BOOL bEnded = Functions().pfnEndDocPort(hPort);
+        EXPECT_TRUE(bEnded) << "EndDocPort: " << ::GetLastError();
+        EXPECT_TRUE(Functions().pfnClosePort(hPort));
+        return bEnded != FALSE;
+    }
+
+    TempFolder folder;
+    std::unique_ptr<Monitor> monitor;
+};
+
+TEST_P(PrintJobTest, AWholeJobLeavesOneFileWithExactlyTheBytesWritten) {
+    const std::string kChunks[] = {"PK\x03\x04", std::string("\0\x1a\r\n\xff", 5), "",
+                                   std::string(70000, 'x'), "end"};
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    std::string expected;
+    for (const std::string& chunk : kChunks) {
+        Write(hPort, chunk);
+        expected += chunk;
+    }
+    ::SetLastError(0xdeadbeef);
+    EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+
+    std::vector<std::wstring> files = folder.FileNames();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(EndsWith(files[0], L"-job7.xps")) << Narrow(files[0]);
+    EXPECT_TRUE(ReadBytes(folder.Path() + L"\\" + files[0]) == expected)
+        << "the file differs from the job's bytes";
+}
+
+TEST_P(PrintJobTest, UntilTheJobEndsItsDataHasOnlyATemporaryName) {
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    Write(hPort, "partial");
+    std::vector<std::wstring> during = folder.FileNames();
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_TRUE(EndsWith(during[0], L".tmp")) << Narrow(during[0]);
+    EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    std::vector<std::wstring> after = folder.FileNames();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_TRUE(EndsWith(after[0], L".xps")) << Narrow(after[0]);
+}
+
+TEST_P(PrintJobTest, AFailedWriteFailsTheJobAndLeavesNoFile) {
+    BYTE* pUnreadable =
+        static_cast<BYTE*>(::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(pUnreadable, nullptr);
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    Write(hPort, "first part");
+
+    DWORD cbWritten = 0xdeadbeef;
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, pUnreadable, 4096, &cbWritten));
+    DWORD dwWriteError = ::GetLastError();
+    // The system's answer to an unreadable buffer: Windows says ERROR_NOACCESS,
+    // Wine ERROR_INVALID_USER_BUFFER.
+    EXPECT_TRUE(dwWriteError == ERROR_NOACCESS || dwWriteError == ERROR_INVALID_USER_BUFFER)
+        << "WritePort failed with " << dwWriteError << ", expected 998 or 1784";
+    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{}) << "the temporary file is gone at once";
+
+    // The job stays failed with the same error, whatever follows.
+    std::string more = "more";
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, reinterpret_cast<BYTE*>(&more[0]), 4, &cbWritten));
+    EXPECT_EQ(::GetLastError(), dwWriteError);
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnEndDocPort(hPort));
+    EXPECT_EQ(::GetLastError(), dwWriteError);
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{});
+    ::VirtualFree(pUnreadable, 0, MEM_RELEASE);
+
+    // The port takes the next job as usual.
+    EXPECT_TRUE(PrintJob("next job"));
+    EXPECT_EQ(folder.FileNames().size(), 1u);
+}
+
+TEST_P(PrintJobTest, ClosingThePortInTheMiddleOfAJobLeavesNoFile) {
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    Write(hPort, "never finished");
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{});
+}
+
+TEST_P(PrintJobTest, EveryJobGetsAFileOfItsOwnEvenWithTheSameJobId) {
+    const std::vector<std::string> kJobs = {"first", "second", "third"};
+    for (const std::string& job : kJobs) {
+        ASSERT_TRUE(PrintJob(job, kJobId));
+    }
+    std::vector<std::wstring> files = folder.FileNames();
+    ASSERT_EQ(files.size(), kJobs.size());
+    std::vector<std::string> contents;
+    for (const std::wstring& file : files) {
+        contents.push_back(ReadBytes(folder.Path() + L"\\" + file));
+    }
+    std::sort(contents.begin(), contents.end());
+    EXPECT_EQ(contents, (std::vector<std::string>{"first", "second", "third"}));
+}
+
+TEST_P(PrintJobTest, AMissingOutputFolderIsCreated) {
+    std::wstring nested = folder.Path() + L"\\new\\deeper";
+    SetOutputFolder(kPort, nested);
+    ASSERT_TRUE(PrintJob("into a new folder"));
+    std::vector<std::wstring> files = TempFolder::FileNamesIn(nested);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadBytes(nested + L"\\" + files[0]), "into a new folder");
+}
+
+TEST_P(PrintJobTest, AFileInThePlaceOfTheOutputFolderFailsTheJobStart) {
+    std::wstring blocker = folder.Path() + L"\\blocker";
+    HANDLE hFile = ::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    ::CloseHandle(hFile);
+    SetOutputFolder(kPort, blocker + L"\\sub");
+    HANDLE hPort = OpenPort();
+    EXPECT_FALSE(StartDoc(hPort));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{L"blocker"});
+}
+
+TEST_P(PrintJobTest, CallsOutsideAJobAreRefused) {
+    HANDLE hPort = OpenPort();
+    DWORD cbWritten = 0;
+    BYTE data[] = {1, 2, 3};
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, data, sizeof(data), &cbWritten));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SPL_NO_STARTDOC));
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnEndDocPort(hPort));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SPL_NO_STARTDOC));
+
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    EXPECT_FALSE(StartDoc(hPort));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_STATE));
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, nullptr, 3, &cbWritten));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, data, sizeof(data), nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    cbWritten = 0xdeadbeef;
+    EXPECT_TRUE(Functions().pfnWritePort(hPort, nullptr, 0, &cbWritten));
+    EXPECT_EQ(cbWritten, 0u);
+    EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    ASSERT_EQ(folder.FileNames().size(), 1u);
+    EXPECT_EQ(ReadBytes(folder.Path() + L"\\" + folder.FileNames()[0]), "");
+}
+
+TEST_P(PrintJobTest, ReadPortIsNotSupported) {
+    HANDLE hPort = OpenPort();
+    BYTE buffer[16];
+    DWORD cbRead = 0xdeadbeef;
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnReadPort(hPort, buffer, sizeof(buffer), &cbRead));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(cbRead, 0u);
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+}
+
+TEST_P(PrintJobTest, APortThatIsNotThereCannotBeOpened) {
+    HANDLE hPort = nullptr;
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnOpenPort(monitor->Handle(), const_cast<wchar_t*>(L"NoSuchPort"), &hPort));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PORT));
+    EXPECT_EQ(hPort, nullptr);
+}
+
+TEST_P(PrintJobTest, WithoutAFolderOfItsOwnAPortWritesIntoTheSharedDocuments) {
+    wchar_t pDocuments[MAX_PATH];
+    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, pDocuments),
+              S_OK);
+    std::wstring productFolder = std::wstring(pDocuments) + L"\\Zorvane Creator";
+    std::vector<std::wstring> before = TempFolder::FileNamesIn(productFolder);
+    ASSERT_EQ(monitor->AddPort(L"DefaultPort"), static_cast<DWORD>(ERROR_SUCCESS));
+
+    HANDLE hPort = OpenPort(L"DefaultPort");
+    ASSERT_TRUE(StartDoc(hPort, 42)) << ::GetLastError();
+    Write(hPort, "to the shared documents");
+    EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+
+    std::vector<std::wstring> after = TempFolder::FileNamesIn(productFolder);
+    std::vector<std::wstring> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    ASSERT_EQ(added.size(), 1u);
+    std::wstring file = productFolder + L"\\" + added[0];
+    EXPECT_TRUE(EndsWith(added[0], L"-job42.xps")) << Narrow(added[0]);
+    EXPECT_EQ(ReadBytes(file), "to the shared documents");
+    ::DeleteFileW(file.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Registries, PrintJobTest,
+                         ::testing::Values(RegistryKind::Spooler, RegistryKind::OwnKey), RegistryKindName);
+
+}  // namespace

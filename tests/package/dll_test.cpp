@@ -1,0 +1,149 @@
+// The driver package's DLLs under Wine: each carries the version resource that
+// the installer reads, through the same version API (product version 3.1.0.0,
+// which becomes the driver version, with the company and product names; the
+// file version differs, so a driver version taken from the wrong half would
+// show), and each filter DLL loads and answers the pipeline manager's calls.
+//   package_dll_tests DIST_DIR [gtest options]
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::wstring distDirectory;
+
+struct DllCase {
+    const wchar_t* name;
+    const wchar_t* description;
+};
+
+const DllCase kUiDll = {L"zorvanedrvui.dll", L"Zorvane Creator driver user interface"};
+
+const DllCase kFilterDlls[] = {
+    {L"zorvanebook.dll", L"Zorvane Creator booklet filter"},
+    {L"zorvanenup.dll", L"Zorvane Creator N-up filter"},
+    {L"zorvanescale.dll", L"Zorvane Creator page scaling filter"},
+    {L"zorvanewmark.dll", L"Zorvane Creator watermark filter"},
+};
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class VersionResource : public ::testing::TestWithParam<DllCase> {
+protected:
+    void SetUp() override {
+        path = distDirectory + L"\\" + GetParam().name;
+        DWORD handle = 0;
+        DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+        ASSERT_NE(size, 0u) << Narrow(path) << ": " << ::GetLastError();
+        data.resize(size);
+        ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, data.data())) << ::GetLastError();
+    }
+
+    const VS_FIXEDFILEINFO* Fixed() {
+        void* block = nullptr;
+        UINT length = 0;
+        if (!::VerQueryValueW(data.data(), L"\\", &block, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
+            return nullptr;
+        }
+        return static_cast<const VS_FIXEDFILEINFO*>(block);
+    }
+
+    // A value of the US English, Unicode string table.
+    std::wstring Text(const wchar_t* key) {
+        void* block = nullptr;
+        UINT length = 0;
+        std::wstring subBlock = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+        if (!::VerQueryValueW(data.data(), subBlock.c_str(), &block, &length) || length == 0) {
+            return L"(none)";
+        }
+        return static_cast<const wchar_t*>(block);
+    }
+
+    std::wstring path;
+    std::vector<BYTE> data;
+};
+
+TEST_P(VersionResource, HasTheProductVersionAsTheDriverVersion) {
+    const VS_FIXEDFILEINFO* fixed = Fixed();
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00030001u);  // 3.1
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000000u);  // .0.0
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+    // The installer's driver version: the product version's upper half, zero-extended.
+    DWORDLONG driverVersion = fixed->dwProductVersionMS;
+    EXPECT_EQ(driverVersion, 0x0000000000030001ull);
+}
+
+TEST_P(VersionResource, HasAFileVersionOtherThanTheProductVersion) {
+    const VS_FIXEDFILEINFO* fixed = Fixed();
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00030001u);  // 3.1
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x0007002Au);  // .7.42
+    EXPECT_NE(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+}
+
+TEST_P(VersionResource, NamesTheCompanyAndTheProduct) {
+    EXPECT_EQ(Text(L"CompanyName"), L"Zorvane Systems, Inc.");
+    EXPECT_EQ(Text(L"ProductName"), L"Zorvane Creator");
+    EXPECT_EQ(Text(L"ProductVersion"), L"3.1.0.0");
+    EXPECT_EQ(Text(L"FileVersion"), L"3.1.7.42");
+    EXPECT_EQ(Text(L"FileDescription"), GetParam().description);
+    EXPECT_EQ(Text(L"OriginalFilename"), GetParam().name);
+}
+
+std::string DllCaseName(const ::testing::TestParamInfo<DllCase>& info) {
+    std::string name = Narrow(info.param.name);
+    return name.substr(0, name.find('.'));
+}
+
+INSTANTIATE_TEST_SUITE_P(UiDll, VersionResource, ::testing::Values(kUiDll), DllCaseName);
+INSTANTIATE_TEST_SUITE_P(Filters, VersionResource, ::testing::ValuesIn(kFilterDlls), DllCaseName);
+
+// The filter pipeline manager asks a filter DLL for the class its
+// configuration names; these DLLs ship without a filter object and must say
+// so rather than hand out nothing as success.
+class FilterDll : public ::testing::TestWithParam<DllCase> {};
+
+// An export as the generic function type, from which any other may be cast.
+void (*Export(HMODULE module, const char* name))() {
+    return reinterpret_cast<void (*)()>(::GetProcAddress(module, name));
+}
+
+TEST_P(FilterDll, LoadsAndReportsItsClassAsNotAvailable) {
+    std::wstring path = distDirectory + L"\\" + GetParam().name;
+    HMODULE module = ::LoadLibraryW(path.c_str());
+    ASSERT_NE(module, nullptr) << Narrow(path) << ": " << ::GetLastError();
+    typedef HRESULT(WINAPI * GetClassObject)(REFCLSID, REFIID, void**);
+    typedef HRESULT(WINAPI * CanUnloadNow)();
+    GetClassObject getClassObject = reinterpret_cast<GetClassObject>(Export(module, "DllGetClassObject"));
+    CanUnloadNow canUnloadNow = reinterpret_cast<CanUnloadNow>(Export(module, "DllCanUnloadNow"));
+    ASSERT_NE(getClassObject, nullptr);
+    ASSERT_NE(canUnloadNow, nullptr);
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(CLSID_NULL, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(getClassObject(CLSID_NULL, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    ::FreeLibrary(module);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, FilterDll, ::testing::ValuesIn(kFilterDlls), DllCaseName);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 2) {
+        fprintf(stderr, "usage: package_dll_tests DIST_DIR [gtest options]\n");
+        return 2;
+    }
+    std::string directory = argv[1];
+    distDirectory.assign(directory.begin(), directory.end());
+    return RUN_ALL_TESTS();
+}
