@@ -59,10 +59,21 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
                         LPFILETIME lpLastWriteTime);
 // Existence of each driver file: any attributes at all count as present.
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+// The log is never written through a link: more than one hard link or a
+// reparse point (symbolic link, junction) gives the record up.
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 // The result line; no standard output (the usual case for a GUI program
 // started without redirection) means the line goes nowhere.
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+
+// DLLs the system loads on the installer's behalf come from the system
+// directory only: SetDefaultDllDirectories where Windows has it (Windows 8,
+// or 7 with its update), else SetDllDirectoryW(L"") (Windows XP SP1 on),
+// which takes the current directory out of the search. Both are looked up at
+// run time; absent, they fail with ERROR_PROC_NOT_FOUND.
+BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags);
+BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName);
 
 // ---- Service control manager (advapi32) -----------------------------------
 

@@ -9,6 +9,7 @@
 namespace {
 
 // Constant-initialised: no start-up code, no guard.
+SystemLibrary kernel32{L"kernel32.dll"};
 SystemLibrary winspool{L"winspool.drv"};
 SystemLibrary setupapi{L"setupapi.dll"};
 SystemLibrary version{L"version.dll"};
@@ -73,8 +74,23 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) { return ::GetFileAttributesW(lpFileName); }
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    return ::GetFileInformationByHandle(hFile, lpFileInformation);
+}
+
 BOOL WINAPI CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) { return ::GetStdHandle(nStdHandle); }
+
+// Newer than Windows XP: looked up at run time.
+BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags) {
+    auto fn = Bind<BOOL WINAPI(DWORD)>(kernel32, "SetDefaultDllDirectories");
+    return fn ? fn(DirectoryFlags) : FALSE;
+}
+
+BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
+    auto fn = Bind<BOOL WINAPI(LPCWSTR)>(kernel32, "SetDllDirectoryW");
+    return fn ? fn(lpPathName) : FALSE;
+}
 
 // ---- advapi32 ----
 

@@ -23,12 +23,25 @@ constexpr DWORD kStartWaitMs = 2000;
 constexpr int kStopWaits = 120;
 constexpr DWORD kStopWaitMs = 500;
 
-// Opens the log for appending, created when missing, shared with nobody.
+// The log's directory may be writable by anyone while the installer runs
+// elevated: a log that is a link (a reparse point, or a file with a second
+// hard link) could point anywhere, so no record is written through it.
+bool IsLink(HANDLE hFile) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return !sys::GetFileInformationByHandle(hFile, &info) ||
+           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1;
+}
+
+// Opens the log for appending, created when missing, shared with nobody. A
+// link itself is opened, not what it points at.
 FileHandle OpenLogForAppend(const std::wstring& logPath) {
     for (int attempt = 1;; ++attempt) {
         FileHandle file(sys::CreateFileW(logPath.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file || sys::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kLogOpenTries) {
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file) {
+            return IsLink(file.get()) ? FileHandle() : std::move(file);
+        }
+        if (sys::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kLogOpenTries) {
             return file;
         }
         sys::Sleep(kLogOpenRetryMs);

@@ -231,6 +231,12 @@ std::string ResultLine(bool succeeded, const std::wstring& logPath) {
 }
 
 int SetupMain(int argc, char** argv) {
+    // DLLs the system loads on the installer's behalf come from the system
+    // directory only, never from beside setup.exe or the current directory.
+    constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+    if (!sys::SetDefaultDllDirectories(kLoadLibrarySearchSystem32)) {
+        sys::SetDllDirectoryW(L"");
+    }
     SetupOptions options = ParseCommandLine(argc, argv);
     bool succeeded;
     {

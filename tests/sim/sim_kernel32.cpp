@@ -137,7 +137,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     HANDLE file = ::CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
                                 dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
     if (file != INVALID_HANDLE_VALUE) {
-        M().openFiles.insert(file);
+        M().openFiles[file] = lpFileName;
     }
     return file;
 }
@@ -179,6 +179,35 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
         return INVALID_FILE_ATTRIBUTES;
     }
     return ::GetFileAttributesW(lpFileName);
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    if (Enter("GetFileInformationByHandle", {})) {
+        return FALSE;
+    }
+    if (M().openFiles.count(hFile) == 0) {
+        ADD_FAILURE() << "GetFileInformationByHandle on a handle that is not open";
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if (!::GetFileInformationByHandle(hFile, lpFileInformation)) {
+        return FALSE;
+    }
+    // Wine follows symbolic links silently; the machine can show one.
+    if (M().reparsePoints.count(M().openFiles.at(hFile)) != 0) {
+        lpFileInformation->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags) {
+    if (Enter("SetDefaultDllDirectories", {SimHex(DirectoryFlags)})) {
+        return FALSE;
+    }
+    return M().hasDefaultDllDirectories ? TRUE : Fails(ERROR_PROC_NOT_FOUND, FALSE);
+}
+
+BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
+    return Enter("SetDllDirectoryW", {SimText(lpPathName)}) ? FALSE : TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {

@@ -82,8 +82,8 @@ SimulatedMachine::SimulatedMachine()
 }
 
 SimulatedMachine::~SimulatedMachine() {
-    for (HANDLE file : openFiles) {
-        ::CloseHandle(file);
+    for (const auto& file : openFiles) {
+        ::CloseHandle(file.first);
     }
     for (HLOCAL memory : openLocalMemory) {
         ::LocalFree(memory);

@@ -26,6 +26,11 @@ public:
     // The machine the seam talks to; exactly one exists at a time.
     static SimulatedMachine& Current();
 
+    // Names compare without regard to case, as the spooler's do.
+    struct NoCaseLess {
+        bool operator()(const std::wstring& a, const std::wstring& b) const;
+    };
+
     // ---- State --------------------------------------------------------------
     std::wstring root;             // stands for C:\ (no trailing separator)
     std::wstring systemDirectory;  // root\Windows\system32
@@ -47,6 +52,11 @@ public:
     bool hasStandardOutput = true;
     std::string standardOutput;
 
+    // Paths that are symbolic links or junctions (Wine follows them silently).
+    std::set<std::wstring, NoCaseLess> reparsePoints;
+    // Whether kernel32 has SetDefaultDllDirectories (Windows 8, or 7 updated).
+    bool hasDefaultDllDirectories = true;
+
     // ---- The Spooler service -------------------------------------------------
     static constexpr int kForever = -1;
     struct Service {
@@ -61,10 +71,6 @@ public:
     bool SpoolerRunning() const { return spooler.state == SERVICE_RUNNING; }
 
     // ---- The spooler's monitors, ports and printers --------------------------
-    // Names compare without regard to case, as the spooler's do.
-    struct NoCaseLess {
-        bool operator()(const std::wstring& a, const std::wstring& b) const;
-    };
     std::map<std::wstring, std::wstring, NoCaseLess> monitors;  // name -> DLL file name
     std::map<std::wstring, std::wstring, NoCaseLess> ports;     // name -> monitor name
     struct Printer {
@@ -126,7 +132,7 @@ public:
     SYSTEMTIME Now() const;
 
     HANDLE NewHandle();
-    std::set<HANDLE> openFiles;
+    std::map<HANDLE, std::wstring> openFiles;  // handle -> path as opened
     std::set<HLOCAL> openLocalMemory;
     struct OpenService {
         bool isManager;

@@ -117,3 +117,20 @@ TEST(SetupMain, WithoutStandardOutputTheLineGoesNowhere) {
     EXPECT_EQ(machine.standardOutput, "");
     EXPECT_EQ(machine.OpenHandleCount(), 0);
 }
+
+TEST(SetupMain, LoadsDllsOnItsBehalfFromTheSystemDirectoryOnly) {
+    for (bool hasDefaultDllDirectories : {true, false}) {
+        SimulatedMachine machine;
+        machine.hasDefaultDllDirectories = hasDefaultDllDirectories;
+        std::vector<char*> argv{const_cast<char*>("setup.exe"), const_cast<char*>("/log"),
+                                const_cast<char*>(""), nullptr};
+        SetupMain(3, argv.data());
+        ASSERT_FALSE(machine.calls.empty());
+        EXPECT_EQ(machine.calls[0].name, "SetDefaultDllDirectories");
+        EXPECT_EQ(machine.calls[0].args[0], L"0x800");
+        EXPECT_EQ(machine.CallsTo("SetDllDirectoryW").size(), hasDefaultDllDirectories ? 0u : 1u);
+        if (!hasDefaultDllDirectories) {
+            EXPECT_EQ(machine.calls[1].args, std::vector<std::wstring>{L""});
+        }
+    }
+}

@@ -52,7 +52,7 @@ TEST_F(LogTest, OpensForAppendingSharedWithNobody) {
     Installer(L"", logPath).Log(L"x");
     auto opens = machine.CallsTo("CreateFileW");
     ASSERT_EQ(opens.size(), 1u);
-    EXPECT_EQ(opens[0].args, (std::vector<std::wstring>{logPath, L"0x4", L"0x0", L"4", L"0x80"}));
+    EXPECT_EQ(opens[0].args, (std::vector<std::wstring>{logPath, L"0x4", L"0x0", L"4", L"0x200080"}));
 }
 
 TEST_F(LogTest, RecordsOfEveryObjectAndRunAppendInCallOrder) {
@@ -144,4 +144,24 @@ TEST_F(LogTest, OtherOpenFailuresGiveTheRecordUpAtOnce) {
     installer.Log(L"kept");
     EXPECT_EQ(LogMessages(logPath), std::vector<std::string>{"kept"});
     EXPECT_TRUE(machine.CallsTo("Sleep").empty());
+}
+
+TEST_F(LogTest, NoRecordIsWrittenThroughALink) {
+    Installer(L"", logPath).Log(L"before the link");
+    std::wstring linked = machine.root + L"\\linked.txt";
+    ASSERT_TRUE(::CreateHardLinkW(linked.c_str(), logPath.c_str(), nullptr));
+    Installer(L"", logPath).Log(L"through a hard link");
+    Installer(L"", linked).Log(L"through the other name");
+    ASSERT_TRUE(::DeleteFileW(linked.c_str()));
+    Installer(L"", logPath).Log(L"a single name again");
+
+    std::wstring symbolic = machine.root + L"\\symbolic.txt";
+    WriteBytes(symbolic, "");
+    machine.reparsePoints.insert(symbolic);
+    Installer(L"", symbolic).Log(L"through a symbolic link");
+
+    EXPECT_EQ(LogMessages(logPath), (std::vector<std::string>{"before the link", "a single name again"}));
+    EXPECT_EQ(ReadBytes(symbolic), "");
+    EXPECT_TRUE(machine.CallsTo("Sleep").empty());
+    EXPECT_EQ(machine.OpenHandleCount(), 0);
 }
