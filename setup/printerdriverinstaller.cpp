@@ -1,5 +1,7 @@
 #include "setup/printerdriverinstaller.h"
 
+#include <exception>
+
 #include "setup/uniquehandle.h"
 
 // The source file as the compiler names it, for the unsupported-family line.
@@ -83,7 +85,8 @@ PrinterDriverInstaller::PrinterDriverInstaller(const std::wstring& driverName,
       osFamily(osFamily),
       driverName(driverName),
       printerName(printerName),
-      portName(portName) {
+      portName(portName),
+      uncaughtExceptions_(std::uncaught_exceptions()) {
     wchar_t pDriverDir[MAX_PATH];
     DWORD bytesNeeded = 0;
     sys::SetLastError(0);
@@ -100,8 +103,13 @@ PrinterDriverInstaller::PrinterDriverInstaller(const std::wstring& driverName,
     colorProfiles.assign(std::begin(kColorProfiles), std::end(kColorProfiles));
 }
 
-PrinterDriverInstaller::~PrinterDriverInstaller() {
-    // A destructor must not throw; a clean-up that cannot even log is given up.
+PrinterDriverInstaller::~PrinterDriverInstaller() noexcept(false) {
+    if (std::uncaught_exceptions() == uncaughtExceptions_) {
+        CleanSystemDrivers();
+        return;
+    }
+    // Released while an exception unwinds the run: a second one would end
+    // the process, so a clean-up that fails this way is given up.
     try {
         CleanSystemDrivers();
     } catch (...) {

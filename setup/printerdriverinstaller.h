@@ -23,8 +23,9 @@ public:
     PrinterDriverInstaller(const std::wstring& driverName, const std::wstring& printerName,
                            const std::wstring& portName, const std::wstring& sourceDir, int osFamily,
                            const std::wstring& logPath);
-    // Deletes the staged system files (CleanSystemDrivers).
-    ~PrinterDriverInstaller();
+    // Deletes the staged system files (CleanSystemDrivers). An exception from
+    // the clean-up reaches the caller, unless one is on its way already.
+    ~PrinterDriverInstaller() noexcept(false);
     PrinterDriverInstaller(const PrinterDriverInstaller&) = delete;
     PrinterDriverInstaller& operator=(const PrinterDriverInstaller&) = delete;
 
@@ -54,5 +55,6 @@ protected:
 
 private:
     bool CopySystemDriversVistaOrLater();
+    int uncaughtExceptions_;
     bool CopySystemDriversPreVista();
 };

@@ -231,32 +231,31 @@ std::string ResultLine(bool succeeded, const std::wstring& logPath) {
 }
 
 int SetupMain(int argc, char** argv) {
-    // DLLs the system loads on the installer's behalf come from the system
-    // directory only, never from beside setup.exe or the current directory.
-    constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
-    if (!sys::SetDefaultDllDirectories(kLoadLibrarySearchSystem32)) {
-        sys::SetDllDirectoryW(L"");
-    }
-    SetupOptions options = ParseCommandLine(argc, argv);
-    bool succeeded;
-    {
-        const std::wstring printerName = L"Zorvane Creator";
-        const std::wstring driverName = L"Zorvane Creator";
-        const std::wstring portName = L"ZorvanePort";
-        const std::wstring monitorName = L"Zorvane Creator Port Monitor";
-        succeeded = RunSetup(monitorName, portName, printerName, driverName, options.mode, options.logPath,
-                             static_cast<int>(options.osFamily), options.standalone);
-    }
-    WriteStandardOutput(ResultLine(succeeded, options.logPath));
-    return succeeded ? 0 : 1;
-}
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // RunSetup guards the run itself; this guards parsing and the result line
-    // (an allocation failure there must not crash the caller's setup).
+    // RunSetup guards the run itself; this guards the rest (an allocation
+    // failure while parsing or printing must not crash the caller's setup).
     try {
-        return SetupMain(__argc, __argv);
+        // DLLs the system loads on the installer's behalf come from the
+        // system directory only, never from beside setup.exe or the current
+        // directory.
+        constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+        if (!sys::SetDefaultDllDirectories(kLoadLibrarySearchSystem32)) {
+            sys::SetDllDirectoryW(L"");
+        }
+        SetupOptions options = ParseCommandLine(argc, argv);
+        bool succeeded;
+        {
+            const std::wstring printerName = L"Zorvane Creator";
+            const std::wstring driverName = L"Zorvane Creator";
+            const std::wstring portName = L"ZorvanePort";
+            const std::wstring monitorName = L"Zorvane Creator Port Monitor";
+            succeeded = RunSetup(monitorName, portName, printerName, driverName, options.mode,
+                                 options.logPath, static_cast<int>(options.osFamily), options.standalone);
+        }
+        WriteStandardOutput(ResultLine(succeeded, options.logPath));
+        return succeeded ? 0 : 1;
     } catch (...) {
         return 1;
     }
 }
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return SetupMain(__argc, __argv); }

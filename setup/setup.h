@@ -28,5 +28,5 @@ bool RunSetup(const std::wstring& monitorName, const std::wstring& portName, con
 std::string ResultLine(bool succeeded, const std::wstring& logPath);
 
 // The whole run behind WinMain: parse, run, print the result line; returns
-// the exit code, 0 for success and 1 for failure.
+// the exit code, 0 for success and 1 for failure. Never lets an exception out.
 int SetupMain(int argc, char** argv);

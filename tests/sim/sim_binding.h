@@ -18,7 +18,7 @@ inline SimulatedMachine& M() { return SimulatedMachine::Current(); }
 
 // Records the call; true when an injected fault answers it (last-error set).
 inline bool Enter(const char* name, std::vector<std::wstring> args) {
-    M().Record(name, std::move(args));
+    M().Record(name, std::move(args), true);
     return M().TakeFault(name);
 }
 

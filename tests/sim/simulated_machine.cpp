@@ -120,6 +120,7 @@ bool SimulatedMachine::TakeFault(const std::string& call) {
     int use = ++uses_[call];
     for (const Fault& fault : faults_) {
         if (fault.call == call && (fault.nthUse == 0 || fault.nthUse == use)) {
+            ++faultsTaken;
             if (fault.throws) {
                 throw std::bad_alloc();
             }
@@ -130,8 +131,8 @@ bool SimulatedMachine::TakeFault(const std::string& call) {
     return false;
 }
 
-void SimulatedMachine::Record(const std::string& name, std::vector<std::wstring> args) {
-    calls.push_back({name, std::move(args)});
+void SimulatedMachine::Record(const std::string& name, std::vector<std::wstring> args, bool faultable) {
+    calls.push_back({name, std::move(args), faultable});
 }
 
 std::vector<SimulatedMachine::Call> SimulatedMachine::CallsTo(const std::string& name) const {

@@ -110,6 +110,11 @@ public:
     void FailFirst(const std::string& call, DWORD error, int uses);
     // Makes `call` throw std::bad_alloc on its nthUse-th use (0: every use).
     void Throw(const std::string& call, int nthUse = 0);
+    // Counts uses from now on: faults set up after a seeding run refer to
+    // the calls that follow.
+    void RestartUseCounts() { uses_.clear(); }
+    // How many injected faults have answered a call.
+    int faultsTaken = 0;
     // Runs after every EnumPrintersW call: lets a test change the printers
     // between the size probe and the fetch.
     std::function<void()> afterEnumPrinters;
@@ -118,6 +123,7 @@ public:
     struct Call {
         std::string name;
         std::vector<std::wstring> args;
+        bool faultable;  // the fault table can make this call fail
     };
     std::vector<Call> calls;
     std::vector<Call> CallsTo(const std::string& name) const;
@@ -128,7 +134,7 @@ public:
     // ---- Used by the seam's simulated binding --------------------------------
     // Counts a use of `call`; when a fault applies, sets its error and answers true.
     bool TakeFault(const std::string& call);
-    void Record(const std::string& name, std::vector<std::wstring> args);
+    void Record(const std::string& name, std::vector<std::wstring> args, bool faultable = false);
     SYSTEMTIME Now() const;
 
     HANDLE NewHandle();
