@@ -27,12 +27,13 @@ void AppendTwoDigits(std::wstring& out, int value) {
 
 }  // namespace
 
-std::wstring FormatLogMessage(const wchar_t* format, std::initializer_list<LogArg> args) {
+std::wstring FormatLogMessage(const wchar_t* format, const LogArg* args, size_t count) {
     std::wstring out;
     if (format == nullptr) {
         return out;
     }
-    const LogArg* next = args.begin();
+    const LogArg* next = args;
+    const LogArg* const end = args + count;
     for (const wchar_t* p = format; *p != L'\0'; ++p) {
         if (*p != L'%') {
             out += *p;
@@ -48,8 +49,7 @@ std::wstring FormatLogMessage(const wchar_t* format, std::initializer_list<LogAr
         wchar_t kind = *conversionEnd;
         bool textConversion = kind == L's';
         bool numberConversion = kind == L'd' && !wide;
-        if ((textConversion || numberConversion) && next != args.end() &&
-            next->IsNumber() == numberConversion) {
+        if ((textConversion || numberConversion) && next != end && next->IsNumber() == numberConversion) {
             if (numberConversion) {
                 AppendDecimal(out, next->Number());
             } else {

@@ -32,7 +32,10 @@ private:
 // Fills the format's conversions from args in order. "%%" is a percent sign.
 // A conversion without a matching argument is written as it stands, so a
 // mistaken format can never read past its arguments.
-std::wstring FormatLogMessage(const wchar_t* format, std::initializer_list<LogArg> args);
+std::wstring FormatLogMessage(const wchar_t* format, const LogArg* args, size_t count);
+inline std::wstring FormatLogMessage(const wchar_t* format, std::initializer_list<LogArg> args) {
+    return FormatLogMessage(format, args.begin(), args.size());
+}
 
 // "Sun Dec 06 16:33:14 2026": English names, zero-padded day, 24 characters.
 std::wstring FormatTimeStamp(const SYSTEMTIME& time);
