@@ -2,6 +2,7 @@
 
 #include "setup/setup.h"
 #include "tests/sim/simulated_machine.h"
+#include "tests/unit/machine_seeds.h"
 
 namespace {
 
@@ -96,16 +97,32 @@ TEST(ResultLine, NamesTheLogInItsAsciiForm) {
     EXPECT_EQ(ResultLine(true, L""), "Succeeded.  See \n");
 }
 
-TEST(SetupMain, PrintsOneResultLineMatchingTheExitCode) {
-    SimulatedMachine machine;
-    std::wstring logPath = machine.root + L"\\log.txt";
-    std::string logArg(logPath.begin(), logPath.end());
-    std::vector<char*> argv{const_cast<char*>("setup.exe"), const_cast<char*>("/log"), &logArg[0], nullptr};
-    int exitCode = SetupMain(3, argv.data());
-    ASSERT_TRUE(exitCode == 0 || exitCode == 1);
-    std::string line = ResultLine(exitCode == 0, logPath);
-    line.insert(line.size() - 1, "\r");  // standard output is a text-mode stream
-    EXPECT_EQ(machine.standardOutput, line);
+TEST(SetupMain, PrintsTheResultLineAndReturnsTheExitCode) {
+    struct Case {
+        const char* name;
+        bool seeded;  // the product's files and Windows' printer INF files are there
+        int exitCode;
+        const char* line;
+    } cases[] = {
+        {"a machine ready for the product", true, 0, "Succeeded.  See "},
+        {"no product files beside setup.exe", false, 1, "Failure.  See "},
+    };
+    for (const Case& c : cases) {
+        SimulatedMachine machine;
+        if (c.seeded) {
+            InstallPrinterInfs(machine);
+            PutProductFiles(machine.root + L"\\Setup\\");
+        }
+        std::wstring logPath = machine.root + L"\\log \u00E9.txt";
+        std::string logArg = Narrow(logPath);  // U+00E9 is 0xE9 in the ANSI code page
+        std::vector<char*> argv{const_cast<char*>("setup.exe"), const_cast<char*>("VISTAORLATER"),
+                                const_cast<char*>("/log"), &logArg[0], nullptr};
+        EXPECT_EQ(SetupMain(4, argv.data()), c.exitCode) << c.name;
+        std::string path = Narrow(machine.root) + "\\log \\U00E9.txt";
+        EXPECT_EQ(machine.standardOutput, std::string(c.line) + path + "\r\n") << c.name;
+        EXPECT_FALSE(LogMessages(logPath).empty()) << c.name;  // the log opened under its full UTF-16 path
+        EXPECT_EQ(machine.OpenHandleCount(), 0) << c.name;
+    }
 }
 
 TEST(SetupMain, WithoutStandardOutputTheLineGoesNowhere) {
