@@ -566,3 +566,36 @@ TEST(Printer, AddPrinterFailures) {
         EXPECT_EQ(machine.OpenHandleCount(), 0) << c.name;
     }
 }
+
+TEST(Staging, TheProjectsStandInInfFilesStageTheSystemFilesOnTheSimulatedMachine) {
+    for (int family : {kPreVista, kVistaOrLater}) {
+        SimulatedMachine machine;
+        std::wstring standins = ZORVANE_WIDE(ZORVANE_STANDINS_DIR) L"/inf/";
+        WIN32_FIND_DATAW found;
+        HANDLE search = ::FindFirstFileW((standins + L"*").c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                ASSERT_TRUE(::CopyFileW((standins + found.cFileName).c_str(),
+                                        (machine.infDirectory + L"\\" + found.cFileName).c_str(), FALSE));
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+        machine.Fail("DeleteFileW", ERROR_ACCESS_DENIED);  // keep what was staged for the checks below
+        {
+            PrinterDriverInstaller driver(L"Zorvane Creator", L"Zorvane Creator", L"ZorvanePort", L"", family,
+                                          L"");
+            EXPECT_TRUE(driver.CopySystemDrivers());
+        }
+        for (const wchar_t* name : kSystemFiles) {
+            EXPECT_EQ(ReadBytes(machine.driverDirectory + L"\\" + name), ReadBytes(standins + name))
+                << Narrow(name);
+        }
+        for (const wchar_t* name : {L"stddtype.gdl", L"stdschem.gdl", L"stdschmx.gdl"}) {
+            EXPECT_TRUE(FileExists(machine.driverDirectory + L"\\" + name)) << Narrow(name);
+        }
+        auto sections = machine.CallsTo("SetupInstallFilesFromInfSectionW");
+        EXPECT_EQ(sections.size(), 3u);
+        EXPECT_EQ(machine.OpenHandleCount(), 0);
+    }
+}
