@@ -106,14 +106,23 @@ bool Installer::IsSpoolerRunning() {
     return sys::QueryServiceStatus(hService.get(), &ssStatus) && ssStatus.dwCurrentState == SERVICE_RUNNING;
 }
 
-bool Installer::StartSpooler() {
-    bool result = false;
-    HANDLE hServer = nullptr;
-
+// The service control manager, to start and stop services, or its failure
+// reported.
+ServiceHandle Installer::OpenServiceManager() {
     sys::SetLastError(0);
     ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
     if (!hSCManager) {
         LogError(L"opening connection to service manager", sys::GetLastError());
+    }
+    return hSCManager;
+}
+
+bool Installer::StartSpooler() {
+    bool result = false;
+    HANDLE hServer = nullptr;
+
+    ServiceHandle hSCManager = OpenServiceManager();
+    if (!hSCManager) {
         return false;
     }
     sys::SetLastError(0);
@@ -159,10 +168,8 @@ bool Installer::StartSpooler() {
 }
 
 bool Installer::StopSpooler() {
-    sys::SetLastError(0);
-    ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
+    ServiceHandle hSCManager = OpenServiceManager();
     if (!hSCManager) {
-        LogError(L"opening connection to service manager", sys::GetLastError());
         return false;
     }
     sys::SetLastError(0);

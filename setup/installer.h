@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "setup/logformat.h"
+#include "setup/uniquehandle.h"
 
 class Installer {
 public:
@@ -44,6 +45,7 @@ protected:
 
 private:
     void WriteLogRecord(const std::wstring& message);
+    ServiceHandle OpenServiceManager();
 };
 
 // UTF-16 to 7-bit ASCII: units up to 0x7F as themselves, any other unit as

@@ -128,6 +128,29 @@ bool PrinterDriverInstaller::CopySystemDrivers() {
     }
 }
 
+// NTPRINT.INF, or its failure reported as both families report it.
+InfHandle PrinterDriverInstaller::OpenNtPrintInf() {
+    InfHandle hNtPrintInf(sys::SetupOpenInfFileW(kNtPrintInf, nullptr, INF_STYLE_WIN4, nullptr));
+    if (!hNtPrintInf) {
+        DWORD dwError = sys::GetLastError();
+        LogError(L"SetupOpenInfFile NTPRINT.INF", dwError);
+        Log(L"Add Driver failed calling SetupOpenInfFile NTPRINT.INF with code '%d'", dwError);
+    }
+    return hNtPrintInf;
+}
+
+// Directory id 66000 of NTPRINT.INF to the driver directory, or its failure
+// reported as both families report it.
+bool PrinterDriverInstaller::MapDriverDirectory(HINF hNtPrintInf) {
+    if (!sys::SetupSetDirectoryIdW(hNtPrintInf, kPrinterDriverDirectoryId, driverDirectory.c_str())) {
+        DWORD dwError = sys::GetLastError();
+        LogError(L"SetupSetDirectoryId", dwError);
+        Log(L"Add Driver failed calling SetupSetDirectoryId with code '%d'", dwError);
+        return false;
+    }
+    return true;
+}
+
 // All three sections come from NTPRINT.INF. A failed section or commit is
 // logged; the step still succeeds.
 bool PrinterDriverInstaller::CopySystemDriversVistaOrLater() {
@@ -137,18 +160,12 @@ bool PrinterDriverInstaller::CopySystemDriversVistaOrLater() {
     QueueCallbackContext context;
 
     sys::SetLastError(0);
-    hNtPrintInf = InfHandle(sys::SetupOpenInfFileW(kNtPrintInf, nullptr, INF_STYLE_WIN4, nullptr));
+    hNtPrintInf = OpenNtPrintInf();
     if (!hNtPrintInf) {
-        DWORD dwError = sys::GetLastError();
-        LogError(L"SetupOpenInfFile NTPRINT.INF", dwError);
-        Log(L"Add Driver failed calling SetupOpenInfFile NTPRINT.INF with code '%d'", dwError);
         return false;
     }
     sys::SetLastError(0);
-    if (!sys::SetupSetDirectoryIdW(hNtPrintInf.get(), kPrinterDriverDirectoryId, driverDirectory.c_str())) {
-        DWORD dwError = sys::GetLastError();
-        LogError(L"SetupSetDirectoryId", dwError);
-        Log(L"Add Driver failed calling SetupSetDirectoryId with code '%d'", dwError);
+    if (!MapDriverDirectory(hNtPrintInf.get())) {
         return false;
     }
     hQueue = FileQueueHandle(sys::SetupOpenFileQueue());
@@ -191,17 +208,11 @@ bool PrinterDriverInstaller::CopySystemDriversPreVista() {
     FileQueueHandle hQueue;
     QueueCallbackContext context;
 
-    hNtPrintInf = InfHandle(sys::SetupOpenInfFileW(kNtPrintInf, nullptr, INF_STYLE_WIN4, nullptr));
+    hNtPrintInf = OpenNtPrintInf();
     if (!hNtPrintInf) {
-        DWORD dwError = sys::GetLastError();
-        LogError(L"SetupOpenInfFile NTPRINT.INF", dwError);
-        Log(L"Add Driver failed calling SetupOpenInfFile NTPRINT.INF with code '%d'", dwError);
         return false;
     }
-    if (!sys::SetupSetDirectoryIdW(hNtPrintInf.get(), kPrinterDriverDirectoryId, driverDirectory.c_str())) {
-        DWORD dwError = sys::GetLastError();
-        LogError(L"SetupSetDirectoryId", dwError);
-        Log(L"Add Driver failed calling SetupSetDirectoryId with code '%d'", dwError);
+    if (!MapDriverDirectory(hNtPrintInf.get())) {
         return false;
     }
     hMsXpsDrvInf = InfHandle(sys::SetupOpenInfFileW(kMsXpsDrvInf, nullptr, INF_STYLE_WIN4, nullptr));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "setup/installer.h"
+#include "setup/uniquehandle.h"
 
 // The driver's dependent files, double-NUL-terminated, for each family.
 extern const wchar_t PreVistaDependentFiles[];
@@ -54,6 +55,8 @@ protected:
     std::wstring driverDirectory;
 
 private:
+    InfHandle OpenNtPrintInf();
+    bool MapDriverDirectory(HINF hNtPrintInf);
     bool CopySystemDriversVistaOrLater();
     int uncaughtExceptions_;
     bool CopySystemDriversPreVista();

@@ -1,35 +1,16 @@
 // The spooler and monitor steps against Wine's real service control manager
 // and spooler, in a throwaway prefix.
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "setup/portmonitorinstaller.h"
 #include "setup/portmonitoruninstaller.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 
 const wchar_t kMonitor[] = L"Zorvane Creator Port Monitor";
 
-std::string ReadBytes(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The log's messages without their time stamps.
-std::vector<std::string> Messages(const std::wstring& path) {
-    std::vector<std::string> messages;
-    std::string bytes = ReadBytes(path);
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find("\r\n[", start);
-        end = end == std::string::npos ? bytes.size() : end + 2;
-        messages.push_back(bytes.substr(start + 27, end - start - 29));
-        start = end;
-    }
-    return messages;
-}
+std::vector<std::string> Messages(const std::wstring& path) { return LogMessages(path); }
 
 class WineSpooler : public ::testing::Test {
 protected:

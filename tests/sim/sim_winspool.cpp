@@ -76,10 +76,7 @@ SimulatedMachine::Printer* PrinterOf(HANDLE handle) {
 
 bool DriverUsesFile(const std::wstring& file) {
     for (const auto& driver : M().drivers) {
-        const SimulatedMachine::Driver& d = driver.second;
-        std::vector<std::wstring> files = d.dependentFiles;
-        files.insert(files.end(), {d.driverPath, d.dataFile, d.configFile, d.helpFile});
-        for (const std::wstring& used : files) {
+        for (const std::wstring& used : driver.second.Files()) {
             if (_wcsicmp(used.c_str(), file.c_str()) == 0) {
                 return true;
             }
@@ -316,7 +313,7 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo) {
     driver.driverPath = info->pDriverPath;
     driver.dataFile = info->pDataFile;
     driver.configFile = info->pConfigFile;
-    driver.helpFile = SimText(info->pHelpFile);
+    driver.helpFile = info->pHelpFile != nullptr ? info->pHelpFile : L"";
     driver.dependentFiles = MultiString(info->pDependentFiles);
     driver.previousNames = MultiString(info->pszzPreviousNames);
     driver.hasMonitorName = info->pMonitorName != nullptr;
@@ -328,12 +325,7 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo) {
     driver.hasHardwareId = info->pszHardwareID != nullptr;
     driver.provider = SimText(info->pszProvider);
     // The spooler takes every named file from the driver directory.
-    std::vector<std::wstring> files = driver.dependentFiles;
-    files.insert(files.end(), {driver.driverPath, driver.dataFile, driver.configFile});
-    if (info->pHelpFile != nullptr) {
-        files.push_back(driver.helpFile);
-    }
-    for (const std::wstring& file : files) {
+    for (const std::wstring& file : driver.Files()) {
         if (::GetFileAttributesW((M().driverDirectory + L"\\" + file).c_str()) == INVALID_FILE_ATTRIBUTES) {
             return Fails(ERROR_FILE_NOT_FOUND, FALSE);
         }
@@ -360,9 +352,7 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDr
             return Fails(ERROR_PRINTER_DRIVER_IN_USE, FALSE);
         }
     }
-    std::vector<std::wstring> files = driver->second.dependentFiles;
-    files.insert(files.end(), {driver->second.driverPath, driver->second.dataFile, driver->second.configFile,
-                               driver->second.helpFile});
+    std::vector<std::wstring> files = driver->second.Files();
     M().drivers.erase(driver);
     if ((dwDeleteFlag & DPD_DELETE_UNUSED_FILES) != 0) {
         for (const std::wstring& file : files) {

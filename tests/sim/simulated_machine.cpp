@@ -182,3 +182,13 @@ std::wstring SimHex(std::uint32_t number) {
     swprintf(text, 16, L"0x%X", number);
     return text;
 }
+
+std::vector<std::wstring> SimulatedMachine::Driver::Files() const {
+    std::vector<std::wstring> files = dependentFiles;
+    for (const std::wstring* core : {&driverPath, &dataFile, &configFile, &helpFile}) {
+        if (!core->empty()) {
+            files.push_back(*core);
+        }
+    }
+    return files;
+}

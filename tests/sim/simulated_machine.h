@@ -97,6 +97,9 @@ public:
         FILETIME date{};
         DWORDLONG driverVersion = 0;
         std::wstring mfgName, oemUrl, provider;
+
+        // Every file the driver names: dependent files, then the core files.
+        std::vector<std::wstring> Files() const;
     };
     std::map<std::wstring, Driver, NoCaseLess> drivers;
     // The monitor's answer to "AddPort" for a port it does not have yet.
