@@ -203,6 +203,10 @@ bool Ports(Report& report) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The spooler runs in this process under Wine and loads monitors and
+    // their DLLs by name: only the system directory may answer, never the
+    // folder the checker was started from.
+    RestrictDllSearchToSystemDirectory();
     try {
         Report report(argc, argv);
         bool complete = Printers(report) & Drivers(report) & Monitors(report) & Ports(report);

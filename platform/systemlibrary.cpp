@@ -22,3 +22,15 @@ bool SystemLibrary::Load() {
     module_ = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return module_ != nullptr;
 }
+
+void RestrictDllSearchToSystemDirectory() {
+    constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+    static SystemLibrary kernel32{L"kernel32.dll"};
+    auto setDefaultDllDirectories = kernel32.Bind<BOOL WINAPI(DWORD)>("SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kLoadLibrarySearchSystem32)) {
+        return;
+    }
+    if (auto setDllDirectory = kernel32.Bind<BOOL WINAPI(LPCWSTR)>("SetDllDirectoryW")) {
+        setDllDirectory(L"");
+    }
+}

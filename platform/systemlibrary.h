@@ -24,3 +24,8 @@ private:
     const wchar_t* fileName_;
     HMODULE module_ = nullptr;
 };
+
+// For programs outside the installer's seam (the checker): DLLs loaded on the
+// program's behalf come from the system directory only, through
+// SetDefaultDllDirectories where kernel32 has it, else SetDllDirectoryW(L"").
+void RestrictDllSearchToSystemDirectory();
