@@ -103,6 +103,16 @@ const FakeMonitorRegistry::Key* FakeMonitorRegistry::FindKey(const std::wstring&
     return const_cast<FakeMonitorRegistry*>(this)->FindKey(path);
 }
 
+LONG FakeMonitorRegistry::Resolve(HANDLE hSpooler, HANDLE hcKey, const char* function,
+                                  FakeMonitorRegistry*& fake, std::wstring& path) {
+    fake = FromSpooler(hSpooler);
+    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    LONG code = ERROR_SUCCESS;
+    return fake->Faulted(function, code) ? code : ERROR_SUCCESS;
+}
+
 bool FakeMonitorRegistry::PathOf(HANDLE hKey, std::wstring& path) const {
     if (hKey == kRootHandle) {
         path.clear();
@@ -127,13 +137,9 @@ HANDLE FakeMonitorRegistry::NewHandle(const std::wstring& path) {
 LONG WINAPI FakeMonitorRegistry::CreateKey(HANDLE hcKey, LPCWSTR pszSubKey, DWORD, REGSAM,
                                            PSECURITY_ATTRIBUTES, PHANDLE phckResult, PDWORD pdwDisposition,
                                            HANDLE hSpooler) {
-    FakeMonitorRegistry* fake = FromSpooler(hSpooler);
+    FakeMonitorRegistry* fake = nullptr;
     std::wstring path;
-    LONG code = ERROR_SUCCESS;
-    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (fake->Faulted("CreateKey", code)) {
+    if (LONG code = Resolve(hSpooler, hcKey, "CreateKey", fake, path); code != ERROR_SUCCESS) {
         return code;
     }
     Key* key = fake->FindKey(path);
@@ -155,13 +161,9 @@ LONG WINAPI FakeMonitorRegistry::CreateKey(HANDLE hcKey, LPCWSTR pszSubKey, DWOR
 
 LONG WINAPI FakeMonitorRegistry::OpenKey(HANDLE hcKey, LPCWSTR pszSubKey, REGSAM, PHANDLE phkResult,
                                          HANDLE hSpooler) {
-    FakeMonitorRegistry* fake = FromSpooler(hSpooler);
+    FakeMonitorRegistry* fake = nullptr;
     std::wstring path;
-    LONG code = ERROR_SUCCESS;
-    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (fake->Faulted("OpenKey", code)) {
+    if (LONG code = Resolve(hSpooler, hcKey, "OpenKey", fake, path); code != ERROR_SUCCESS) {
         return code;
     }
     path = JoinKeyPath(path, pszSubKey);
@@ -183,13 +185,9 @@ LONG WINAPI FakeMonitorRegistry::CloseKey(HANDLE hcKey, HANDLE hSpooler) {
 
 // Like RegDeleteKeyW: a key that still has subkeys stays.
 LONG WINAPI FakeMonitorRegistry::DeleteKey(HANDLE hcKey, LPCWSTR pszSubKey, HANDLE hSpooler) {
-    FakeMonitorRegistry* fake = FromSpooler(hSpooler);
+    FakeMonitorRegistry* fake = nullptr;
     std::wstring path;
-    LONG code = ERROR_SUCCESS;
-    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (fake->Faulted("DeleteKey", code)) {
+    if (LONG code = Resolve(hSpooler, hcKey, "DeleteKey", fake, path); code != ERROR_SUCCESS) {
         return code;
     }
     Key* parent = fake->FindKey(path);
@@ -214,13 +212,9 @@ LONG WINAPI FakeMonitorRegistry::DeleteKey(HANDLE hcKey, LPCWSTR pszSubKey, HAND
 
 LONG WINAPI FakeMonitorRegistry::EnumKey(HANDLE hcKey, DWORD dwIndex, LPWSTR pszName, PDWORD pcchName,
                                          PFILETIME, HANDLE hSpooler) {
-    FakeMonitorRegistry* fake = FromSpooler(hSpooler);
+    FakeMonitorRegistry* fake = nullptr;
     std::wstring path;
-    LONG code = ERROR_SUCCESS;
-    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (fake->Faulted("EnumKey", code)) {
+    if (LONG code = Resolve(hSpooler, hcKey, "EnumKey", fake, path); code != ERROR_SUCCESS) {
         return code;
     }
     Key* key = fake->FindKey(path);
@@ -244,13 +238,9 @@ LONG WINAPI FakeMonitorRegistry::EnumKey(HANDLE hcKey, DWORD dwIndex, LPWSTR psz
 LONG WINAPI FakeMonitorRegistry::QueryInfoKey(HANDLE hcKey, PDWORD pcSubKeys, PDWORD pcbKey, PDWORD pcValues,
                                               PDWORD pcbValue, PDWORD pcbData, PDWORD pcbSecurityDescriptor,
                                               PFILETIME pftLastWriteTime, HANDLE hSpooler) {
-    FakeMonitorRegistry* fake = FromSpooler(hSpooler);
+    FakeMonitorRegistry* fake = nullptr;
     std::wstring path;
-    LONG code = ERROR_SUCCESS;
-    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (fake->Faulted("QueryInfoKey", code)) {
+    if (LONG code = Resolve(hSpooler, hcKey, "QueryInfoKey", fake, path); code != ERROR_SUCCESS) {
         return code;
     }
     const Key* key = fake->FindKey(path);
@@ -292,13 +282,9 @@ LONG WINAPI FakeMonitorRegistry::EnumValue(HANDLE, DWORD, LPWSTR, PDWORD, PDWORD
 
 LONG WINAPI FakeMonitorRegistry::QueryValue(HANDLE hcKey, LPCWSTR pszValue, PDWORD pType, PBYTE pData,
                                             PDWORD pcbData, HANDLE hSpooler) {
-    FakeMonitorRegistry* fake = FromSpooler(hSpooler);
+    FakeMonitorRegistry* fake = nullptr;
     std::wstring path;
-    LONG code = ERROR_SUCCESS;
-    if (fake == nullptr || !fake->PathOf(hcKey, path)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (fake->Faulted("QueryValue", code)) {
+    if (LONG code = Resolve(hSpooler, hcKey, "QueryValue", fake, path); code != ERROR_SUCCESS) {
         return code;
     }
     const Key* key = fake->FindKey(path);

@@ -62,6 +62,10 @@ private:
     Key* FindKey(const std::wstring& path);
     const Key* FindKey(const std::wstring& path) const;
     bool PathOf(HANDLE hKey, std::wstring& path) const;
+    // The fake and the key path a call names, or the code the call answers
+    // with instead (a bad handle, an injected fault).
+    static LONG Resolve(HANDLE hSpooler, HANDLE hcKey, const char* function, FakeMonitorRegistry*& fake,
+                        std::wstring& path);
     HANDLE NewHandle(const std::wstring& path);
 
     static LONG WINAPI CreateKey(HANDLE hcKey, LPCWSTR pszSubKey, DWORD dwOptions, REGSAM samDesired,
