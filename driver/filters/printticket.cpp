@@ -25,6 +25,8 @@ constexpr wchar_t kFrameworkUri[] =
 constexpr wchar_t kKeywordsUri[] =
     L"http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords";
 constexpr wchar_t kXmlnsUri[] = L"http://www.w3.org/2000/xmlns/";
+// The package's own names (*PrintSchemaPrivateNamespaceURI in zorvanedrv.gpd).
+constexpr wchar_t kPackageUri[] = L"http://schemas.zorvane.com/creator/printschema/2026";
 
 // Tickets nest a few levels (ticket, feature, sub-feature, option, property,
 // value); anything far deeper is not a ticket.
@@ -483,11 +485,20 @@ void ApplyWatermark(const Element& feature, const Element& ticket, FilterSetting
     if (option == nullptr) {
         return;
     }
+    // The dialog's watermarks: the text is the option's (zorvanewmark.gpd).
+    static const std::pair<const wchar_t*, const wchar_t*> kPackageTexts[] = {
+        {L"Draft", L"DRAFT"}, {L"Confidential", L"CONFIDENTIAL"}, {L"Copy", L"COPY"}};
     if (option->Named(L"None")) {
         s.watermark.enabled = false;
     } else if (option->Named(L"Text")) {
         s.watermark.enabled = true;
         ApplyScoredProperties(*option, ticket, s);
+    }
+    for (const auto& packageText : kPackageTexts) {
+        if (option->hasName && option->nameUri == kPackageUri && option->nameLocal == packageText.first) {
+            s.watermark.enabled = true;
+            s.watermark.text = packageText.second;
+        }
     }
 }
 
@@ -516,6 +527,27 @@ void ApplyScaling(const Element& feature, const Element& ticket, FilterSettings&
     }
 }
 
+// A sub-feature of the N-up features in the Print Schema; a GPD-based driver
+// maps its own feature to it and so writes it at the ticket's top level.
+void ApplyDirection(const Element& feature, const Element&, FilterSettings& s) {
+    static const std::pair<const wchar_t*, PresentationDirection> kDirections[] = {
+        {L"RightBottom", PresentationDirection::RightBottom},
+        {L"BottomRight", PresentationDirection::BottomRight},
+        {L"LeftBottom", PresentationDirection::LeftBottom},
+        {L"BottomLeft", PresentationDirection::BottomLeft},
+        {L"RightTop", PresentationDirection::RightTop},
+        {L"TopRight", PresentationDirection::TopRight},
+        {L"LeftTop", PresentationDirection::LeftTop},
+        {L"TopLeft", PresentationDirection::TopLeft}};
+    if (const Element* option = ChosenOption(feature)) {
+        for (const auto& direction : kDirections) {
+            if (option->Named(direction.first)) {
+                s.nup.direction = direction.second;
+            }
+        }
+    }
+}
+
 void ApplyNUp(const Element& feature, const Element& ticket, bool allDocuments, FilterSettings& s) {
     if (const Element* option = ChosenOption(feature)) {
         for (const Element& property : option->children) {
@@ -532,24 +564,9 @@ void ApplyNUp(const Element& feature, const Element& ticket, bool allDocuments, 
             }
         }
     }
-    static const std::pair<const wchar_t*, PresentationDirection> kDirections[] = {
-        {L"RightBottom", PresentationDirection::RightBottom},
-        {L"BottomRight", PresentationDirection::BottomRight},
-        {L"LeftBottom", PresentationDirection::LeftBottom},
-        {L"BottomLeft", PresentationDirection::BottomLeft},
-        {L"RightTop", PresentationDirection::RightTop},
-        {L"TopRight", PresentationDirection::TopRight},
-        {L"LeftTop", PresentationDirection::LeftTop},
-        {L"TopLeft", PresentationDirection::TopLeft}};
     for (const Element& sub : feature.children) {
-        const Element* option = nullptr;
-        if (sub.Is(L"Feature") && sub.Named(L"PresentationDirection") &&
-            (option = ChosenOption(sub)) != nullptr) {
-            for (const auto& direction : kDirections) {
-                if (option->Named(direction.first)) {
-                    s.nup.direction = direction.second;
-                }
-            }
+        if (sub.Is(L"Feature") && sub.Named(L"PresentationDirection")) {
+            ApplyDirection(sub, ticket, s);
         }
     }
 }
@@ -598,6 +615,7 @@ const FeatureHandler kFeatures[] = {
     {L"PageMediaSize", ApplyMediaSize},
     {L"PageWatermark", ApplyWatermark},
     {L"PageScaling", ApplyScaling},
+    {L"PresentationDirection", ApplyDirection},
     {L"JobNUpAllDocumentsContiguously",
      [](const Element& f, const Element& t, FilterSettings& s) { ApplyNUp(f, t, true, s); }},
     {L"DocumentNUp", [](const Element& f, const Element& t, FilterSettings& s) { ApplyNUp(f, t, false, s); }},
