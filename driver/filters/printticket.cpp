@@ -176,40 +176,31 @@ private:
     std::vector<std::size_t> starts_;
 };
 
-std::wstring LocalName(IXmlReader* reader) {
+// A name or value of the node the reader stands on, through its getter.
+using ReaderGetter = HRESULT (STDMETHODCALLTYPE IXmlReader::*)(LPCWSTR*, UINT*);
+std::wstring ReaderText(IXmlReader* reader, ReaderGetter getter) {
     const wchar_t* p = nullptr;
-    return SUCCEEDED(reader->GetLocalName(&p, nullptr)) && p != nullptr ? p : L"";
-}
-std::wstring NamespaceUri(IXmlReader* reader) {
-    const wchar_t* p = nullptr;
-    return SUCCEEDED(reader->GetNamespaceUri(&p, nullptr)) && p != nullptr ? p : L"";
-}
-std::wstring Prefix(IXmlReader* reader) {
-    const wchar_t* p = nullptr;
-    return SUCCEEDED(reader->GetPrefix(&p, nullptr)) && p != nullptr ? p : L"";
-}
-std::wstring Value(IXmlReader* reader) {
-    const wchar_t* p = nullptr;
-    return SUCCEEDED(reader->GetValue(&p, nullptr)) && p != nullptr ? p : L"";
+    return SUCCEEDED((reader->*getter)(&p, nullptr)) && p != nullptr ? p : L"";
 }
 
 // The element the reader stands on, with its namespace declarations taken
 // into scopes first: its own name attribute may use them.
 HRESULT ReadElement(IXmlReader* reader, NamespaceScopes& scopes, Element& element) {
-    element.uri = NamespaceUri(reader);
-    element.local = LocalName(reader);
+    element.uri = ReaderText(reader, &IXmlReader::GetNamespaceUri);
+    element.local = ReaderText(reader, &IXmlReader::GetLocalName);
     scopes.Open();
     std::wstring name;
     HRESULT hr;
     for (hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute()) {
-        std::wstring local = LocalName(reader);
-        std::wstring uri = NamespaceUri(reader);
+        std::wstring local = ReaderText(reader, &IXmlReader::GetLocalName);
+        std::wstring uri = ReaderText(reader, &IXmlReader::GetNamespaceUri);
         if (uri == kXmlnsUri) {
             // xmlns:p="..." has the prefix "xmlns" and the local name p;
             // xmlns="..." the local name "xmlns" and no prefix.
-            scopes.Declare(Prefix(reader).empty() ? std::wstring() : local, Value(reader));
+            scopes.Declare(ReaderText(reader, &IXmlReader::GetPrefix).empty() ? std::wstring() : local,
+                           ReaderText(reader, &IXmlReader::GetValue));
         } else if (uri.empty() && local == L"name") {
-            name = Value(reader);
+            name = ReaderText(reader, &IXmlReader::GetValue);
             element.hasName = true;
         }
     }
@@ -254,7 +245,7 @@ HRESULT ReadDocument(IXmlReader* reader, Element& document) {
             case XmlNodeType_Text:
             case XmlNodeType_CDATA:
             case XmlNodeType_Whitespace:
-                open.back().text += Value(reader);
+                open.back().text += ReaderText(reader, &IXmlReader::GetValue);
                 break;
             default:
                 break;
@@ -319,6 +310,16 @@ bool ParseNumber(const std::wstring& text, double& number) {
 bool ParseInRange(const std::wstring& text, double low, double high, double& number) {
     double value;
     if (!ParseNumber(text, value) || value < low || value > high) {
+        return false;
+    }
+    number = value;
+    return true;
+}
+
+// Above zero, at most high.
+bool ParsePositive(const std::wstring& text, double high, double& number) {
+    double value;
+    if (!ParseInRange(text, 0.0, high, value) || value == 0.0) {
         return false;
     }
     number = value;
@@ -398,10 +399,7 @@ const Parameter kParameters[] = {
      [](const std::wstring& v, FilterSettings& s) { s.watermark.text = v; }},
     {L"FontSize", L"PageWatermarkTextFontSize", WatermarkOn,
      [](const std::wstring& v, FilterSettings& s) {
-         double points;
-         if (ParseInRange(v, 0.0, kMaxFontSizePoints, points) && points > 0.0) {
-             s.watermark.fontSize = points;
-         }
+         ParsePositive(v, kMaxFontSizePoints, s.watermark.fontSize);
      }},
     {L"Angle", L"PageWatermarkTextAngle", WatermarkOn,
      [](const std::wstring& v, FilterSettings& s) {
@@ -420,24 +418,13 @@ const Parameter kParameters[] = {
     {L"OriginHeight", L"PageWatermarkOriginHeight", WatermarkOn,
      [](const std::wstring& v, FilterSettings& s) { SetLength(v, 0.0, s.watermark.originY); }},
     {L"ScaleWidth", L"PageScalingScaleWidth", CustomTwoScales,
-     [](const std::wstring& v, FilterSettings& s) {
-         double percent;
-         if (ParseInRange(v, 0.0, kMaxScalePercent, percent) && percent > 0.0) {
-             s.scaling.scaleX = percent;
-         }
-     }},
+     [](const std::wstring& v, FilterSettings& s) { ParsePositive(v, kMaxScalePercent, s.scaling.scaleX); }},
     {L"ScaleHeight", L"PageScalingScaleHeight", CustomTwoScales,
-     [](const std::wstring& v, FilterSettings& s) {
-         double percent;
-         if (ParseInRange(v, 0.0, kMaxScalePercent, percent) && percent > 0.0) {
-             s.scaling.scaleY = percent;
-         }
-     }},
+     [](const std::wstring& v, FilterSettings& s) { ParsePositive(v, kMaxScalePercent, s.scaling.scaleY); }},
     {L"Scale", L"PageScalingScale", CustomOneScale,
      [](const std::wstring& v, FilterSettings& s) {
-         double percent;
-         if (ParseInRange(v, 0.0, kMaxScalePercent, percent) && percent > 0.0) {
-             s.scaling.scaleX = s.scaling.scaleY = percent;
+         if (ParsePositive(v, kMaxScalePercent, s.scaling.scaleX)) {
+             s.scaling.scaleY = s.scaling.scaleX;
          }
      }},
     {L"OffsetWidth", L"PageScalingOffsetWidth", CustomScale,
