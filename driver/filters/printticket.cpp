@@ -11,7 +11,6 @@
 #include <xmllite.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <new>
 #include <utility>
 #include <vector>
@@ -259,6 +258,8 @@ HRESULT ReadDocument(IXmlReader* reader, Element& document) {
 }
 
 HRESULT ParseTicket(const void* pTicket, std::size_t cbTicket, Element& ticket) {
+    // Declared first, so that it outlives the reader that reads from it.
+    MemoryStream stream(pTicket, cbTicket);
     XmlReader reader;
     HRESULT hr = CreateReader(reader);
     if (FAILED(hr)) {
@@ -270,7 +271,6 @@ HRESULT ParseTicket(const void* pTicket, std::size_t cbTicket, Element& ticket) 
     if (SUCCEEDED(hr)) {
         hr = reader->SetProperty(XmlReaderProperty_MaxElementDepth, kMaxElementDepth);
     }
-    MemoryStream stream(pTicket, cbTicket);
     if (SUCCEEDED(hr)) {
         hr = reader->SetInput(&stream);
     }
@@ -290,20 +290,34 @@ HRESULT ParseTicket(const void* pTicket, std::size_t cbTicket, Element& ticket) 
 
 // ---- Values ----------------------------------------------------------------------
 
+// An xs:integer or xs:decimal ("-12", "0.5"), surrounding white space
+// allowed; read by hand because the C runtime's wcstod follows the process's
+// locale, which may want a decimal comma.
 bool ParseNumber(const std::wstring& text, double& number) {
-    const wchar_t* begin = text.c_str();
-    wchar_t* end = nullptr;
-    double value = std::wcstod(begin, &end);
-    if (end == begin) {
+    std::size_t i = text.find_first_not_of(L" \t\r\n");
+    std::size_t end = text.find_last_not_of(L" \t\r\n");
+    if (i == std::wstring::npos) {
         return false;
     }
-    while (*end == L' ' || *end == L'\t' || *end == L'\r' || *end == L'\n') {
-        ++end;
+    bool negative = text[i] == L'-';
+    i += text[i] == L'-' || text[i] == L'+' ? 1 : 0;
+    double value = 0.0, scale = 1.0;
+    bool digits = false, point = false;
+    for (; i <= end; ++i) {
+        if (text[i] >= L'0' && text[i] <= L'9') {
+            value = value * 10.0 + (text[i] - L'0');
+            scale *= point ? 10.0 : 1.0;
+            digits = true;
+        } else if (text[i] == L'.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
     }
-    if (*end != L'\0' || !std::isfinite(value)) {
+    if (!digits || !std::isfinite(value)) {
         return false;
     }
-    number = value;
+    number = (negative ? -value : value) / scale;
     return true;
 }
 

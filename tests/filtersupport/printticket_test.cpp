@@ -55,7 +55,7 @@ const std::string kWatermark =
                 Ref("OriginHeight", "PageWatermarkOriginHeight")) +
     Init("PageWatermarkTextText", "DRAFT") + Init("PageWatermarkTextFontSize", "72") +
     Init("PageWatermarkTextAngle", "-30") + Init("PageWatermarkTextColor", "#80FF0000") +
-    Init("PageWatermarkTransparency", "25") + Init("PageWatermarkOriginWidth", "25400") +
+    Init("PageWatermarkTransparency", " 12.5 ") + Init("PageWatermarkOriginWidth", "25400") +
     Init("PageWatermarkOriginHeight", "50800");
 
 HRESULT Apply(const std::string& ticket, FilterSettings& settings) {
@@ -75,7 +75,7 @@ void CheckWatermark(const FilterSettings& s) {
     EXPECT_DOUBLE_EQ(s.watermark.angle, 330.0);
     EXPECT_EQ(s.watermark.rgb, 0xFF0000u);
     EXPECT_EQ(s.watermark.alpha, 0x80);
-    EXPECT_DOUBLE_EQ(s.watermark.transparency, 25.0);
+    EXPECT_DOUBLE_EQ(s.watermark.transparency, 12.5);
     EXPECT_DOUBLE_EQ(s.watermark.originX, 96.0);
     EXPECT_DOUBLE_EQ(s.watermark.originY, 192.0);
 }
