@@ -13,10 +13,12 @@
 
 #include <windows.h>
 
-// psk:PageWatermark with the option psk:Text (psk:None: off).
+// psk:PageWatermark with the option psk:Text (psk:None: off), or with one of
+// the dialog's options in the package's private namespace (zorvanewmark.gpd),
+// which give the text and leave the rest as it was.
 struct WatermarkSettings {
     bool enabled = false;
-    std::wstring text;             // psk:PageWatermarkTextText
+    std::wstring text;             // psk:PageWatermarkTextText, at most 1000 characters
     double fontSize = 48.0;        // psk:PageWatermarkTextFontSize, in points
     double angle = 45.0;           // psk:PageWatermarkTextAngle, degrees counter-clockwise
     std::uint32_t rgb = 0xC0C0C0;  // psk:PageWatermarkTextColor, 0xRRGGBB
@@ -47,7 +49,9 @@ struct ScalingSettings {
 };
 
 // psk:PresentationDirection's options: the first word is the direction of
-// the first step (psk:RightBottom: left to right, then top to bottom).
+// the first step (psk:RightBottom: left to right, then top to bottom). The
+// Print Schema makes it a sub-feature of the N-up features; Unidrv writes the
+// GPD feature mapped to it as a feature of its own, and both are read.
 enum class PresentationDirection {
     RightBottom,
     BottomRight,

@@ -34,6 +34,7 @@ constexpr UINT kMaxElementDepth = 32;
 constexpr double kMaxLengthMicrons = 10e6;  // 10 m: roll media included
 constexpr double kMaxScalePercent = 1000.0;
 constexpr double kMaxFontSizePoints = 1000.0;
+constexpr std::size_t kMaxWatermarkText = 1000;
 
 double MicronsToXpsUnits(double microns) { return microns * 96.0 / 25400.0; }
 
@@ -410,7 +411,11 @@ void SetLength(const std::wstring& text, double low, double& xpsUnits) {
 
 const Parameter kParameters[] = {
     {L"Text", L"PageWatermarkTextText", WatermarkOn,
-     [](const std::wstring& v, FilterSettings& s) { s.watermark.text = v; }},
+     [](const std::wstring& v, FilterSettings& s) {
+         if (v.size() <= kMaxWatermarkText) {
+             s.watermark.text = v;
+         }
+     }},
     {L"FontSize", L"PageWatermarkTextFontSize", WatermarkOn,
      [](const std::wstring& v, FilterSettings& s) {
          ParsePositive(v, kMaxFontSizePoints, s.watermark.fontSize);
