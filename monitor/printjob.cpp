@@ -169,7 +169,12 @@ DWORD PrintJob::Finish(std::wstring& finalPath) {
 
 DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     placed_ = true;
-    DWORD dwError = PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_), complete);
+    // A folder that leads elsewhere now keeps the file where it is, under
+    // its temporary name, for the next start of the monitor.
+    DWORD dwError = folders_.owner.CheckStillPlain();
+    if (dwError == ERROR_SUCCESS) {
+        dwError = PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_), complete);
+    }
     // Closing writes what the system still holds: a failure there is a
     // failed write.
     if (!file_.Close() && dwError == ERROR_SUCCESS) {

@@ -197,6 +197,8 @@ DWORD SecureFolder::Open(const std::wstring& path, const wchar_t* sddl, Missing 
     return ERROR_SUCCESS;
 }
 
+DWORD SecureFolder::CheckStillPlain() const { return CheckPlain(handle_.Get(), path_); }
+
 std::wstring NormalizedPath(const std::wstring& path) {
     std::vector<wchar_t> full(MAX_PATH);
     DWORD cch = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);

@@ -32,6 +32,10 @@ public:
     static DWORD Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
                       SecureFolder& folder);
 
+    // The checks of a plain directory again, on the handle and the path:
+    // before a name is given in the folder.
+    DWORD CheckStillPlain() const;
+
     // The folder's full path, as checked.
     const std::wstring& Path() const { return path_; }
     HANDLE Handle() const { return handle_.Get(); }
