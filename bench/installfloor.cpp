@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -25,6 +26,7 @@ using ::CloseServiceHandle;
 using ::CopyFileW;
 using ::CreateFileW;
 using ::DeleteFileW;
+using ::EnumPortsW;
 using ::GetFileAttributesW;
 using ::GetFileTime;
 using ::GetFileVersionInfoSizeW;
@@ -158,6 +160,12 @@ void InstallMonitor(const std::wstring& sourceDir, bool standalone) {
 }
 
 void AddPort() {
+    // Which monitor owns the port: the size probe and the fetch.
+    DWORD cbPorts = 0, cPorts = 0;
+    if (!api::EnumPortsW(nullptr, 2, nullptr, 0, &cbPorts, &cPorts)) {
+        std::vector<BYTE> ports(cbPorts);
+        api::EnumPortsW(nullptr, 2, ports.data(), cbPorts, &cbPorts, &cPorts);
+    }
     std::wstring xcv = kMonitorXcv;
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
     HANDLE channel = nullptr;

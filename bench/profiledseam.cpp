@@ -359,6 +359,13 @@ BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cb
                            pcbOutputNeeded, pdwStatus);
 }
 
+BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned) {
+    PROFILED("EnumPortsW");
+    Timed timed(stat);
+    return inner::EnumPortsW(pName, Level, pPorts, cbBuf, pcbNeeded, pcReturned);
+}
+
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                        LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
     PROFILED("GetPrinterDriverDirectoryW");

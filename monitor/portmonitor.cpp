@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "monitor/outputfolder.h"
+#include "monitor/printjob.h"
+
 namespace {
 
 // Writes PORT_INFO_1W or PORT_INFO_2W records at the start of a buffer and
@@ -66,7 +69,26 @@ DWORD PortMonitor::Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>&
         return dwError;
     }
     monitor = std::make_unique<PortMonitor>(std::move(registry));
+    monitor->KeepLeftoverJobs();
     return ERROR_SUCCESS;
+}
+
+void PortMonitor::KeepLeftoverJobs() const {
+    std::vector<std::wstring> roots(1);
+    if (DefaultOutputFolder(roots[0]) != ERROR_SUCCESS) {
+        roots.clear();
+    }
+    std::vector<std::wstring> portNames;
+    ports_.List(portNames);
+    for (const std::wstring& portName : portNames) {
+        std::wstring folder;
+        if (ports_.ReadOutputFolder(portName, folder) == ERROR_SUCCESS && !folder.empty()) {
+            roots.push_back(folder);
+        }
+    }
+    for (const std::wstring& root : roots) {
+        KeepLeftoverJobsAsIncomplete(root);
+    }
 }
 
 PortMonitor::PortMonitor(std::unique_ptr<MonitorRegistry> registry)

@@ -18,6 +18,8 @@ public:
     static const wchar_t kMonitorName[];
     static const wchar_t kPortDescription[];
 
+    // Also keeps what interrupted jobs left in the output roots (the default
+    // root and each port's own) as incomplete files.
     static DWORD Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>& monitor);
 
     explicit PortMonitor(std::unique_ptr<MonitorRegistry> registry);
@@ -36,6 +38,8 @@ public:
     std::unique_ptr<XcvSession> OpenXcv(ACCESS_MASK grantedAccess) const;
 
 private:
+    void KeepLeftoverJobs() const;
+
     DWORD signature_ = kSignature;
     std::unique_ptr<MonitorRegistry> registry_;
     PortStore ports_;

@@ -2,104 +2,211 @@
 
 #include <cwchar>
 
-#include "monitor/outputfolder.h"
+#include <ntsecapi.h>
+
+#include "monitor/newerapi.h"
 
 namespace {
 
-// Enough for many jobs with the same id in the same second.
-constexpr unsigned kMaxNameAttempts = 1000;
+const wchar_t kTemporaryPattern[] = L"zcr*.tmp";
+// Enough for a name nobody can guess; a name that is taken all the same
+// means somebody is guessing, and the job is not started.
+constexpr int kCreateAttempts = 8;
+constexpr ULONG kRandomBytes = 16;
 
-std::wstring OutputFileName(const SYSTEMTIME& started, DWORD jobId, unsigned attempt) {
-    wchar_t pName[80];
-    int cch = std::swprintf(pName, sizeof(pName) / sizeof(pName[0]), L"%04u%02u%02u-%02u%02u%02u-job%lu",
-                            started.wYear, started.wMonth, started.wDay, started.wHour, started.wMinute,
-                            started.wSecond, static_cast<unsigned long>(jobId));
-    std::wstring name(pName, cch > 0 ? static_cast<size_t>(cch) : 0);
-    if (attempt > 1) {
-        name += L"-" + std::to_wstring(attempt);
+std::wstring OutputFileName(const SYSTEMTIME& stamp, const std::wstring& label, bool complete,
+                            unsigned long long n) {
+    wchar_t pStamp[32];
+    int cch = std::swprintf(pStamp, sizeof(pStamp) / sizeof(pStamp[0]), L"%04u%02u%02u-%02u%02u%02u-",
+                            stamp.wYear, stamp.wMonth, stamp.wDay, stamp.wHour, stamp.wMinute, stamp.wSecond);
+    std::wstring name = std::wstring(pStamp, cch > 0 ? static_cast<size_t>(cch) : 0) + label;
+    if (!complete) {
+        name += L"-incomplete";
+    }
+    if (n > 1) {
+        name += L"-" + std::to_wstring(n);
     }
     return name + L".xps";
 }
 
-}  // namespace
+DWORD RandomFileName(std::wstring& name) {
+    BYTE random[kRandomBytes];
+    if (!RtlGenRandom(random, sizeof(random))) {
+        return ERROR_GEN_FAILURE;  // the function sets no last-error
+    }
+    wchar_t pHex[2 * kRandomBytes + 1];
+    for (ULONG i = 0; i < kRandomBytes; ++i) {
+        std::swprintf(pHex + 2 * i, 3, L"%02x", random[i]);
+    }
+    name = std::wstring(L"zcr") + pHex + L".tmp";
+    return ERROR_SUCCESS;
+}
 
-DWORD PrintJob::Begin(const std::wstring& folder, DWORD jobId, std::unique_ptr<PrintJob>& job) {
-    DWORD dwError = EnsureFolder(folder);
+// Whether the open file is the one file at path: a single link (nobody has
+// put another name on it, or swapped another file in at its name) and, where
+// the system tells, its real path is path.
+DWORD CheckSoleName(HANDLE hFile, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(hFile, &info)) {
+        return ::GetLastError();
+    }
+    if (info.nNumberOfLinks != 1) {
+        return ERROR_FILE_INVALID;
+    }
+    std::wstring finalPath;
+    DWORD dwError = newerapi::FinalPath(hFile, finalPath);
+    if (dwError == ERROR_PROC_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    wchar_t pTempPath[MAX_PATH];
-    // Creates the (empty) file under a unique name in the same folder, so the
-    // final rename never crosses volumes.
-    if (::GetTempFileNameW(folder.c_str(), L"zcr", 0, pTempPath) == 0) {
+    return SamePath(finalPath, path) ? ERROR_SUCCESS : ERROR_FILE_INVALID;
+}
+
+// Gives the file at path the first free output name in folder: through the
+// handle where the system offers it, else (Windows XP) by name once the
+// handle is closed. An existing file is never replaced.
+DWORD PlaceFile(FileHandle& file, std::wstring& path, const std::wstring& folder, const SYSTEMTIME& stamp,
+                const std::wstring& label, bool complete) {
+    bool byHandle = newerapi::HasFileInformationByHandle();
+    if (!byHandle && !file.Close()) {
         return ::GetLastError();
     }
-    // From here on the object owns the file: it goes again on every path.
-    std::unique_ptr<PrintJob> newJob = std::make_unique<PrintJob>(folder, jobId, pTempPath);
-    newJob->file_ = FileHandle(::CreateFileW(pTempPath, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!newJob->file_) {
-        DWORD dwOpenError = ::GetLastError();  // before newJob deletes the file
-        return dwOpenError;
-    }
-    job = std::move(newJob);
-    return ERROR_SUCCESS;
-}
-
-PrintJob::PrintJob(const std::wstring& folder, DWORD jobId, const std::wstring& tempPath)
-    : folder_(folder), jobId_(jobId), tempPath_(tempPath) {
-    ::GetLocalTime(&started_);
-}
-
-PrintJob::~PrintJob() { Discard(); }
-
-DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
-    cbWritten = 0;
-    if (failure_ != ERROR_SUCCESS) {
-        return failure_;
-    }
-    if (!::WriteFile(file_.Get(), pData, cbData, &cbWritten, nullptr)) {
-        return Fail(::GetLastError());
-    }
-    return ERROR_SUCCESS;
-}
-
-DWORD PrintJob::Finish(std::wstring& finalPath) {
-    if (failure_ != ERROR_SUCCESS) {
-        return failure_;
-    }
-    // Closing writes what the system still holds; a failure there is a
-    // failed write.
-    if (!file_.Close()) {
-        return Fail(::GetLastError());
-    }
-    for (unsigned attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        std::wstring candidate = JoinPath(folder_, OutputFileName(started_, jobId_, attempt));
-        // Without MOVEFILE_REPLACE_EXISTING an existing file is never replaced.
-        if (::MoveFileExW(tempPath_.c_str(), candidate.c_str(), 0)) {
-            tempPath_.clear();
-            finalPath = candidate;
-            return ERROR_SUCCESS;
+    for (unsigned long long n = 1;; ++n) {
+        std::wstring candidate = JoinPath(folder, OutputFileName(stamp, label, complete, n));
+        bool renamed = byHandle ? newerapi::RenameByHandle(file.Get(), candidate)
+                                : ::MoveFileExW(path.c_str(), candidate.c_str(), 0) != FALSE;
+        if (renamed) {
+            path = candidate;
+            return byHandle ? CheckSoleName(file.Get(), path) : ERROR_SUCCESS;
         }
         DWORD dwError = ::GetLastError();
         if (dwError != ERROR_ALREADY_EXISTS && dwError != ERROR_FILE_EXISTS) {
-            return Fail(dwError);
+            return dwError;
         }
     }
-    return Fail(ERROR_FILE_EXISTS);
 }
 
-DWORD PrintJob::Fail(DWORD dwError) {
+std::wstring JobLabel(DWORD jobId) { return L"job" + std::to_wstring(jobId); }
+
+}  // namespace
+
+DWORD PrintJob::Begin(JobFolders folders, DWORD jobId, std::unique_ptr<PrintJob>& job) {
+    std::unique_ptr<PrintJob> newJob = std::make_unique<PrintJob>(std::move(folders), jobId);
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        std::wstring name;
+        DWORD dwError = RandomFileName(name);
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
+        std::wstring path = JoinPath(newJob->folders_.owner.Path(), name);
+        // No sharing: nobody else opens, renames or deletes the file while
+        // the job has it.
+        FileHandle file(::CreateFileW(
+            path.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) {
+            dwError = ::GetLastError();
+            if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return dwError;
+        }
+        dwError = CheckSoleName(file.Get(), path);
+        if (dwError != ERROR_SUCCESS) {
+            // Made somewhere else than asked: take back the empty file.
+            newerapi::DeleteByHandle(file.Get());
+            return dwError;
+        }
+        newJob->path_ = path;
+        newJob->file_ = std::move(file);
+        job = std::move(newJob);
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_EXISTS;
+}
+
+PrintJob::PrintJob(JobFolders folders, DWORD jobId) : folders_(std::move(folders)), jobId_(jobId) {
+    ::GetLocalTime(&started_);
+}
+
+PrintJob::~PrintJob() {
+    if (!placed_ && file_) {
+        std::wstring ignored;
+        Place(false, ignored);
+    }
+}
+
+DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
+    cbWritten = 0;
+    if (cbData == 0) {
+        return ERROR_SUCCESS;
+    }
+    if (::WriteFile(file_.Get(), pData, cbData, &cbWritten, nullptr)) {
+        written_ += cbWritten;
+        failedWrite_ = ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    }
     // Saved before the clean-up, which may change the thread's last-error.
-    failure_ = dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT;
-    Discard();
-    return failure_;
+    DWORD dwError = ::GetLastError();
+    failedWrite_ = dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT;
+    // What part of the buffer reached the file is taken back.
+    cbWritten = 0;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(written_);
+    if (::SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) {
+        ::SetEndOfFile(file_.Get());
+    }
+    return failedWrite_;
 }
 
-void PrintJob::Discard() {
-    file_.Reset();
-    if (!tempPath_.empty()) {
-        ::DeleteFileW(tempPath_.c_str());
-        tempPath_.clear();
+DWORD PrintJob::Finish(std::wstring& finalPath) {
+    bool complete = failedWrite_ == ERROR_SUCCESS;
+    DWORD dwError = Place(complete, finalPath);
+    return dwError != ERROR_SUCCESS ? dwError : failedWrite_;
+}
+
+DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
+    placed_ = true;
+    // A folder that leads elsewhere now keeps the file where it is, under
+    // its temporary name, for the next start of the monitor.
+    DWORD dwError = folders_.owner.CheckStillPlain();
+    if (dwError == ERROR_SUCCESS) {
+        dwError = PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_), complete);
+    }
+    // Closing writes what the system still holds: a failure there is a
+    // failed write.
+    if (!file_.Close() && dwError == ERROR_SUCCESS) {
+        dwError = ::GetLastError();
+    }
+    finalPath = path_;
+    return dwError;
+}
+
+void KeepLeftoverJobsAsIncomplete(const std::wstring& root) {
+    for (const SecureFolder& folder : ExistingJobFolders(root)) {
+        WIN32_FIND_DATAW found;
+        HANDLE hFind = ::FindFirstFileW(JoinPath(folder.Path(), kTemporaryPattern).c_str(), &found);
+        if (hFind == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        do {
+            if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+                continue;
+            }
+            std::wstring path = JoinPath(folder.Path(), found.cFileName);
+            FileHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            FILETIME localTime;
+            SYSTEMTIME stamp;
+            if (!file || CheckSoleName(file.Get(), path) != ERROR_SUCCESS ||
+                !::FileTimeToLocalFileTime(&found.ftLastWriteTime, &localTime) ||
+                !::FileTimeToSystemTime(&localTime, &stamp)) {
+                continue;
+            }
+            PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false);
+        } while (::FindNextFileW(hFind, &found));
+        ::FindClose(hFind);
     }
 }

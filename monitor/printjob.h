@@ -1,7 +1,14 @@
-// PrintJob: one job's data on its way into a file of its own. The data goes
-// into a temporary file in the output folder; only a job that was written
-// whole is renamed to its final, unique name. A job that fails, or that ends
-// without being finished, leaves no file behind.
+// PrintJob: one job's data on its way into a file of its own, in the owner's
+// folder of the output root. The file is created once, under a name nobody
+// can guess, and everything happens through that one handle: the data, and
+// on Windows Vista on the final name (on the Windows XP generation, a rename
+// inside the protected folder once the handle is closed). The file is never
+// opened again by name, and no data is ever deleted:
+//   - a job written whole is named "<yyyymmdd>-<hhmmss>-job<id>.xps" from
+//     its start, with "-<n>" added while that name is taken;
+//   - a job whose data could not all be written, or that ends without being
+//     finished, is named "<yyyymmdd>-<hhmmss>-job<id>-incomplete.xps";
+//   - while it is written, the file is "zcr<32 random hex digits>.tmp".
 #pragma once
 
 #include <memory>
@@ -9,34 +16,47 @@
 
 #include <windows.h>
 
+#include "monitor/outputfolder.h"
 #include "monitor/scopedhandle.h"
 
 class PrintJob {
 public:
-    // Creates the folder when it is missing and the job's temporary file in it.
-    static DWORD Begin(const std::wstring& folder, DWORD jobId, std::unique_ptr<PrintJob>& job);
+    // Creates the job's file in folders.owner; the job holds the folders
+    // open until it ends. ERROR_FILE_INVALID when the file the system made
+    // is not the one file at the name asked for (something swapped it).
+    static DWORD Begin(JobFolders folders, DWORD jobId, std::unique_ptr<PrintJob>& job);
 
-    PrintJob(const std::wstring& folder, DWORD jobId, const std::wstring& tempPath);
+    PrintJob(JobFolders folders, DWORD jobId);
+    // A job that was not finished is kept under an incomplete name.
     ~PrintJob();
     PrintJob(const PrintJob&) = delete;
     PrintJob& operator=(const PrintJob&) = delete;
 
-    // Appends the bytes. After a failed write the temporary file is gone and
-    // every later call answers the same error.
+    // Appends the bytes. A failed write answers its error and leaves the file
+    // as it was before the call, so that the spooler's retry of the same
+    // buffer continues it; the job is complete again once a write succeeds.
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);
-    // Closes the file and gives it its final name, "<yyyymmdd>-<hhmmss>-job<id>.xps"
-    // from the job's start, with "-<n>" added when that name is taken.
+    // Gives the file its final name and closes it; finalPath is where the
+    // data is. After a write that failed last, the file is kept as
+    // incomplete and the write's error is answered.
     DWORD Finish(std::wstring& finalPath);
 
 private:
-    DWORD Fail(DWORD dwError);
-    void Discard();
+    DWORD Place(bool complete, std::wstring& finalPath);
 
-    std::wstring folder_;
+    JobFolders folders_;
     DWORD jobId_;
     SYSTEMTIME started_;
-    // Empty once the file is renamed or deleted.
-    std::wstring tempPath_;
+    std::wstring path_;  // where the file is now
     FileHandle file_;
-    DWORD failure_ = ERROR_SUCCESS;
+    ULONGLONG written_ = 0;
+    DWORD failedWrite_ = ERROR_SUCCESS;
+    bool placed_ = false;
 };
+
+// Gives every temporary file that an interrupted job left in the folders
+// under root (the monitor was stopped, or the system went down, while a job
+// was written) an incomplete name, "<yyyymmdd>-<hhmmss>-interrupted-
+// incomplete.xps" from the file's last write. A file still open for a job
+// (its handle shares nothing) is left as it is.
+void KeepLeftoverJobsAsIncomplete(const std::wstring& root);

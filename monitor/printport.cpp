@@ -1,7 +1,15 @@
 #include "monitor/printport.h"
 
-#include "monitor/jobnotice.h"
 #include "monitor/outputfolder.h"
+#include "monitor/spoolerjob.h"
+
+namespace {
+
+std::wstring FailureStatus(const wchar_t* what, const std::wstring& where, DWORD dwError) {
+    return std::wstring(what) + L" " + where + L" (error " + std::to_wstring(dwError) + L")";
+}
+
+}  // namespace
 
 PrintPort::PrintPort(const std::wstring& portName, const std::wstring& outputFolder)
     : portName_(portName), outputFolder_(outputFolder) {}
@@ -10,21 +18,23 @@ DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId) {
     if (job_) {
         return ERROR_INVALID_PRINTER_STATE;
     }
-    std::wstring folder = outputFolder_;
-    if (folder.empty()) {
-        DWORD dwError = DefaultOutputFolder(folder);
-        if (dwError != ERROR_SUCCESS) {
-            return dwError;
-        }
-    }
-    DWORD dwError = PrintJob::Begin(folder, jobId, job_);
-    if (dwError != ERROR_SUCCESS) {
-        return dwError;
-    }
-    // The spooler may pass no printer name (Wine does): then nobody is told.
+    // The spooler may pass no printer name or job id 0 (Wine does): then
+    // the owner is unknown and nobody is told.
     printerName_ = printerName != nullptr ? printerName : L"";
     jobId_ = jobId;
-    return ERROR_SUCCESS;
+    std::wstring root = outputFolder_;
+    DWORD dwError = root.empty() ? DefaultOutputFolder(root) : ERROR_SUCCESS;
+    JobFolders folders;
+    if (dwError == ERROR_SUCCESS) {
+        dwError = OpenJobFolders(root, LearnJobOwner(printerName_, jobId_), folders);
+    }
+    if (dwError == ERROR_SUCCESS) {
+        dwError = PrintJob::Begin(std::move(folders), jobId, job_);
+    }
+    if (dwError != ERROR_SUCCESS) {
+        ReportJobStatus(printerName_, jobId_, FailureStatus(L"Cannot write the job into", root, dwError));
+    }
+    return dwError;
 }
 
 DWORD PrintPort::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
@@ -43,7 +53,11 @@ DWORD PrintPort::EndDoc() {
     std::wstring finalPath;
     DWORD dwError = job->Finish(finalPath);
     job.reset();
-    // Done with the job either way: it must leave the queue.
+    if (dwError != ERROR_SUCCESS) {
+        ReportJobStatus(printerName_, jobId_,
+                        FailureStatus(L"Not written whole, kept as", finalPath, dwError));
+        return dwError;
+    }
     ReportJobSentToPrinter(printerName_, jobId_);
-    return dwError;
+    return ERROR_SUCCESS;
 }

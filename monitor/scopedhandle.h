@@ -68,6 +68,16 @@ struct ModuleTraits {
     static bool Close(Handle h) { return ::FreeLibrary(h) != FALSE; }
 };
 
+// Memory the system allocated with LocalAlloc (security descriptors, SID
+// strings).
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static bool Close(Handle h) { return ::LocalFree(h) == nullptr; }
+};
+
 using FileHandle = ScopedHandle<FileHandleTraits>;
 using OwnRegistryKey = ScopedHandle<RegistryKeyTraits>;
 using ModuleHandle = ScopedHandle<ModuleTraits>;
+using LocalMemory = ScopedHandle<LocalMemoryTraits>;

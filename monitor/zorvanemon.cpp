@@ -114,7 +114,7 @@ BOOL WINAPI ZmEndDocPort(HANDLE hPort) {
     });
 }
 
-// A job still open on the port is dropped with its temporary file.
+// A job still open on the port is kept under an incomplete name.
 BOOL WINAPI ZmClosePort(HANDLE hPort) {
     return Run([&]() -> DWORD {
         std::unique_ptr<PrintPort> port(FromHandle<PrintPort>(hPort));

@@ -100,6 +100,10 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
 // "AddPort": only the return value decides, not the monitor's status.
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
                      DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
+// Level 2: which monitor owns a port. A size probe answers
+// ERROR_INSUFFICIENT_BUFFER with the byte count.
+BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned);
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                        LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded);
 BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo);

@@ -146,6 +146,12 @@ BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cb
               : FALSE;
 }
 
+BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned) {
+    auto fn = Bind<decltype(::EnumPortsW)>(winspool, "EnumPortsW");
+    return fn ? fn(pName, Level, pPorts, cbBuf, pcbNeeded, pcReturned) : FALSE;
+}
+
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                        LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
     auto fn = Bind<decltype(::GetPrinterDriverDirectoryW)>(winspool, "GetPrinterDriverDirectoryW");

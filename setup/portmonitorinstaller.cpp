@@ -1,5 +1,6 @@
 #include "setup/portmonitorinstaller.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "setup/uniquehandle.h"
@@ -95,7 +96,49 @@ bool PortMonitorInstaller::InstallMonitor(bool standalone) {
     }
 }
 
+bool PortMonitorInstaller::PortIsFreeOrOurs() {
+    std::vector<BYTE> buffer;
+    DWORD cbNeeded = 0;
+    DWORD cReturned = 0;
+    // The probe, the fetch, and once more for a port added in between.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        sys::SetLastError(0);
+        if (sys::EnumPortsW(nullptr, 2, buffer.empty() ? nullptr : buffer.data(),
+                            static_cast<DWORD>(buffer.size()), &cbNeeded, &cReturned)) {
+            break;
+        }
+        DWORD dwError = sys::GetLastError();
+        if (dwError != ERROR_INSUFFICIENT_BUFFER || attempt == 2) {
+            LogError(L"EnumPorts", dwError);
+            Log(L"Unable to find out which port monitor owns port '%s'", portName);
+            return false;
+        }
+        buffer.resize(cbNeeded);
+        cReturned = 0;
+    }
+    // Never walk past what the buffer holds, whatever the counts say.
+    if (static_cast<unsigned long long>(cReturned) * sizeof(PORT_INFO_2W) > buffer.size()) {
+        cReturned = 0;
+    }
+    const PORT_INFO_2W* records = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
+    for (DWORD i = 0; i < cReturned; ++i) {
+        const PORT_INFO_2W& record = records[i];
+        // The spooler's names compare without regard to case.
+        if (record.pPortName == nullptr || _wcsicmp(record.pPortName, portName.c_str()) != 0 ||
+            (record.pMonitorName != nullptr && _wcsicmp(record.pMonitorName, monitorName.c_str()) == 0)) {
+            continue;
+        }
+        Log(L"Port '%s' belongs to port monitor '%s', not to '%s'", portName,
+            std::wstring(record.pMonitorName != nullptr ? record.pMonitorName : L""), monitorName);
+        return false;
+    }
+    return true;
+}
+
 bool PortMonitorInstaller::AddPort() {
+    if (!PortIsFreeOrOurs()) {
+        return false;
+    }
     std::wstring xcvName = kMonitorXcvName;
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
     PrinterHandle hXcv;

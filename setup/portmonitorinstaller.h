@@ -24,8 +24,14 @@ public:
     // into the system directory; failures are logged, never fatal.
     bool CopyMonitorFiles(bool standalone);
     // Asks the monitor, through the spooler's transceive channel, to create
-    // the port.
+    // the port; refuses a port that another monitor owns.
     bool AddPort();
+    // Whether the port is not there or belongs to this monitor, as EnumPortsW
+    // at level 2 lists them. A port of another monitor (Local Port's, say)
+    // would never reach this monitor, so the printer could not print; a port
+    // list that cannot be had counts as a failure too, since nothing could
+    // be confirmed.
+    bool PortIsFreeOrOurs();
 
 protected:
     std::wstring monitorName;

@@ -1,6 +1,9 @@
 // Jobs through a port: OpenPort, StartDocPort, WritePort, EndDocPort and
-// ClosePort leave exactly one file per finished job in the port's output
-// folder, and nothing for a job that failed or did not finish.
+// ClosePort leave exactly one file per job in the owner's folder under the
+// port's output root: complete for a finished job, named incomplete for one
+// that failed or did not finish. Here the spooler passes a printer that does
+// not exist, so the owner is unknown.
+#include <cstring>
 #include <memory>
 
 #include <shlobj.h>
@@ -11,6 +14,7 @@ namespace {
 
 const wchar_t kPort[] = L"ZorvanePort";
 const DWORD kJobId = 7;
+const wchar_t kUnknownOwner[] = L"\\[unknown owner]";
 
 bool EndsWith(const std::wstring& text, const std::wstring& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -71,6 +75,10 @@ protected:
         return bEnded != FALSE;
     }
 
+    // The jobs' folder under the port's root, and the names of its files.
+    std::wstring JobFolder() const { return folder.Path() + kUnknownOwner; }
+    std::vector<std::wstring> JobFiles() const { return TempFolder::FileNamesIn(JobFolder()); }
+
     TempFolder folder;
     std::unique_ptr<Monitor> monitor;
 };
@@ -89,10 +97,10 @@ TEST_P(PrintJobTest, AWholeJobLeavesOneFileWithExactlyTheBytesWritten) {
     EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
     EXPECT_TRUE(Functions().pfnClosePort(hPort));
 
-    std::vector<std::wstring> files = folder.FileNames();
+    std::vector<std::wstring> files = JobFiles();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(EndsWith(files[0], L"-job7.xps")) << Narrow(files[0]);
-    EXPECT_TRUE(ReadBytes(folder.Path() + L"\\" + files[0]) == expected)
+    EXPECT_TRUE(ReadBytes(JobFolder() + L"\\" + files[0]) == expected)
         << "the file differs from the job's bytes";
 }
 
@@ -100,57 +108,116 @@ TEST_P(PrintJobTest, UntilTheJobEndsItsDataHasOnlyATemporaryName) {
     HANDLE hPort = OpenPort();
     ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
     Write(hPort, "partial");
-    std::vector<std::wstring> during = folder.FileNames();
+    std::vector<std::wstring> during = JobFiles();
     ASSERT_EQ(during.size(), 1u);
     EXPECT_TRUE(EndsWith(during[0], L".tmp")) << Narrow(during[0]);
     EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
     EXPECT_TRUE(Functions().pfnClosePort(hPort));
-    std::vector<std::wstring> after = folder.FileNames();
+    std::vector<std::wstring> after = JobFiles();
     ASSERT_EQ(after.size(), 1u);
     EXPECT_TRUE(EndsWith(after[0], L".xps")) << Narrow(after[0]);
 }
 
-TEST_P(PrintJobTest, AFailedWriteFailsTheJobAndLeavesNoFile) {
-    BYTE* pUnreadable =
-        static_cast<BYTE*>(::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
-    ASSERT_NE(pUnreadable, nullptr);
+// A buffer the system cannot read makes WriteFile fail as a full disk would,
+// without filling the disk: Windows says ERROR_NOACCESS, Wine
+// ERROR_INVALID_USER_BUFFER.
+class UnreadableBuffer {
+public:
+    UnreadableBuffer()
+        : p_(static_cast<BYTE*>(::VirtualAlloc(nullptr, kSize, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS))) {}
+    ~UnreadableBuffer() { ::VirtualFree(p_, 0, MEM_RELEASE); }
+    // The space comes back: the same buffer now holds the bytes.
+    void MakeReadable(char fill) {
+        DWORD dwOld = 0;
+        ASSERT_TRUE(::VirtualProtect(p_, kSize, PAGE_READWRITE, &dwOld));
+        std::memset(p_, fill, kSize);
+    }
+    BYTE* Get() const { return p_; }
+    static constexpr DWORD kSize = 4096;
+
+private:
+    BYTE* p_;
+};
+
+TEST_P(PrintJobTest, AWriteThatFailsThenSucceedsOnRetryGivesTheWholeJob) {
+    UnreadableBuffer buffer;
+    ASSERT_NE(buffer.Get(), nullptr);
     HANDLE hPort = OpenPort();
     ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
     Write(hPort, "first part");
-
     DWORD cbWritten = 0xdeadbeef;
     ::SetLastError(0xdeadbeef);
-    EXPECT_FALSE(Functions().pfnWritePort(hPort, pUnreadable, 4096, &cbWritten));
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, buffer.Get(), UnreadableBuffer::kSize, &cbWritten));
     DWORD dwWriteError = ::GetLastError();
-    // The system's answer to an unreadable buffer: Windows says ERROR_NOACCESS,
-    // Wine ERROR_INVALID_USER_BUFFER.
     EXPECT_TRUE(dwWriteError == ERROR_NOACCESS || dwWriteError == ERROR_INVALID_USER_BUFFER)
         << "WritePort failed with " << dwWriteError << ", expected 998 or 1784";
-    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{}) << "the temporary file is gone at once";
+    EXPECT_EQ(cbWritten, 0u);
 
-    // The job stays failed with the same error, whatever follows.
-    std::string more = "more";
+    // The spooler's retry of the same buffer.
+    buffer.MakeReadable('r');
     ::SetLastError(0xdeadbeef);
-    EXPECT_FALSE(Functions().pfnWritePort(hPort, reinterpret_cast<BYTE*>(&more[0]), 4, &cbWritten));
-    EXPECT_EQ(::GetLastError(), dwWriteError);
+    EXPECT_TRUE(Functions().pfnWritePort(hPort, buffer.Get(), UnreadableBuffer::kSize, &cbWritten))
+        << ::GetLastError();
+    EXPECT_EQ(cbWritten, UnreadableBuffer::kSize);
+    Write(hPort, "end");
+    EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+
+    std::vector<std::wstring> files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(EndsWith(files[0], L"-job7.xps")) << Narrow(files[0]);
+    EXPECT_TRUE(ReadBytes(JobFolder() + L"\\" + files[0]) ==
+                "first part" + std::string(UnreadableBuffer::kSize, 'r') + "end");
+}
+
+TEST_P(PrintJobTest, AJobEndedAfterAFailedWriteIsKeptAsIncompleteAndFails) {
+    UnreadableBuffer buffer;
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    Write(hPort, "first part");
+    DWORD cbWritten = 0;
+    EXPECT_FALSE(Functions().pfnWritePort(hPort, buffer.Get(), UnreadableBuffer::kSize, &cbWritten));
+    DWORD dwWriteError = ::GetLastError();
     ::SetLastError(0xdeadbeef);
     EXPECT_FALSE(Functions().pfnEndDocPort(hPort));
     EXPECT_EQ(::GetLastError(), dwWriteError);
     EXPECT_TRUE(Functions().pfnClosePort(hPort));
-    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{});
-    ::VirtualFree(pUnreadable, 0, MEM_RELEASE);
+    std::vector<std::wstring> files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(EndsWith(files[0], L"-job7-incomplete.xps")) << Narrow(files[0]);
+    EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "first part");
 
     // The port takes the next job as usual.
     EXPECT_TRUE(PrintJob("next job"));
-    EXPECT_EQ(folder.FileNames().size(), 1u);
+    EXPECT_EQ(JobFiles().size(), 2u);
 }
 
-TEST_P(PrintJobTest, ClosingThePortInTheMiddleOfAJobLeavesNoFile) {
+TEST_P(PrintJobTest, ClosingThePortInTheMiddleOfAJobKeepsItsDataAsIncomplete) {
     HANDLE hPort = OpenPort();
     ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
     Write(hPort, "never finished");
     EXPECT_TRUE(Functions().pfnClosePort(hPort));
-    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{});
+    std::vector<std::wstring> files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(EndsWith(files[0], L"-job7-incomplete.xps")) << Narrow(files[0]);
+    EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "never finished");
+}
+
+TEST_P(PrintJobTest, AtItsStartTheMonitorKeepsWhatAnInterruptedJobLeftAsIncomplete) {
+    ASSERT_TRUE(PrintJob("finished"));
+    std::wstring leftover = JobFolder() + L"\\zcr0123456789abcdef0123456789abcdef.tmp";
+    HANDLE hFile = ::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    DWORD cbWritten = 0;
+    ::WriteFile(hFile, "interrupted", 11, &cbWritten, nullptr);
+    ::CloseHandle(hFile);
+
+    Monitor restarted(Init());
+    std::vector<std::wstring> files = JobFiles();
+    ASSERT_EQ(files.size(), 2u);
+    std::wstring kept = EndsWith(files[0], L"-interrupted-incomplete.xps") ? files[0] : files[1];
+    EXPECT_TRUE(EndsWith(kept, L"-interrupted-incomplete.xps")) << Narrow(kept);
+    EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + kept), "interrupted");
 }
 
 TEST_P(PrintJobTest, EveryJobGetsAFileOfItsOwnEvenWithTheSameJobId) {
@@ -158,11 +225,11 @@ TEST_P(PrintJobTest, EveryJobGetsAFileOfItsOwnEvenWithTheSameJobId) {
     for (const std::string& job : kJobs) {
         ASSERT_TRUE(PrintJob(job, kJobId));
     }
-    std::vector<std::wstring> files = folder.FileNames();
+    std::vector<std::wstring> files = JobFiles();
     ASSERT_EQ(files.size(), kJobs.size());
     std::vector<std::string> contents;
     for (const std::wstring& file : files) {
-        contents.push_back(ReadBytes(folder.Path() + L"\\" + file));
+        contents.push_back(ReadBytes(JobFolder() + L"\\" + file));
     }
     std::sort(contents.begin(), contents.end());
     EXPECT_EQ(contents, (std::vector<std::string>{"first", "second", "third"}));
@@ -172,6 +239,7 @@ TEST_P(PrintJobTest, AMissingOutputFolderIsCreated) {
     std::wstring nested = folder.Path() + L"\\new\\deeper";
     SetOutputFolder(kPort, nested);
     ASSERT_TRUE(PrintJob("into a new folder"));
+    nested += kUnknownOwner;
     std::vector<std::wstring> files = TempFolder::FileNamesIn(nested);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(ReadBytes(nested + L"\\" + files[0]), "into a new folder");
@@ -215,8 +283,8 @@ TEST_P(PrintJobTest, CallsOutsideAJobAreRefused) {
     EXPECT_EQ(cbWritten, 0u);
     EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
     EXPECT_TRUE(Functions().pfnClosePort(hPort));
-    ASSERT_EQ(folder.FileNames().size(), 1u);
-    EXPECT_EQ(ReadBytes(folder.Path() + L"\\" + folder.FileNames()[0]), "");
+    ASSERT_EQ(JobFiles().size(), 1u);
+    EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + JobFiles()[0]), "");
 }
 
 TEST_P(PrintJobTest, ReadPortIsNotSupported) {
@@ -242,7 +310,7 @@ TEST_P(PrintJobTest, WithoutAFolderOfItsOwnAPortWritesIntoTheSharedDocuments) {
     wchar_t pDocuments[MAX_PATH];
     ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, pDocuments),
               S_OK);
-    std::wstring productFolder = std::wstring(pDocuments) + L"\\Zorvane Creator";
+    std::wstring productFolder = std::wstring(pDocuments) + L"\\Zorvane Creator" + kUnknownOwner;
     std::vector<std::wstring> before = TempFolder::FileNamesIn(productFolder);
     ASSERT_EQ(monitor->AddPort(L"DefaultPort"), static_cast<DWORD>(ERROR_SUCCESS));
 

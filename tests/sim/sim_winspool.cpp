@@ -262,6 +262,47 @@ BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cb
     return TRUE;
 }
 
+// Level 2 records of every port with its monitor, then their strings; the
+// description is the monitor's name, as a model of what monitors answer.
+BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned) {
+    if (Enter("EnumPortsW", {SimText(pName), SimNumber(Level), SimNumber(cbBuf)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (Level != 2 || pName != nullptr) {
+        return Unmodeled("EnumPortsW other than local ports at level 2", FALSE);
+    }
+    DWORD needed = static_cast<DWORD>(M().ports.size() * sizeof(PORT_INFO_2W));
+    for (const auto& port : M().ports) {
+        needed += static_cast<DWORD>((port.first.size() + 2 * port.second.size() + 3) * sizeof(wchar_t));
+    }
+    *pcbNeeded = needed;
+    *pcReturned = 0;
+    if (cbBuf < needed || (pPorts == nullptr && needed > 0)) {
+        return Fails(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    auto records = reinterpret_cast<PORT_INFO_2W*>(pPorts);
+    wchar_t* strings = reinterpret_cast<wchar_t*>(pPorts + M().ports.size() * sizeof(PORT_INFO_2W));
+    auto place = [&strings](const std::wstring& text) {
+        wchar_t* at = strings;
+        memcpy(at, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        strings += text.size() + 1;
+        return at;
+    };
+    for (const auto& port : M().ports) {
+        PORT_INFO_2W& record = records[(*pcReturned)++];
+        record.pPortName = place(port.first);
+        record.pMonitorName = place(port.second);
+        record.pDescription = place(port.second);
+        record.fPortType = PORT_TYPE_WRITE;
+        record.Reserved = 0;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                        LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
     if (Enter("GetPrinterDriverDirectoryW",

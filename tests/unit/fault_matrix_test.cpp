@@ -44,6 +44,7 @@ const std::map<std::string, DWORD> kDocumentedFailure = {
     {"AddMonitorW", ERROR_MOD_NOT_FOUND},
     {"DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE},
     {"XcvDataW", ERROR_INVALID_HANDLE},
+    {"EnumPortsW", RPC_S_SERVER_UNAVAILABLE},
     {"GetPrinterDriverDirectoryW", ERROR_INSUFFICIENT_BUFFER},
     {"AddPrinterDriverW", ERROR_FILE_NOT_FOUND},
     {"DeletePrinterDriverExW", ERROR_PRINTER_DRIVER_IN_USE},

@@ -184,6 +184,21 @@ TEST(PortMonitor, AddPortFailures) {
          {"Error: XcvData AddPort: 5 . Access is denied.\r\r\n",
           "Unable to add port monitor data 'Zorvane Creator Port Monitor'"},
          1},
+        {"port owned by another monitor",
+         [](SimulatedMachine& m) {
+             m.monitors[kMonitor] = L"zorvanemon.dll";
+             m.ports[L"zorvaneport"] = L"Local Port";
+         },
+         {"Port 'ZorvanePort' belongs to port monitor 'Local Port', not to 'Zorvane Creator Port Monitor'"},
+         0},
+        {"port list unavailable",
+         [](SimulatedMachine& m) {
+             m.monitors[kMonitor] = L"zorvanemon.dll";
+             m.Fail("EnumPortsW", ERROR_ACCESS_DENIED);
+         },
+         {"Error: EnumPorts: 5 . Access is denied.\r\r\n",
+          "Unable to find out which port monitor owns port 'ZorvanePort'"},
+         0},
     };
     for (const Case& c : cases) {
         SimulatedMachine machine;
@@ -193,7 +208,7 @@ TEST(PortMonitor, AddPortFailures) {
         EXPECT_EQ(LogMessages(logPath), c.log) << c.name;
         EXPECT_EQ(machine.CallsTo("ClosePrinter").size(), c.closes) << c.name;
         EXPECT_EQ(machine.OpenHandleCount(), 0) << c.name;
-        EXPECT_TRUE(machine.ports.empty()) << c.name;
+        EXPECT_TRUE(machine.ports.count(kPort) == 0 || machine.ports.at(kPort) != kMonitor) << c.name;
     }
 }
 

@@ -1,0 +1,222 @@
+#include "monitor/securefolder.h"
+
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "monitor/newerapi.h"
+
+namespace {
+
+// Enough to check the folder and bring its DACL; nothing to delete it.
+constexpr DWORD kFolderAccess = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
+
+DWORD SecurityDescriptorFrom(const wchar_t* sddl, LocalMemory& descriptor) {
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &pDescriptor,
+                                                                nullptr)) {
+        return ::GetLastError();
+    }
+    descriptor = LocalMemory(pDescriptor);
+    return ERROR_SUCCESS;
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT: a junction or link is opened itself, so that
+// its attributes show it, instead of the folder it leads to.
+FileHandle OpenFolder(const std::wstring& path) {
+    return FileHandle(::CreateFileW(path.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+}
+
+DWORD CheckPlain(HANDLE hFolder, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(hFolder, &info)) {
+        return ::GetLastError();
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return ERROR_DIRECTORY;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    // Wine shows a symbolic link only in the path's attributes and in the
+    // final path; Windows shows it on the handle as well.
+    DWORD dwAttributes = ::GetFileAttributesW(path.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    std::wstring finalPath;
+    DWORD dwError = newerapi::FinalPath(hFolder, finalPath);
+    if (dwError == ERROR_PROC_NOT_FOUND) {
+        return ERROR_SUCCESS;  // Windows XP: the handle's attributes are all there is
+    }
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    return SamePath(finalPath, path) ? ERROR_SUCCESS : ERROR_CANT_ACCESS_FILE;
+}
+
+bool IsProcessAccount(PSID sid) {
+    HANDLE hToken = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
+        return false;
+    }
+    FileHandle token(hToken);
+    DWORD cbNeeded = 0;
+    ::GetTokenInformation(hToken, TokenUser, nullptr, 0, &cbNeeded);
+    std::vector<BYTE> buffer(cbNeeded);
+    if (cbNeeded == 0 || !::GetTokenInformation(hToken, TokenUser, buffer.data(), cbNeeded, &cbNeeded)) {
+        return false;
+    }
+    return ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;
+}
+
+DWORD CheckOwner(HANDLE hFolder) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    DWORD dwError = ::GetSecurityInfo(hFolder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                      nullptr, nullptr, &pDescriptor);
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    LocalMemory descriptor(pDescriptor);
+    bool trusted =
+        owner != nullptr && (::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                             ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsProcessAccount(owner));
+    return trusted ? ERROR_SUCCESS : ERROR_INVALID_OWNER;
+}
+
+PACL DaclOf(PSECURITY_DESCRIPTOR pDescriptor) {
+    BOOL bPresent = FALSE;
+    BOOL bDefaulted = FALSE;
+    PACL pDacl = nullptr;
+    return ::GetSecurityDescriptorDacl(pDescriptor, &bPresent, &pDacl, &bDefaulted) && bPresent ? pDacl
+                                                                                                : nullptr;
+}
+
+bool SameAces(PACL a, PACL b) {
+    if (a == nullptr || b == nullptr || a->AceCount != b->AceCount) {
+        return false;
+    }
+    for (WORD i = 0; i < a->AceCount; ++i) {
+        void* pAceA = nullptr;
+        void* pAceB = nullptr;
+        if (!::GetAce(a, i, &pAceA) || !::GetAce(b, i, &pAceB)) {
+            return false;
+        }
+        WORD cbAce = static_cast<ACE_HEADER*>(pAceA)->AceSize;
+        if (cbAce != static_cast<ACE_HEADER*>(pAceB)->AceSize || std::memcmp(pAceA, pAceB, cbAce) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether an entry of the folder's DACL allows the account anything.
+DWORD CheckGrants(HANDLE hFolder, PSID grantee) {
+    PACL pDacl = nullptr;
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    DWORD dwError = ::GetSecurityInfo(hFolder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &pDacl, nullptr, &pDescriptor);
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    LocalMemory descriptor(pDescriptor);
+    for (WORD i = 0; pDacl != nullptr && i < pDacl->AceCount; ++i) {
+        void* pAce = nullptr;
+        if (::GetAce(pDacl, i, &pAce) && static_cast<ACE_HEADER*>(pAce)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(pAce)->SidStart, grantee)) {
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_INVALID_OWNER;
+}
+
+// Sets the wanted DACL, protected from inheritance, unless the folder has it.
+// Setting it also passes its inheritable entries on to what the folder holds.
+DWORD BringDacl(HANDLE hFolder, PSECURITY_DESCRIPTOR pWanted) {
+    PACL pWantedDacl = DaclOf(pWanted);
+    PACL pDacl = nullptr;
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    if (::GetSecurityInfo(hFolder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl,
+                          nullptr, &pDescriptor) == ERROR_SUCCESS) {
+        LocalMemory descriptor(pDescriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD dwRevision = 0;
+        if (::GetSecurityDescriptorControl(pDescriptor, &control, &dwRevision) &&
+            (control & SE_DACL_PROTECTED) != 0 && SameAces(pDacl, pWantedDacl)) {
+            return ERROR_SUCCESS;
+        }
+    }
+    return ::SetSecurityInfo(hFolder, SE_FILE_OBJECT,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                             nullptr, pWantedDacl, nullptr);
+}
+
+}  // namespace
+
+DWORD SecureFolder::Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
+                         SecureFolder& folder) {
+    LocalMemory descriptor;
+    DWORD dwError = sddl != nullptr ? SecurityDescriptorFrom(sddl, descriptor) : ERROR_SUCCESS;
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    std::wstring fullPath = NormalizedPath(path);
+    bool created = false;
+    if (missing == Missing::Create && sddl != nullptr) {
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.Get(), FALSE};
+        created = ::CreateDirectoryW(fullPath.c_str(), &attributes) != FALSE;
+        if (!created && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return ::GetLastError();
+        }
+    }
+    FileHandle handle = OpenFolder(fullPath);
+    if (!handle) {
+        return ::GetLastError();
+    }
+    dwError = CheckPlain(handle.Get(), fullPath);
+    if (dwError == ERROR_SUCCESS) {
+        dwError = CheckOwner(handle.Get());
+    }
+    if (dwError == ERROR_SUCCESS && grantee != nullptr && !created) {
+        dwError = CheckGrants(handle.Get(), grantee);
+    }
+    if (dwError == ERROR_SUCCESS && sddl != nullptr) {
+        dwError = BringDacl(handle.Get(), descriptor.Get());
+    }
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    folder.path_ = fullPath;
+    folder.handle_ = std::move(handle);
+    return ERROR_SUCCESS;
+}
+
+DWORD SecureFolder::CheckStillPlain() const { return CheckPlain(handle_.Get(), path_); }
+
+std::wstring NormalizedPath(const std::wstring& path) {
+    std::vector<wchar_t> full(MAX_PATH);
+    DWORD cch = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (cch >= full.size()) {
+        full.resize(cch + 1);
+        cch = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    std::wstring result = cch > 0 && cch < full.size() ? std::wstring(full.data(), cch) : path;
+    std::vector<wchar_t> longPath(result.size() + MAX_PATH);
+    cch = ::GetLongPathNameW(result.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
+    if (cch > 0 && cch < longPath.size()) {
+        result.assign(longPath.data(), cch);
+    }
+    // A root ("C:\") keeps its separator.
+    while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/')) {
+        result.pop_back();
+    }
+    return result;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }

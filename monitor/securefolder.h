@@ -1,0 +1,52 @@
+// SecureFolder: a folder the monitor writes jobs into, held open for as long
+// as it is used. The spooler runs the monitor as SYSTEM and every user can
+// print, so a folder is used only when nobody else can have put it there or
+// redirected it: a plain directory (no reparse point, and the path the
+// system really gives it is the path asked for) whose owner is SYSTEM,
+// Administrators or the account the spooler runs as. The handle is opened
+// without FILE_SHARE_DELETE, so nobody renames or removes the folder while a
+// job uses it.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+#include "monitor/scopedhandle.h"
+
+class SecureFolder {
+public:
+    enum class Missing { Create, Fail };
+
+    SecureFolder() = default;
+
+    // Opens the folder at path. A missing folder is created with the
+    // security descriptor given in SDDL (Missing::Create) or answers
+    // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND. An existing folder must be
+    // plain (else ERROR_CANT_ACCESS_FILE; a file in its place gives
+    // ERROR_DIRECTORY) and held by a trusted owner (else ERROR_INVALID_OWNER);
+    // when grantee is given, its DACL must allow that account already (else
+    // ERROR_INVALID_OWNER: it is another account's folder). Its DACL is then
+    // brought to the descriptor's, protected from inheritance. A null sddl
+    // only checks the folder: nothing is created or changed.
+    static DWORD Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
+                      SecureFolder& folder);
+
+    // The checks of a plain directory again, on the handle and the path:
+    // before a name is given in the folder.
+    DWORD CheckStillPlain() const;
+
+    // The folder's full path, as checked.
+    const std::wstring& Path() const { return path_; }
+    HANDLE Handle() const { return handle_.Get(); }
+
+private:
+    std::wstring path_;
+    FileHandle handle_;
+};
+
+// The full path with long names and without a trailing separator, as
+// GetFinalPathNameByHandleW gives it for a path that leads where it says.
+std::wstring NormalizedPath(const std::wstring& path);
+// Whether the two paths name the same place, without regard to case.
+bool SamePath(const std::wstring& a, const std::wstring& b);
