@@ -35,6 +35,11 @@ const std::map<std::string, DWORD> kDocumentedFailure = {
     {"GetStdHandle", ERROR_INVALID_HANDLE},
     {"SetDefaultDllDirectories", ERROR_PROC_NOT_FOUND},
     {"SetDllDirectoryW", ERROR_PROC_NOT_FOUND},
+    {"IsWow64Process2", ERROR_PROC_NOT_FOUND},
+    {"IsWow64Process", ERROR_PROC_NOT_FOUND},
+    {"CreateProcessW", ERROR_FILE_NOT_FOUND},
+    {"WaitForSingleObject", ERROR_INVALID_HANDLE},
+    {"GetExitCodeProcess", ERROR_INVALID_HANDLE},
     {"OpenSCManagerW", ERROR_ACCESS_DENIED},
     {"OpenServiceW", ERROR_SERVICE_DOES_NOT_EXIST},
     {"QueryServiceStatus", ERROR_INVALID_HANDLE},
@@ -70,6 +75,7 @@ const std::set<std::string> kCannotFail = {
     "GetLocalTime",        "LocalFree",         "CloseHandle",
     "CloseServiceHandle",  "ClosePrinter",      "SetupTermDefaultQueueCallback",
     "SetupCloseFileQueue", "SetupCloseInfFile", "SetupDefaultQueueCallbackW",
+    "GetCurrentProcess",   "GetCommandLineW",
 };
 
 // A code the system has no message text for.
@@ -215,6 +221,7 @@ TEST_P(FaultMatrix, EveryCallSiteFailingEndsCleanly) {
         "IsSpoolerRunning reports nothing; the spooler is then started without a stop";
     const char* const kFallback = "SetDllDirectoryW stands in where SetDefaultDllDirectories is missing";
     const char* const kNoOutput = "without standard output the result line goes nowhere";
+    const char* const kOlderWow64 = "IsWow64Process stands in where IsWow64Process2 is missing";
     const char* const kFreshOpen =
         "the print-server probe, and the test for an installed printer, whose failure means not installed, "
         "as it is";
@@ -223,15 +230,18 @@ TEST_P(FaultMatrix, EveryCallSiteFailingEndsCleanly) {
         {{"install PreVista", "OpenPrinterW"}, kFreshOpen},
         {{"install PreVista", "GetModuleFileNameW"}, kFirstDirectory},
         {{"install PreVista", "SetDefaultDllDirectories"}, kFallback},
+        {{"install PreVista", "IsWow64Process2"}, kOlderWow64},
         {{"install PreVista", "GetStdHandle"}, kNoOutput},
         {{"install PreVista", "WriteFile"}, kNoOutput},
         {{"install VistaOrLater", "OpenPrinterW"}, kFreshOpen},
         {{"install VistaOrLater", "GetModuleFileNameW"}, kFirstDirectory},
         {{"install VistaOrLater", "SetDefaultDllDirectories"}, kFallback},
+        {{"install VistaOrLater", "IsWow64Process2"}, kOlderWow64},
         {{"install VistaOrLater", "GetStdHandle"}, kNoOutput},
         {{"install VistaOrLater", "WriteFile"}, kNoOutput},
         {{"install over an existing printer", "OpenPrinterW"}, kProbe},
         {{"install over an existing printer", "SetDefaultDllDirectories"}, kFallback},
+        {{"install over an existing printer", "IsWow64Process2"}, kOlderWow64},
         {{"install over an existing printer", "GetStdHandle"}, kNoOutput},
         {{"install over an existing printer", "WriteFile"}, kNoOutput},
         {{"install over an existing printer", "GetModuleFileNameW"},
@@ -241,6 +251,7 @@ TEST_P(FaultMatrix, EveryCallSiteFailingEndsCleanly) {
         {{"uninstall with the product installed", "OpenSCManagerW"}, kIsRunning},
         {{"uninstall with the product installed", "OpenServiceW"}, kIsRunning},
         {{"uninstall with the product installed", "SetDefaultDllDirectories"}, kFallback},
+        {{"uninstall with the product installed", "IsWow64Process2"}, kOlderWow64},
         {{"uninstall with the product installed", "GetStdHandle"}, kNoOutput},
         {{"uninstall with the product installed", "WriteFile"}, kNoOutput},
         {{"uninstall on a clean machine", "QueryServiceStatus"}, kQuery},
@@ -248,6 +259,7 @@ TEST_P(FaultMatrix, EveryCallSiteFailingEndsCleanly) {
         {{"uninstall on a clean machine", "OpenSCManagerW"}, kIsRunning},
         {{"uninstall on a clean machine", "OpenServiceW"}, kIsRunning},
         {{"uninstall on a clean machine", "SetDefaultDllDirectories"}, kFallback},
+        {{"uninstall on a clean machine", "IsWow64Process2"}, kOlderWow64},
         {{"uninstall on a clean machine", "GetStdHandle"}, kNoOutput},
         {{"uninstall on a clean machine", "WriteFile"}, kNoOutput},
         {{"uninstall on a clean machine", "FormatMessageW"}, "a record with code 0 uses no system text"},
