@@ -46,9 +46,10 @@ Machine NativeMachine(Installer& reporter) {
     return Machine::X86;  // Windows before XP SP2 has no WOW64 to ask about
 }
 
-// Runs the 64-bit setup and waits for it; its exit code, or false with the
-// failure recorded.
-bool Run64BitSetup(Installer& reporter, const std::wstring& childPath, DWORD& exitCode) {
+// Runs the 64-bit setup and waits for it. Once it has started, the result
+// line is its own: only a run that ended without finishing (a crash, a kill)
+// leaves the line to this process.
+HandOver Run64BitSetup(Installer& reporter, const std::wstring& childPath) {
     std::wstring commandLine = L"\"" + childPath + L"\"" + CommandLineArguments(sys::GetCommandLineW());
     std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
     commandBuffer.push_back(L'\0');
@@ -63,27 +64,28 @@ bool Run64BitSetup(Installer& reporter, const std::wstring& childPath, DWORD& ex
     if (!sys::CreateProcessW(childPath.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
                              nullptr, &startupInfo, &processInfo)) {
         reporter.ReportError(L"Unable to start the 64-bit setup", childPath, sys::GetLastError());
-        return false;
+        return HandOver::NotRun;
     }
     FileHandle process(processInfo.hProcess);
     FileHandle thread(processInfo.hThread);
     thread.reset();
 
+    DWORD exitCode = 1;
     if (sys::WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
         reporter.ReportError(L"WaitForSingleObject", childPath, sys::GetLastError());
-        return false;
+        return HandOver::ChildFailed;
     }
     if (!sys::GetExitCodeProcess(process.get(), &exitCode)) {
         reporter.ReportError(L"GetExitCodeProcess", childPath, sys::GetLastError());
-        return false;
+        return HandOver::ChildFailed;
+    }
+    if (exitCode == 0 || exitCode == 1) {
+        return exitCode == 0 ? HandOver::ChildSucceeded : HandOver::ChildFailed;
     }
     // Setup ends with 0 or 1; anything else is the code of a crash or of
     // whoever ended the process, which then wrote no result line.
-    if (exitCode != 0 && exitCode != 1) {
-        reporter.ReportError(L"The 64-bit setup ended before finishing", childPath, exitCode);
-        return false;
-    }
-    return true;
+    reporter.ReportError(L"The 64-bit setup ended before finishing", childPath, exitCode);
+    return HandOver::NotRun;
 }
 
 }  // namespace
@@ -132,9 +134,5 @@ HandOver HandOverTo64BitSetup(const std::wstring& logPath) {
         reporter.LogError(L"GetModuleFileName", sys::GetLastError());
         return HandOver::NotRun;
     }
-    DWORD exitCode = 1;
-    if (!Run64BitSetup(reporter, directory + k64BitSetup, exitCode)) {
-        return HandOver::NotRun;
-    }
-    return exitCode == 0 ? HandOver::ChildSucceeded : HandOver::ChildFailed;
+    return Run64BitSetup(reporter, directory + k64BitSetup);
 }
