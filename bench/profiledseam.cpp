@@ -26,7 +26,7 @@ struct Stat {
 };
 
 // One counter per seam call, handed out on the call's first use.
-Stat stats[64];
+Stat stats[96];
 int statsUsed = 0;
 int depth = 0;
 std::int64_t platformTicks = 0;
@@ -285,6 +285,54 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
     PROFILED("SetDllDirectoryW");
     Timed timed(stat);
     return inner::SetDllDirectoryW(lpPathName);
+}
+
+HANDLE WINAPI GetCurrentProcess() {
+    PROFILED("GetCurrentProcess");
+    Timed timed(stat);
+    return inner::GetCurrentProcess();
+}
+
+BOOL WINAPI IsWow64Process2(HANDLE hProcess, USHORT* pProcessMachine, USHORT* pNativeMachine) {
+    PROFILED("IsWow64Process2");
+    Timed timed(stat);
+    return inner::IsWow64Process2(hProcess, pProcessMachine, pNativeMachine);
+}
+
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
+    PROFILED("IsWow64Process");
+    Timed timed(stat);
+    return inner::IsWow64Process(hProcess, Wow64Process);
+}
+
+LPWSTR WINAPI GetCommandLineW() {
+    PROFILED("GetCommandLineW");
+    Timed timed(stat);
+    return inner::GetCommandLineW();
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+    PROFILED("CreateProcessW");
+    Timed timed(stat);
+    return inner::CreateProcessW(lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes,
+                                 bInheritHandles, dwCreationFlags, lpEnvironment, lpCurrentDirectory,
+                                 lpStartupInfo, lpProcessInformation);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    PROFILED("WaitForSingleObject");
+    Timed timed(stat);
+    return inner::WaitForSingleObject(hHandle, dwMilliseconds);
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    PROFILED("GetExitCodeProcess");
+    Timed timed(stat);
+    return inner::GetExitCodeProcess(hProcess, lpExitCode);
 }
 
 // ---- advapi32 ----

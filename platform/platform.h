@@ -64,7 +64,8 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 // The result line; no standard output (the usual case for a GUI program
-// started without redirection) means the line goes nowhere.
+// started without redirection) means the line goes nowhere. The 64-bit
+// setup inherits all three standard handles.
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 
 // DLLs the system loads on the installer's behalf come from the system
@@ -74,6 +75,30 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 // run time; absent, they fail with ERROR_PROC_NOT_FOUND.
 BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags);
 BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName);
+
+// ---- Processes (kernel32) -------------------------------------------------
+
+// Only the 32-bit setup.exe asks these, at its start, to hand a run on
+// 64-bit Windows over to the 64-bit setup.exe beside it.
+HANDLE WINAPI GetCurrentProcess();
+// Where a 32-bit process runs. IsWow64Process2 (Windows 10 1511 on) also
+// names the machine; IsWow64Process (Windows XP SP2 on) only tells WOW64.
+// Both are looked up at run time; absent, they fail with
+// ERROR_PROC_NOT_FOUND, which means: ask the older one, or no WOW64 at all.
+// Any other failure ends the run with a record.
+BOOL WINAPI IsWow64Process2(HANDLE hProcess, USHORT* pProcessMachine, USHORT* pNativeMachine);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+// The arguments for the 64-bit setup, as they were given.
+LPWSTR WINAPI GetCommandLineW();
+// The 64-bit setup: a failure to start it, to wait for it or to read its
+// exit code ends the run with a record, never with the 32-bit path.
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 // ---- Service control manager (advapi32) -----------------------------------
 

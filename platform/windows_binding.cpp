@@ -92,6 +92,40 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
     return fn ? fn(lpPathName) : FALSE;
 }
 
+HANDLE WINAPI GetCurrentProcess() { return ::GetCurrentProcess(); }
+
+// Newer than the Windows XP generation (IsWow64Process: XP SP2): looked up at
+// run time.
+BOOL WINAPI IsWow64Process2(HANDLE hProcess, USHORT* pProcessMachine, USHORT* pNativeMachine) {
+    auto fn = Bind<BOOL WINAPI(HANDLE, USHORT*, USHORT*)>(kernel32, "IsWow64Process2");
+    return fn ? fn(hProcess, pProcessMachine, pNativeMachine) : FALSE;
+}
+
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
+    auto fn = Bind<BOOL WINAPI(HANDLE, PBOOL)>(kernel32, "IsWow64Process");
+    return fn ? fn(hProcess, Wow64Process) : FALSE;
+}
+
+LPWSTR WINAPI GetCommandLineW() { return ::GetCommandLineW(); }
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+    return ::CreateProcessW(lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes,
+                            bInheritHandles, dwCreationFlags, lpEnvironment, lpCurrentDirectory,
+                            lpStartupInfo, lpProcessInformation);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    return ::WaitForSingleObject(hHandle, dwMilliseconds);
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    return ::GetExitCodeProcess(hProcess, lpExitCode);
+}
+
 // ---- advapi32 ----
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess) {

@@ -34,7 +34,12 @@ constexpr wchar_t kMsXpsDrvInf[] = L"MSXPSDRV.INF";
 constexpr wchar_t kDriverSigningArticle[] =
     L"https://learn.microsoft.com/windows-hardware/drivers/install/driver-signing";
 
+// The spooler serves a printer only with a driver for its own environment.
+#ifdef _WIN64
+constexpr wchar_t kEnvironment[] = L"Windows x64";
+#else
 constexpr wchar_t kEnvironment[] = L"Windows NT x86";
+#endif
 constexpr wchar_t kUiDll[] = L"zorvanedrvui.dll";
 const std::wstring kPrinterComment =
     std::wstring(kMakerUrl) + L" - Print to PDF, PDF/A, XPS, SVG, EMF, PNG, JPEG, and TIFF";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "setup/handover.h"
 #include "setup/installer.h"
 #include "setup/portmonitorinstaller.h"
 #include "setup/portmonitoruninstaller.h"
@@ -242,6 +243,17 @@ int SetupMain(int argc, char** argv) {
             sys::SetDllDirectoryW(L"");
         }
         SetupOptions options = ParseCommandLine(argc, argv);
+        switch (HandOverTo64BitSetup(options.logPath)) {
+            case HandOver::RunHere:
+                break;
+            case HandOver::ChildSucceeded:
+                return 0;
+            case HandOver::ChildFailed:
+                return 1;
+            case HandOver::NotRun:
+                WriteStandardOutput(ResultLine(false, options.logPath));
+                return 1;
+        }
         bool succeeded;
         {
             const std::wstring printerName = L"Zorvane Creator";

@@ -1,5 +1,6 @@
 # Shared by the end-to-end tests: throwaway 32-bit Wine prefixes copied from
 # one pristine prefix that is made once and kept under build/wine/.
+# use_64bit_prefixes switches to 64-bit ones, from a pristine prefix of their own.
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_root=${ZORVANE_WINE_ROOT:-$repo/build/wine}
 pristine=$wine_root/pristine
@@ -9,9 +10,14 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
 
+use_64bit_prefixes() {
+  export WINEARCH=win64
+  pristine=$wine_root/pristine-win64
+}
+
 ensure_pristine_prefix() {
   mkdir -p "$wine_root"
-  exec 8>"$wine_root/pristine.lock"
+  exec 8>"$pristine.lock"
   flock 8
   if [ ! -f "$pristine/.ready" ]; then
     rm -rf "$pristine"

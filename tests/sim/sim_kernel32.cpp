@@ -5,8 +5,15 @@ using namespace sim;
 
 namespace {
 
-// Standard output is a handle of its own, not a file.
+// The standard handles are handles of their own, not files.
+HANDLE const kStandardInput = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5C0));
 HANDLE const kStandardOutput = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5D0));
+HANDLE const kStandardError = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5E0));
+
+bool Runs(USHORT program, USHORT native) {
+    return program == IMAGE_FILE_MACHINE_I386 || program == native ||
+           (program == IMAGE_FILE_MACHINE_AMD64 && native == IMAGE_FILE_MACHINE_ARM64);
+}
 
 }  // namespace
 
@@ -212,6 +219,9 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     M().Record("CloseHandle", {});
+    if (M().openProcesses.erase(hObject) == 1) {
+        return TRUE;
+    }
     if (M().openFiles.erase(hObject) == 0) {
         ADD_FAILURE() << "CloseHandle of a handle that is not open";
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -224,10 +234,114 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
     if (Enter("GetStdHandle", {SimNumber(static_cast<int32_t>(nStdHandle))})) {
         return INVALID_HANDLE_VALUE;
     }
-    if (nStdHandle != STD_OUTPUT_HANDLE) {
-        return Unmodeled("GetStdHandle other than standard output", INVALID_HANDLE_VALUE);
+    HANDLE handle = nStdHandle == STD_INPUT_HANDLE    ? kStandardInput
+                    : nStdHandle == STD_OUTPUT_HANDLE ? kStandardOutput
+                    : nStdHandle == STD_ERROR_HANDLE  ? kStandardError
+                                                      : INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE) {
+        return Unmodeled("GetStdHandle of an unknown kind", INVALID_HANDLE_VALUE);
     }
-    return M().hasStandardOutput ? kStandardOutput : nullptr;
+    return M().hasStandardOutput ? handle : nullptr;
+}
+
+HANDLE WINAPI GetCurrentProcess() {
+    M().Record("GetCurrentProcess", {});
+    return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
+}
+
+BOOL WINAPI IsWow64Process2(HANDLE hProcess, USHORT* pProcessMachine, USHORT* pNativeMachine) {
+    if (Enter("IsWow64Process2", {})) {
+        return FALSE;
+    }
+    if (!M().hasIsWow64Process2) {
+        return Fails(ERROR_PROC_NOT_FOUND, FALSE);
+    }
+    if (hProcess != GetCurrentProcess() || pNativeMachine == nullptr) {
+        return Unmodeled("IsWow64Process2 of another process or without the native machine", FALSE);
+    }
+    bool wow64 = M().nativeMachine != IMAGE_FILE_MACHINE_I386;
+    *pProcessMachine = wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    *pNativeMachine = M().nativeMachine;
+    return TRUE;
+}
+
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
+    if (Enter("IsWow64Process", {})) {
+        return FALSE;
+    }
+    if (!M().hasIsWow64Process) {
+        return Fails(ERROR_PROC_NOT_FOUND, FALSE);
+    }
+    if (hProcess != GetCurrentProcess()) {
+        return Unmodeled("IsWow64Process of another process", FALSE);
+    }
+    *Wow64Process = M().nativeMachine != IMAGE_FILE_MACHINE_I386 ? TRUE : FALSE;
+    return TRUE;
+}
+
+LPWSTR WINAPI GetCommandLineW() {
+    M().Record("GetCommandLineW", {});
+    return &M().commandLine[0];
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+    if (Enter("CreateProcessW",
+              {SimText(lpApplicationName), SimText(lpCommandLine), SimNumber(bInheritHandles),
+               SimHex(dwCreationFlags), SimHex(lpStartupInfo->dwFlags)})) {
+        return FALSE;
+    }
+    if (lpApplicationName == nullptr || lpProcessAttributes != nullptr || lpThreadAttributes != nullptr ||
+        lpEnvironment != nullptr || lpCurrentDirectory != nullptr) {
+        return Unmodeled("CreateProcessW other than of a named program in the caller's environment", FALSE);
+    }
+    auto program = M().programs.find(lpApplicationName);
+    if (program == M().programs.end()) {
+        return Fails(ERROR_FILE_NOT_FOUND, FALSE);
+    }
+    if (!Runs(program->second.machine, M().nativeMachine)) {
+        return Fails(ERROR_BAD_EXE_FORMAT, FALSE);
+    }
+    M().startedCommandLines.push_back(lpCommandLine);
+    // The program writes to the standard output it was handed, if any.
+    bool inheritsOutput = bInheritHandles && (lpStartupInfo->dwFlags & STARTF_USESTDHANDLES) != 0 &&
+                          lpStartupInfo->hStdOutput == kStandardOutput;
+    if (inheritsOutput) {
+        M().standardOutput += program->second.standardOutput;
+    }
+    lpProcessInformation->hProcess = M().NewHandle();
+    lpProcessInformation->hThread = M().NewHandle();
+    lpProcessInformation->dwProcessId = 0x1234;
+    lpProcessInformation->dwThreadId = 0x1238;
+    M().openProcesses[lpProcessInformation->hProcess] = program->second.exitCode;
+    M().openProcesses[lpProcessInformation->hThread] = program->second.exitCode;
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (Enter("WaitForSingleObject", {SimNumber(static_cast<int32_t>(dwMilliseconds))})) {
+        return WAIT_FAILED;
+    }
+    if (M().openProcesses.count(hHandle) == 0) {
+        return Unmodeled("WaitForSingleObject on anything but a started process", WAIT_FAILED);
+    }
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    if (Enter("GetExitCodeProcess", {})) {
+        return FALSE;
+    }
+    auto process = M().openProcesses.find(hProcess);
+    if (process == M().openProcesses.end()) {
+        ADD_FAILURE() << "GetExitCodeProcess on a handle that is not open";
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    *lpExitCode = process->second;
+    return TRUE;
 }
 
 }  // namespace sys

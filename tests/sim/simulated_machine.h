@@ -48,7 +48,7 @@ public:
     std::map<DWORD, std::wstring> messageTexts;
 
     // Standard output: absent (a GUI program started without redirection)
-    // or captured here.
+    // or captured here. Standard input and error are there when it is.
     bool hasStandardOutput = true;
     std::string standardOutput;
 
@@ -56,6 +56,25 @@ public:
     std::set<std::wstring, NoCaseLess> reparsePoints;
     // Whether kernel32 has SetDefaultDllDirectories (Windows 8, or 7 updated).
     bool hasDefaultDllDirectories = true;
+
+    // ---- The processor and the programs the machine can start ---------------
+    // The machine Windows runs on: IMAGE_FILE_MACHINE_I386 (32-bit Windows),
+    // _AMD64 or _ARM64 (a 32-bit program runs under WOW64 there).
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_I386;
+    bool hasIsWow64Process2 = true;           // Windows 10 1511 on
+    bool hasIsWow64Process = true;            // Windows XP SP2 on
+    std::wstring commandLine = L"setup.exe";  // what GetCommandLineW answers
+    // Programs CreateProcessW can start, by full path. A path not here fails
+    // with ERROR_FILE_NOT_FOUND, a program this machine cannot run (x64 on
+    // 32-bit Windows, ARM64 on x64) with ERROR_BAD_EXE_FORMAT. A started
+    // program has ended when the wait returns.
+    struct Program {
+        USHORT machine = IMAGE_FILE_MACHINE_AMD64;
+        DWORD exitCode = 0;          // 0 or 1 for a setup; a crash's exception code, a killer's code
+        std::string standardOutput;  // what it writes to the standard output it inherits
+    };
+    std::map<std::wstring, Program, NoCaseLess> programs;
+    std::vector<std::wstring> startedCommandLines;
 
     // ---- The Spooler service -------------------------------------------------
     static constexpr int kForever = -1;
@@ -142,6 +161,7 @@ public:
 
     HANDLE NewHandle();
     std::map<HANDLE, std::wstring> openFiles;  // handle -> path as opened
+    std::map<HANDLE, DWORD> openProcesses;     // process and thread handles -> exit code
     std::set<HLOCAL> openLocalMemory;
     struct OpenService {
         bool isManager;
