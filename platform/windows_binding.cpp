@@ -92,6 +92,30 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
     return fn ? fn(lpPathName) : FALSE;
 }
 
+// ---- Synchronisation ----
+
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
+    return ::CreateMutexW(lpMutexAttributes, bInitialOwner, lpName);
+}
+
+HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
+    return ::OpenMutexW(dwDesiredAccess, bInheritHandle, lpName);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    return ::WaitForSingleObject(hHandle, dwMilliseconds);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) { return ::ReleaseMutex(hMutex); }
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize) {
+    return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(StringSecurityDescriptor, StringSDRevision,
+                                                                  SecurityDescriptor, SecurityDescriptorSize);
+}
+
 // ---- advapi32 ----
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess) {
@@ -172,6 +196,12 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
                           LPDWORD pcbNeeded, LPDWORD pcReturned) {
     auto fn = Bind<decltype(::EnumPrintersW)>(winspool, "EnumPrintersW");
     return fn ? fn(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned) : FALSE;
+}
+
+BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
+                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    auto fn = Bind<decltype(::EnumPrinterDriversW)>(winspool, "EnumPrinterDriversW");
+    return fn ? fn(pName, pEnvironment, Level, pDriverInfo, cbBuf, pcbNeeded, pcReturned) : FALSE;
 }
 
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
