@@ -323,6 +323,20 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                                  lpStartupInfo, lpProcessInformation);
 }
 
+// ---- Synchronisation ----
+
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
+    PROFILED("CreateMutexW");
+    Timed timed(stat);
+    return inner::CreateMutexW(lpMutexAttributes, bInitialOwner, lpName);
+}
+
+HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
+    PROFILED("OpenMutexW");
+    Timed timed(stat);
+    return inner::OpenMutexW(dwDesiredAccess, bInheritHandle, lpName);
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     PROFILED("WaitForSingleObject");
     Timed timed(stat);
@@ -333,6 +347,22 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     PROFILED("GetExitCodeProcess");
     Timed timed(stat);
     return inner::GetExitCodeProcess(hProcess, lpExitCode);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+    PROFILED("ReleaseMutex");
+    Timed timed(stat);
+    return inner::ReleaseMutex(hMutex);
+}
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize) {
+    PROFILED("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    Timed timed(stat);
+    return inner::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        StringSecurityDescriptor, StringSDRevision, SecurityDescriptor, SecurityDescriptorSize);
 }
 
 // ---- advapi32 ----
@@ -445,6 +475,13 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     PROFILED("EnumPrintersW");
     Timed timed(stat);
     return inner::EnumPrintersW(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned);
+}
+
+BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
+                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    PROFILED("EnumPrinterDriversW");
+    Timed timed(stat);
+    return inner::EnumPrinterDriversW(pName, pEnvironment, Level, pDriverInfo, cbBuf, pcbNeeded, pcReturned);
 }
 
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <sddl.h>
 #include <setupapi.h>
 #include <winspool.h>
 #include <winver.h>
@@ -97,8 +98,26 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
                            DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
                            LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+
+// ---- Synchronisation (kernel32/advapi32) ----------------------------------
+
+// One run at a time: the machine-wide named mutex around the whole run.
+// ERROR_ACCESS_DENIED (the mutex exists and its security lets this caller
+// only wait on it and release it) leads to OpenMutexW; any other failure
+// ends the run before it changes anything.
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+// The lock: WAIT_TIMEOUT after the bound ends the run; WAIT_ABANDONED (the
+// run that held the lock was ended) counts as taken. The 64-bit setup: see
+// CreateProcessW.
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+// The mutex's security descriptor, from its text form; freed with LocalFree.
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize);
 
 // ---- Service control manager (advapi32) -----------------------------------
 
@@ -135,6 +154,10 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo);
 // ERROR_UNKNOWN_PRINTER_DRIVER counts as deleted.
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
                                    DWORD dwVersionFlag);
+// The registered drivers' files (level 3), so that no staged file a driver
+// uses is deleted; a failure keeps every file.
+BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
+                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
 // ERROR_CAN_NOT_COMPLETE points at the GPD files.
 HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter);
 // A size probe answers ERROR_INSUFFICIENT_BUFFER with the byte count.

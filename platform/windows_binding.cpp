@@ -118,12 +118,32 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                             lpStartupInfo, lpProcessInformation);
 }
 
+// ---- Synchronisation ----
+
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
+    return ::CreateMutexW(lpMutexAttributes, bInitialOwner, lpName);
+}
+
+HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
+    return ::OpenMutexW(dwDesiredAccess, bInheritHandle, lpName);
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     return ::WaitForSingleObject(hHandle, dwMilliseconds);
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     return ::GetExitCodeProcess(hProcess, lpExitCode);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) { return ::ReleaseMutex(hMutex); }
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize) {
+    return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(StringSecurityDescriptor, StringSDRevision,
+                                                                  SecurityDescriptor, SecurityDescriptorSize);
 }
 
 // ---- advapi32 ----
@@ -212,6 +232,12 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
                           LPDWORD pcbNeeded, LPDWORD pcReturned) {
     auto fn = Bind<decltype(::EnumPrintersW)>(winspool, "EnumPrintersW");
     return fn ? fn(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned) : FALSE;
+}
+
+BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
+                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    auto fn = Bind<decltype(::EnumPrinterDriversW)>(winspool, "EnumPrinterDriversW");
+    return fn ? fn(pName, pEnvironment, Level, pDriverInfo, cbBuf, pcbNeeded, pcReturned) : FALSE;
 }
 
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {

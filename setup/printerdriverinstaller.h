@@ -61,3 +61,10 @@ private:
     int uncaughtExceptions_;
     bool CopySystemDriversPreVista();
 };
+
+// On a machine where the printer is installed already: deletes the staged
+// system files an earlier run left in the driver directory (it was ended
+// before its clean-up). A file that any registered driver uses is kept, and
+// so is every file when the drivers cannot be listed. One record per file
+// removed; none when there is nothing to remove.
+void RemoveStagedSystemFiles(Installer& installer);

@@ -10,6 +10,7 @@
 #include "setup/portmonitoruninstaller.h"
 #include "setup/printerdriverinstaller.h"
 #include "setup/printeruninstaller.h"
+#include "setup/setuplock.h"
 #include "setup/uniquehandle.h"
 
 namespace {
@@ -76,6 +77,9 @@ bool RunInstallation(const std::wstring& monitorName, const std::wstring& portNa
     monitorInstaller.Log(result == 0 ? L"Unable to start printer spooler." : L"Started printer spooler.");
 
     if (PrinterIsInstalled(monitorInstaller, printerName)) {
+        // A run ended between staging and its clean-up leaves the staged
+        // files behind; this is the one run that comes after it.
+        RemoveStagedSystemFiles(monitorInstaller);
         return true;
     }
 
@@ -260,7 +264,11 @@ int SetupMain(int argc, char** argv) {
             const std::wstring driverName = L"Zorvane Creator";
             const std::wstring portName = L"ZorvanePort";
             const std::wstring monitorName = L"Zorvane Creator Port Monitor";
-            succeeded = RunSetup(monitorName, portName, printerName, driverName, options.mode,
+            // One run at a time on the machine, whatever the account or
+            // session; held until the sequence has ended.
+            SetupLock lock(options.logPath);
+            succeeded = lock.Acquire() &&
+                        RunSetup(monitorName, portName, printerName, driverName, options.mode,
                                  options.logPath, static_cast<int>(options.osFamily), options.standalone);
         }
         WriteStandardOutput(ResultLine(succeeded, options.logPath));

@@ -100,6 +100,21 @@ struct LocalTextTraits {
     static void Close(Handle h) { sys::LocalFree(h); }
 };
 
+// Kernel objects other than files: null when missing.
+struct KernelObjectTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { sys::CloseHandle(h); }
+};
+
+struct LocalSecurityDescriptorTraits {
+    using Handle = PSECURITY_DESCRIPTOR;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { sys::LocalFree(h); }
+};
+
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using PrinterHandle = UniqueHandle<PrinterHandleTraits>;
 using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
@@ -107,3 +122,5 @@ using InfHandle = UniqueHandle<InfHandleTraits>;
 using FileQueueHandle = UniqueHandle<FileQueueHandleTraits>;
 using QueueCallbackContext = UniqueHandle<QueueCallbackContextTraits>;
 using LocalText = UniqueHandle<LocalTextTraits>;
+using KernelObject = UniqueHandle<KernelObjectTraits>;
+using LocalSecurityDescriptor = UniqueHandle<LocalSecurityDescriptorTraits>;

@@ -146,4 +146,22 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     return TRUE;
 }
 
+// The real conversion: the descriptor is Windows' own, so a test can read
+// what a mutex made with it grants.
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize) {
+    if (Enter("ConvertStringSecurityDescriptorToSecurityDescriptorW",
+              {SimText(StringSecurityDescriptor), SimNumber(StringSDRevision)})) {
+        return FALSE;
+    }
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(StringSecurityDescriptor, StringSDRevision,
+                                                                SecurityDescriptor, SecurityDescriptorSize)) {
+        return FALSE;
+    }
+    M().openLocalMemory.insert(*SecurityDescriptor);
+    return TRUE;
+}
+
 }  // namespace sys

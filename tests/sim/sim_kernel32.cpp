@@ -222,12 +222,119 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (M().openProcesses.erase(hObject) == 1) {
         return TRUE;
     }
+    // Closing a handle leaves the mutex's ownership as it is (Windows
+    // abandons it only when the owning thread ends); the last handle on the
+    // machine takes the mutex with it.
+    auto mutex = M().openMutexes.find(hObject);
+    if (mutex != M().openMutexes.end()) {
+        std::wstring name = mutex->second.name;
+        M().openMutexes.erase(mutex);
+        bool stillOpen = M().mutexes[name].heldByOtherRun;
+        for (const auto& open : M().openMutexes) {
+            stillOpen = stillOpen || _wcsicmp(open.second.name.c_str(), name.c_str()) == 0;
+        }
+        if (!stillOpen) {
+            M().mutexes.erase(name);
+        }
+        return TRUE;
+    }
     if (M().openFiles.erase(hObject) == 0) {
         ADD_FAILURE() << "CloseHandle of a handle that is not open";
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     return ::CloseHandle(hObject);
+}
+
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
+    if (Enter("CreateMutexW", {lpMutexAttributes ? L"security" : L"(default security)",
+                               SimNumber(bInitialOwner), SimText(lpName)})) {
+        return nullptr;
+    }
+    if (lpName == nullptr || bInitialOwner) {
+        return Unmodeled("CreateMutexW other than named and not owned", HANDLE{nullptr});
+    }
+    auto existing = M().mutexes.find(lpName);
+    if (existing != M().mutexes.end() && existing->second.onlyWaitAllowed) {
+        return Fails(ERROR_ACCESS_DENIED, HANDLE{nullptr});
+    }
+    SimulatedMachine::Mutex& mutex = M().mutexes[lpName];
+    if (existing == M().mutexes.end() && lpMutexAttributes != nullptr) {
+        auto descriptor = static_cast<const BYTE*>(lpMutexAttributes->lpSecurityDescriptor);
+        mutex.security.assign(
+            descriptor, descriptor + ::GetSecurityDescriptorLength(lpMutexAttributes->lpSecurityDescriptor));
+    }
+    HANDLE handle = M().NewHandle();
+    M().openMutexes[handle] = {lpName, MUTEX_ALL_ACCESS};
+    // As Windows: success, and the last-error value tells whether it existed.
+    ::SetLastError(existing != M().mutexes.end() ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
+    if (Enter("OpenMutexW", {SimHex(dwDesiredAccess), SimNumber(bInheritHandle), SimText(lpName)})) {
+        return nullptr;
+    }
+    if (lpName == nullptr || M().mutexes.count(lpName) == 0) {
+        return Fails(ERROR_FILE_NOT_FOUND, HANDLE{nullptr});
+    }
+    if (M().mutexes[lpName].onlyWaitAllowed && (dwDesiredAccess & ~(SYNCHRONIZE | MUTEX_MODIFY_STATE)) != 0) {
+        return Fails(ERROR_ACCESS_DENIED, HANDLE{nullptr});
+    }
+    HANDLE handle = M().NewHandle();
+    M().openMutexes[handle] = {lpName, dwDesiredAccess};
+    return handle;
+}
+
+// Waits on a mutex (the virtual clock moves by the time waited) or on a
+// started process (which has ended by then).
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (Enter("WaitForSingleObject", {SimNumber(dwMilliseconds)})) {
+        return WAIT_FAILED;
+    }
+    if (M().openProcesses.count(hHandle) == 1) {
+        return WAIT_OBJECT_0;
+    }
+    auto opened = M().openMutexes.find(hHandle);
+    if (opened == M().openMutexes.end()) {
+        return Unmodeled("WaitForSingleObject on anything but a mutex or a started process", WAIT_FAILED);
+    }
+    if ((opened->second.access & SYNCHRONIZE) == 0) {
+        return Fails(ERROR_ACCESS_DENIED, WAIT_FAILED);
+    }
+    SimulatedMachine::Mutex& mutex = M().mutexes[opened->second.name];
+    bool abandoned = false;
+    if (mutex.heldByOtherRun) {
+        bool forever = mutex.releasedAfterMs == SimulatedMachine::kForever;
+        if (forever || static_cast<DWORD>(mutex.releasedAfterMs) > dwMilliseconds) {
+            M().elapsedMs += dwMilliseconds;
+            if (!forever) {
+                mutex.releasedAfterMs -= static_cast<int>(dwMilliseconds);
+            }
+            return WAIT_TIMEOUT;
+        }
+        M().elapsedMs += static_cast<DWORD>(mutex.releasedAfterMs);
+        mutex.heldByOtherRun = false;
+        abandoned = mutex.holderKilled;
+        mutex.holderKilled = false;
+    }
+    ++mutex.ownedByRun;
+    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+    M().Record("ReleaseMutex", {});
+    auto opened = M().openMutexes.find(hMutex);
+    if (opened == M().openMutexes.end()) {
+        ADD_FAILURE() << "ReleaseMutex of a handle that is not an open mutex";
+        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    }
+    SimulatedMachine::Mutex& mutex = M().mutexes[opened->second.name];
+    if (mutex.ownedByRun == 0) {
+        return Fails(ERROR_NOT_OWNER, FALSE);
+    }
+    --mutex.ownedByRun;
+    return TRUE;
 }
 
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
@@ -319,16 +426,6 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
     M().openProcesses[lpProcessInformation->hProcess] = program->second.exitCode;
     M().openProcesses[lpProcessInformation->hThread] = program->second.exitCode;
     return TRUE;
-}
-
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-    if (Enter("WaitForSingleObject", {SimNumber(static_cast<int32_t>(dwMilliseconds))})) {
-        return WAIT_FAILED;
-    }
-    if (M().openProcesses.count(hHandle) == 0) {
-        return Unmodeled("WaitForSingleObject on anything but a started process", WAIT_FAILED);
-    }
-    return WAIT_OBJECT_0;
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {

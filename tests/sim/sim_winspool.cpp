@@ -456,6 +456,86 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     return result;
 }
 
+// Level 3 of the running environment. As Windows does, every file comes
+// with its full path: the spooler keeps a registered driver's files in the
+// directory of its version under the driver directory.
+BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
+                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    if (Enter("EnumPrinterDriversW",
+              {SimText(pName), SimText(pEnvironment), SimNumber(Level), SimNumber(cbBuf)})) {
+        return FALSE;
+    }
+    if (SpoolerUnavailable()) {
+        return FALSE;
+    }
+    if (Level != 3 || pName != nullptr ||
+        (pEnvironment != nullptr && _wcsicmp(pEnvironment, kEnvironment) != 0)) {
+        return Unmodeled("EnumPrinterDriversW other than level 3 of the local environment", FALSE);
+    }
+    struct Listed {
+        const SimulatedMachine::Driver* driver;
+        std::vector<std::wstring> core;  // driver, data, configuration and help file
+        std::wstring dependent;          // double-NUL-terminated
+    };
+    std::vector<Listed> listed;
+    DWORD needed = 0;
+    for (const auto& entry : M().drivers) {
+        const SimulatedMachine::Driver& driver = entry.second;
+        std::wstring directory = driver.fileDirectory.empty()
+                                     ? M().driverDirectory + L"\\" + std::to_wstring(driver.version)
+                                     : driver.fileDirectory;
+        auto path = [&directory](const std::wstring& file) {
+            return file.empty() ? file : directory + L"\\" + file;
+        };
+        Listed item{
+            &driver,
+            {path(driver.driverPath), path(driver.dataFile), path(driver.configFile), path(driver.helpFile)},
+            L""};
+        for (const std::wstring& file : driver.dependentFiles) {
+            item.dependent += path(file) + L'\0';
+        }
+        item.dependent += L'\0';
+        needed += sizeof(DRIVER_INFO_3W);
+        for (const std::wstring& text : item.core) {
+            needed += static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+        }
+        needed += static_cast<DWORD>((driver.name.size() + 1 + item.dependent.size()) * sizeof(wchar_t));
+        needed += static_cast<DWORD>((wcslen(kEnvironment) + 1 + driver.defaultDataType.size() + 1) *
+                                     sizeof(wchar_t));
+        listed.push_back(item);
+    }
+    *pcbNeeded = needed;
+    *pcReturned = 0;
+    if (pDriverInfo == nullptr || cbBuf < needed) {
+        return Fails(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    auto records = reinterpret_cast<DRIVER_INFO_3W*>(pDriverInfo);
+    wchar_t* strings = reinterpret_cast<wchar_t*>(pDriverInfo + listed.size() * sizeof(DRIVER_INFO_3W));
+    auto place = [&strings](const std::wstring& text, size_t units) {
+        wchar_t* at = strings;
+        memcpy(at, text.c_str(), units * sizeof(wchar_t));
+        strings += units;
+        return at;
+    };
+    for (size_t i = 0; i < listed.size(); ++i) {
+        const Listed& item = listed[i];
+        DRIVER_INFO_3W& record = records[i];
+        record = DRIVER_INFO_3W{};
+        record.cVersion = item.driver->version;
+        record.pName = place(item.driver->name, item.driver->name.size() + 1);
+        record.pEnvironment = place(kEnvironment, wcslen(kEnvironment) + 1);
+        record.pDriverPath = place(item.core[0], item.core[0].size() + 1);
+        record.pDataFile = place(item.core[1], item.core[1].size() + 1);
+        record.pConfigFile = place(item.core[2], item.core[2].size() + 1);
+        record.pHelpFile = place(item.core[3], item.core[3].size() + 1);
+        record.pDependentFiles = place(item.dependent, item.dependent.size());
+        record.pDefaultDataType =
+            place(item.driver->defaultDataType, item.driver->defaultDataType.size() + 1);
+    }
+    *pcReturned = static_cast<DWORD>(listed.size());
+    return TRUE;
+}
+
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
     if (Enter("SetPrinterW", {SimNumber(Level), pPrinter ? L"record" : L"(null)", SimNumber(Command)})) {
         return FALSE;

@@ -148,7 +148,7 @@ std::vector<SimulatedMachine::Call> SimulatedMachine::CallsTo(const std::string&
 int SimulatedMachine::OpenHandleCount() const {
     return static_cast<int>(openFiles.size() + openLocalMemory.size() + openServices.size() +
                             openPrinters.size() + openInfs.size() + openQueues.size() +
-                            openQueueContexts.size() + openProcesses.size());
+                            openQueueContexts.size() + openProcesses.size() + openMutexes.size());
 }
 
 HANDLE SimulatedMachine::NewHandle() {

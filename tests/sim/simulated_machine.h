@@ -119,10 +119,26 @@ public:
 
         // Every file the driver names: dependent files, then the core files.
         std::vector<std::wstring> Files() const;
+        // Where the spooler keeps the files once the driver is registered:
+        // the version directory under the driver directory (empty), or
+        // another directory, such as the driver directory itself for a
+        // driver some other installer registered that way.
+        std::wstring fileDirectory;
     };
     std::map<std::wstring, Driver, NoCaseLess> drivers;
     // The monitor's answer to "AddPort" for a port it does not have yet.
     DWORD addPortStatus = ERROR_SUCCESS;
+
+    // ---- Named mutexes --------------------------------------------------------
+    struct Mutex {
+        bool heldByOtherRun = false;   // another process owns it
+        int releasedAfterMs = 0;       // virtual time until that process lets go (or kForever)
+        bool holderKilled = false;     // it ends without releasing: the next wait is abandoned
+        bool onlyWaitAllowed = false;  // its security lets this account wait and release only
+        int ownedByRun = 0;            // how often the run under test owns it
+        std::vector<BYTE> security;    // the self-relative security descriptor it was made with
+    };
+    std::map<std::wstring, Mutex, NoCaseLess> mutexes;
 
     // ---- Fault injection ----------------------------------------------------
     // Makes `call` fail with `error`: on every use (nthUse 0) or on its
@@ -187,6 +203,11 @@ public:
     };
     std::map<HSPFILEQ, std::vector<QueuedCopy>> openQueues;
     std::set<PVOID> openQueueContexts;
+    struct OpenMutex {
+        std::wstring name;
+        DWORD access;
+    };
+    std::map<HANDLE, OpenMutex> openMutexes;
 
 private:
     struct Fault {

@@ -40,6 +40,9 @@ const std::map<std::string, DWORD> kDocumentedFailure = {
     {"CreateProcessW", ERROR_FILE_NOT_FOUND},
     {"WaitForSingleObject", ERROR_INVALID_HANDLE},
     {"GetExitCodeProcess", ERROR_INVALID_HANDLE},
+    {"CreateMutexW", ERROR_INVALID_HANDLE},
+    {"OpenMutexW", ERROR_FILE_NOT_FOUND},
+    {"ConvertStringSecurityDescriptorToSecurityDescriptorW", ERROR_INVALID_PARAMETER},
     {"OpenSCManagerW", ERROR_ACCESS_DENIED},
     {"OpenServiceW", ERROR_SERVICE_DOES_NOT_EXIST},
     {"QueryServiceStatus", ERROR_INVALID_HANDLE},
@@ -55,6 +58,7 @@ const std::map<std::string, DWORD> kDocumentedFailure = {
     {"DeletePrinterDriverExW", ERROR_PRINTER_DRIVER_IN_USE},
     {"AddPrinterW", ERROR_CAN_NOT_COMPLETE},
     {"EnumPrintersW", RPC_S_SERVER_UNAVAILABLE},
+    {"EnumPrinterDriversW", RPC_S_SERVER_UNAVAILABLE},
     {"SetPrinterW", ERROR_INVALID_LEVEL},
     {"DeletePrinter", ERROR_ACCESS_DENIED},
     {"SetupOpenInfFileW", ERROR_FILE_NOT_FOUND},
@@ -77,6 +81,7 @@ const std::set<std::string> kCannotFail = {
     "CloseServiceHandle",  "ClosePrinter",      "SetupTermDefaultQueueCallback",
     "SetupCloseFileQueue", "SetupCloseInfFile", "SetupDefaultQueueCallbackW",
     "GetCurrentProcess",   "GetCommandLineW",
+    "ReleaseMutex",
 };
 
 // A code the system has no message text for.
@@ -257,6 +262,8 @@ TEST_P(FaultMatrix, EveryCallSiteFailingEndsCleanly) {
         {{"install over an existing printer", "IsWow64Process2"}, kOlderWow64},
         {{"install over an existing printer", "GetStdHandle"}, kNoOutput},
         {{"install over an existing printer", "WriteFile"}, kNoOutput},
+        {{"install over an existing printer", "GetFileAttributesW"},
+         "a staged file that cannot be seen is not removed: only files known to be there are"},
         {{"install over an existing printer", "GetModuleFileNameW"},
          "the source directory is not needed once the printer is found"},
         {{"uninstall with the product installed", "QueryServiceStatus"}, kQuery},
