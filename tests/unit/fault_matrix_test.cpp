@@ -80,8 +80,7 @@ const std::set<std::string> kCannotFail = {
     "GetLocalTime",        "LocalFree",         "CloseHandle",
     "CloseServiceHandle",  "ClosePrinter",      "SetupTermDefaultQueueCallback",
     "SetupCloseFileQueue", "SetupCloseInfFile", "SetupDefaultQueueCallbackW",
-    "GetCurrentProcess",   "GetCommandLineW",
-    "ReleaseMutex",
+    "GetCurrentProcess",   "GetCommandLineW",   "ReleaseMutex",
 };
 
 // A code the system has no message text for.
