@@ -58,6 +58,9 @@ HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns,
     }
     double cellWidth = sheet.width / columns, cellHeight = sheet.height / rows;
 
+    // Keys unique in the whole job: some readers (libgxps) take a key as
+    // meaning the same on every page.
+    std::wstring keyPrefix = L"s" + std::to_wstring(++sheets_) + L"p";
     std::string markup;
     SheetWriter writer;
     HRESULT hr = writer.Begin(sheet, &markup);
@@ -69,7 +72,7 @@ HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns,
         double scale = std::min(cellWidth / page.width, cellHeight / page.height);
         double x = cellPlaces[i].first * cellWidth + (cellWidth - page.width * scale) / 2;
         double y = cellPlaces[i].second * cellHeight + (cellHeight - page.height * scale) / 2;
-        hr = writer.AddPage(markups[i], ScaleThenMove(scale, x, y), L"p" + std::to_wstring(i) + L"_",
+        hr = writer.AddPage(markups[i], ScaleThenMove(scale, x, y), keyPrefix + std::to_wstring(i) + L"_",
                             UriOf(cells[i]));
     }
     if (SUCCEEDED(hr))

@@ -19,4 +19,7 @@ protected:
     HRESULT SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
                       const std::vector<IFixedPage*>& cells,
                       const std::vector<std::pair<unsigned, unsigned>>& cellPlaces);
+
+private:
+    unsigned sheets_ = 0;
 };
