@@ -13,16 +13,20 @@
 
 #include <windows.h>
 
-// psk:PageWatermark with the option psk:Text (psk:None: off).
+// psk:PageWatermark with the option psk:Text (psk:None: off), or with one of
+// the dialog's options in the package's private namespace (zorvanewmark.gpd),
+// which give the text and leave the rest as it was.
 struct WatermarkSettings {
     bool enabled = false;
-    std::wstring text;           // psk:PageWatermarkTextText
-    double fontSize = 48.0;      // psk:PageWatermarkTextFontSize, in points
-    double angle = 45.0;         // psk:PageWatermarkTextAngle, degrees counter-clockwise
+    std::wstring text;             // psk:PageWatermarkTextText, at most 1000 characters
+    double fontSize = 48.0;        // psk:PageWatermarkTextFontSize, in points
+    double angle = 45.0;           // psk:PageWatermarkTextAngle, degrees counter-clockwise
     std::uint32_t rgb = 0xC0C0C0;  // psk:PageWatermarkTextColor, 0xRRGGBB
+    // The colour's own alpha (#AARRGGBB; 0xFF for #RRGGBB), on top of transparency.
+    std::uint8_t alpha = 0xFF;
     double transparency = 50.0;  // psk:PageWatermarkTransparency, percent (0 opaque .. 100 invisible)
-    // psk:PageWatermarkOriginWidth/Height, XPS units from the page's top left;
-    // negative: centred on the page.
+    // psk:PageWatermarkOriginWidth/Height: the watermark's origin, in XPS units
+    // from the imageable area's top left; negative: centred on the page.
     double originX = -1.0;
     double originY = -1.0;
 };
@@ -39,11 +43,25 @@ struct ScalingSettings {
     double scaleY = 100.0;  // percent: psk:PageScalingScaleHeight, or psk:PageScalingScale
     double offsetX = 0.0;   // psk:PageScalingOffsetWidth, XPS units
     double offsetY = 0.0;   // psk:PageScalingOffsetHeight, XPS units
+    // Custom only: true for psk:CustomSquare, whose one scale a later ticket's
+    // psk:PageScalingScale replaces.
+    bool square = false;
 };
 
 // psk:PresentationDirection's options: the first word is the direction of
-// the first step (psk:RightBottom: left to right, then top to bottom).
-enum class PresentationDirection { RightBottom, BottomRight, LeftBottom, BottomLeft, RightTop, TopRight, LeftTop, TopLeft };
+// the first step (psk:RightBottom: left to right, then top to bottom). The
+// Print Schema makes it a sub-feature of the N-up features; Unidrv writes the
+// GPD feature mapped to it as a feature of its own, and both are read.
+enum class PresentationDirection {
+    RightBottom,
+    BottomRight,
+    LeftBottom,
+    BottomLeft,
+    RightTop,
+    TopRight,
+    LeftTop,
+    TopLeft
+};
 
 // psk:JobNUpAllDocumentsContiguously or psk:DocumentNUp.
 struct NUpSettings {

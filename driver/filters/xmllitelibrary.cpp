@@ -1,5 +1,7 @@
 #include "driver/filters/xmllitelibrary.h"
 
+#include "platform/systemlibrary.h"
+
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -8,37 +10,24 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-using CreateXmlReaderFunction = HRESULT(STDAPICALLTYPE*)(REFIID, void**, IMalloc*);
-using CreateXmlWriterFunction = HRESULT(STDAPICALLTYPE*)(REFIID, void**, IMalloc*);
+using CreateXmlReaderFunction = HRESULT STDAPICALLTYPE(REFIID, void**, IMalloc*);
+using CreateXmlWriterFunction = HRESULT STDAPICALLTYPE(REFIID, void**, IMalloc*);
 
 struct XmlLiteEntryPoints {
     HRESULT loadResult = E_FAIL;
-    CreateXmlReaderFunction createReader = nullptr;
-    CreateXmlWriterFunction createWriter = nullptr;
+    CreateXmlReaderFunction* createReader = nullptr;
+    CreateXmlWriterFunction* createWriter = nullptr;
 };
 
 XmlLiteEntryPoints LoadXmlLite() {
-    XmlLiteEntryPoints entryPoints;
-    wchar_t pSystem[MAX_PATH];
-    UINT cch = ::GetSystemDirectoryW(pSystem, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH) {
-        entryPoints.loadResult = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-        return entryPoints;
-    }
-    std::wstring path = std::wstring(pSystem, cch) + L"\\xmllite.dll";
     // Stays loaded for the life of the process: the filters may run many jobs.
-    HMODULE hModule = ::LoadLibraryW(path.c_str());
-    if (hModule == nullptr) {
-        entryPoints.loadResult = HRESULT_FROM_WIN32(::GetLastError());
-        return entryPoints;
-    }
-    entryPoints.createReader = reinterpret_cast<CreateXmlReaderFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(hModule, "CreateXmlReader")));
-    entryPoints.createWriter = reinterpret_cast<CreateXmlWriterFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(hModule, "CreateXmlWriter")));
-    entryPoints.loadResult = entryPoints.createReader && entryPoints.createWriter
+    static SystemLibrary xmlLite{L"xmllite.dll"};
+    XmlLiteEntryPoints entryPoints;
+    entryPoints.createReader = xmlLite.Bind<CreateXmlReaderFunction>("CreateXmlReader");
+    entryPoints.createWriter = xmlLite.Bind<CreateXmlWriterFunction>("CreateXmlWriter");
+    entryPoints.loadResult = entryPoints.createReader != nullptr && entryPoints.createWriter != nullptr
                                  ? S_OK
-                                 : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+                                 : HRESULT_FROM_WIN32(::GetLastError());
     return entryPoints;
 }
 

@@ -1,8 +1,8 @@
-// XmlLite, loaded on first use from the system directory by its full path.
-// The Windows XP generation has xmllite.dll only with later updates, so the
-// filters do not import it: where it is missing, a filter that needs to
-// rewrite a page fails the job with the load's error instead of the DLL
-// failing to load at all. The full path keeps a planted DLL out.
+// XmlLite readers and writers over markup in memory. xmllite.dll is loaded
+// on first use from the system directory (SystemLibrary): the Windows XP
+// generation has it only with later updates, so the filters do not import it;
+// where it is missing, a filter that must rewrite a page fails the job with
+// the load's error instead of the whole DLL failing to load.
 #pragma once
 
 #include <string>
