@@ -15,8 +15,13 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-std::wstring ArgbText(std::uint32_t rgb, double transparency) {
-    double opacity = (100.0 - (transparency < 0 ? 0 : transparency > 100 ? 100 : transparency)) / 100.0;
+// The colour's own alpha and the ticket's transparency together.
+std::wstring ArgbText(std::uint32_t rgb, std::uint8_t alpha, double transparency) {
+    double opacity = alpha / 255.0 *
+                     (100.0 - (transparency < 0     ? 0
+                               : transparency > 100 ? 100
+                                                    : transparency)) /
+                     100.0;
     wchar_t pText[16];
     std::swprintf(pText, 16, L"#%02X%06X", static_cast<unsigned>(std::lround(opacity * 255)),
                   static_cast<unsigned>(rgb & 0xFFFFFF));
@@ -46,19 +51,23 @@ protected:
         if (FAILED(hr)) {
             return hr;
         }
-        // The text's centre goes to the origin the ticket names (or the
-        // page's centre); the angle turns counter-clockwise on the page.
-        double centreX = watermark.originX >= 0 ? watermark.originX : info.width / 2;
-        double centreY = watermark.originY >= 0 ? watermark.originY : info.height / 2;
+        // Without an origin the text's centre goes to the page's centre; with
+        // one, the top left of the text's line goes there (measured from the
+        // imageable area's corner). The angle turns counter-clockwise on the
+        // page, about that point.
+        bool centred = watermark.originX < 0 || watermark.originY < 0;
+        const MediaSettings& media = settings.media;
+        double pointX = centred ? info.width / 2 : media.imageableX + watermark.originX;
+        double pointY = centred ? info.height / 2 : media.imageableY + watermark.originY;
+        double textX = centred ? advance / 2 : 0, textY = centred ? (descent - ascent) / 2 : -ascent;
         double radians = watermark.angle * kPi / 180.0;
         Matrix transform;
         transform.m11 = std::cos(radians);
         transform.m12 = -std::sin(radians);
         transform.m21 = std::sin(radians);
         transform.m22 = std::cos(radians);
-        double textX = advance / 2, textY = (descent - ascent) / 2;
-        transform.dx = centreX - (textX * transform.m11 + textY * transform.m21);
-        transform.dy = centreY - (textX * transform.m12 + textY * transform.m22);
+        transform.dx = pointX - (textX * transform.m11 + textY * transform.m21);
+        transform.dy = pointY - (textX * transform.m12 + textY * transform.m22);
 
         std::string sheet;
         SheetWriter writer;
@@ -66,7 +75,8 @@ protected:
         if (SUCCEEDED(hr))
             hr = writer.AddPage(markup, Matrix(), L"", L"");
         if (SUCCEEDED(hr))
-            hr = writer.AddPath(pathData, ArgbText(watermark.rgb, watermark.transparency), transform);
+            hr = writer.AddPath(pathData, ArgbText(watermark.rgb, watermark.alpha, watermark.transparency),
+                                transform);
         if (SUCCEEDED(hr))
             hr = writer.End();
         if (FAILED(hr)) {
