@@ -1,5 +1,7 @@
 #include "driver/filterhost/hostparts.h"
 
+#include "driver/filters/comptr.h"
+
 #include <cstring>
 #include <new>
 
@@ -541,7 +543,7 @@ HRESULT STDMETHODCALLTYPE Channel::GetNewEmptyPart(const wchar_t* uri, REFIID ri
         if (!IsEqualIID(riid, *kind.iid))
             continue;
         ComPtr<Part> part;
-        part.Attach(new (std::nothrow) Part(kind.kind, uri, kind.contentType, nullptr));
+        part = TakeNew(new (std::nothrow) Part(kind.kind, uri, kind.contentType, nullptr));
         if (!part)
             return E_OUTOFMEMORY;
         part->SetContent(std::string());

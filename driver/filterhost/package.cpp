@@ -1,5 +1,7 @@
 #include "driver/filterhost/package.h"
 
+#include "driver/filters/comptr.h"
+
 #include <cwchar>
 #include <cwctype>
 
@@ -127,7 +129,7 @@ HRESULT PackageReader::Open(const std::wstring& path, const std::wstring& ticket
         for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
             ticket.append(buffer, n);
         std::fclose(file);
-        jobTicket_.Attach(new Part(PartKind::PrintTicket, L"/Metadata/Job_PT.xml", kTicketType, nullptr));
+        jobTicket_ = TakeNew(new Part(PartKind::PrintTicket, L"/Metadata/Job_PT.xml", kTicketType, nullptr));
         jobTicket_->SetContent(std::move(ticket));
     }
     return S_OK;
@@ -166,8 +168,8 @@ std::vector<std::pair<std::wstring, std::wstring>> PackageReader::Relationships(
 
 ComPtr<Part> PackageReader::MakePart(PartKind kind, const std::wstring& uri) {
     ComPtr<Part> part;
-    part.Attach(new Part(kind, uri, ContentTypeOf(uri),
-                         [this, uri](std::string& bytes) { return LoadPart(uri, bytes); }));
+    part = TakeNew(new Part(kind, uri, ContentTypeOf(uri),
+                            [this, uri](std::string& bytes) { return LoadPart(uri, bytes); }));
     return part;
 }
 
@@ -200,10 +202,10 @@ HRESULT PackageReader::Send(IXpsDocumentConsumer* consumer) {
         return hr;
 
     ComPtr<PackagePart> package;
-    package.Attach(new PackagePart());
+    package = TakeNew(new PackagePart());
     hr = consumer->SendXpsDocument(package.Get());
     ComPtr<DocumentPart> sequence;
-    sequence.Attach(new DocumentPart(true, sequenceUri, jobTicket_ ? jobTicket_ : TicketOf(sequenceUri)));
+    sequence = TakeNew(new DocumentPart(true, sequenceUri, jobTicket_ ? jobTicket_ : TicketOf(sequenceUri)));
     if (SUCCEEDED(hr))
         hr = consumer->SendFixedDocumentSequence(sequence.Get());
     for (const std::wstring& documentUri : documents) {
@@ -219,7 +221,7 @@ HRESULT PackageReader::Send(IXpsDocumentConsumer* consumer) {
                                 });
         }
         ComPtr<DocumentPart> document;
-        document.Attach(new DocumentPart(false, documentUri, TicketOf(documentUri)));
+        document = TakeNew(new DocumentPart(false, documentUri, TicketOf(documentUri)));
         if (SUCCEEDED(hr))
             hr = consumer->SendFixedDocument(document.Get());
         for (size_t i = 0; SUCCEEDED(hr) && i < pages.size(); ++i) {

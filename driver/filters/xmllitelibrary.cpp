@@ -1,5 +1,7 @@
 #include "driver/filters/xmllitelibrary.h"
 
+#include "driver/filters/comptr.h"
+
 #include "platform/systemlibrary.h"
 
 #include <atomic>
@@ -114,7 +116,7 @@ HRESULT CreateMarkupReader(const std::string& markup, ComPtr<IXmlReader>& reader
     // expansion out.
     reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
     ComPtr<ISequentialStream> stream;
-    stream.Attach(new (std::nothrow) ByteStream(&markup, nullptr));
+    stream = TakeNew(new (std::nothrow) ByteStream(&markup, nullptr));
     if (!stream) {
         return E_OUTOFMEMORY;
     }
@@ -132,7 +134,7 @@ HRESULT CreateMarkupWriter(std::string* output, ComPtr<IXmlWriter>& writer) {
         return hr;
     }
     ComPtr<ISequentialStream> stream;
-    stream.Attach(new (std::nothrow) ByteStream(nullptr, output));
+    stream = TakeNew(new (std::nothrow) ByteStream(nullptr, output));
     if (!stream) {
         return E_OUTOFMEMORY;
     }

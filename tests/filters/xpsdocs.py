@@ -29,7 +29,7 @@ def png(width, height, rgb):
             chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def page_markup(index, width, height, kind, key):
+def page_markup(index, width, height, kind, key, lines=1):
     r, g, b = colour(index)
     fill = "#%02X%02X%02X" % (r, g, b)
     box = "M 10,10 L %g,10 %g,%g 10,%g Z" % (width - 10, width - 10, height - 10, height - 10)
@@ -43,14 +43,15 @@ def page_markup(index, width, height, kind, key):
                  '</Path.Fill></Path>' % (box, width, height))
     else:
         body += '<Path Data="%s" Fill="{StaticResource %s}"/>' % (box, key)
-    if kind == "font":
+    for line in range(lines if kind == "font" else 0):
+        size = height / 3 / lines
         body += ('<Glyphs FontUri="../../../Resources/font.ttf" FontRenderingEmSize="%g" OriginX="20" '
-                 'OriginY="%g" UnicodeString="MMMM" Fill="#000000"/>' % (height / 3, height / 2))
+                 'OriginY="%g" UnicodeString="%s" Fill="#000000"/>' % (size, height / 2 + line * size, "MMMM" * lines))
     return ('<FixedPage xmlns="%s" xmlns:x="http://schemas.microsoft.com/xps/2005/06/resourcedictionary-key" '
             'Width="%g" Height="%g" xml:lang="en-US">%s</FixedPage>' % (XPS, width, height, body))
 
 
-def make(path, sizes, kind="plain", pages_per_document=None, broken_page=None, shared_key=True):
+def make(path, sizes, kind="plain", pages_per_document=None, broken_page=None, shared_key=True, lines=1):
     """Writes an XPS document: one page per (width, height) in sizes. With shared_key every page
     names its colour by the same resource key."""
     documents = [sizes[i:i + pages_per_document] for i in range(0, len(sizes), pages_per_document)] \
@@ -77,7 +78,7 @@ def make(path, sizes, kind="plain", pages_per_document=None, broken_page=None, s
             contents = "".join('<PageContent Source="Pages/%d.fpage"/>' % (p + 1) for p in range(len(document)))
             package.writestr(folder + "FixedDocument.fdoc", '<FixedDocument xmlns="%s">%s</FixedDocument>' % (XPS, contents))
             for p, (width, height) in enumerate(document):
-                markup = page_markup(index, width, height, kind, "paint" if shared_key else "paint%d" % index)
+                markup = page_markup(index, width, height, kind, "paint" if shared_key else "paint%d" % index, lines)
                 if broken_page == index:
                     markup = markup[: len(markup) // 2]
                 package.writestr(folder + "Pages/%d.fpage" % (p + 1), markup)
