@@ -195,16 +195,11 @@ std::wstring DistributionFolder() {
 }
 
 HRESULT ReadPipelineConfig(const std::wstring& path, std::vector<FilterEntry>& filters) {
-    std::FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr)
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     std::string markup;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
-        markup.append(buffer, n);
-    std::fclose(file);
+    HRESULT hr = ReadFileBytes(path, markup);
     ComPtr<IXmlReader> reader;
-    HRESULT hr = CreateMarkupReader(markup, reader);
+    if (SUCCEEDED(hr))
+        hr = CreateMarkupReader(markup, reader);
     XmlNodeType nodeType;
     while (SUCCEEDED(hr) && (hr = reader->Read(&nodeType)) == S_OK) {
         const wchar_t* pName = nullptr;

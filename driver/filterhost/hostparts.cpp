@@ -26,24 +26,9 @@ HRESULT Answer(Object* object, Interface* pInterface, void** ppv) {
     return S_OK;
 }
 
-class ReadStream final : public IPrintReadStream {
+class ReadStream final : public ComObject<IPrintReadStream, &IID_IPrintReadStream> {
 public:
     explicit ReadStream(std::shared_ptr<const std::string> content) : content_(std::move(content)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintReadStream))
-            return Answer(this, this, ppv);
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --references_;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     HRESULT STDMETHODCALLTYPE Seek(LONGLONG move, DWORD origin, ULONGLONG* newPosition) override {
         LONGLONG base = origin == STREAM_SEEK_SET   ? 0
                         : origin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(position_)
@@ -70,30 +55,14 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     std::shared_ptr<const std::string> content_;
     size_t position_ = 0;
 };
 
 // Collects what a filter writes; the part takes it on Close.
-class WriteStream final : public IPrintWriteStream {
+class WriteStream final : public ComObject<IPrintWriteStream, &IID_IPrintWriteStream> {
 public:
     explicit WriteStream(Part* part) : part_(part) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintWriteStream))
-            return Answer(this, this, ppv);
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --references_;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     HRESULT STDMETHODCALLTYPE WriteBytes(const void* buffer, ULONG size, ULONG* written) override {
         if (written == nullptr || (buffer == nullptr && size != 0))
             return E_POINTER;
@@ -115,29 +84,13 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     ComPtr<Part> part_;
     std::string bytes_;
 };
 
-class PartIterator final : public IXpsPartIterator {
+class PartIterator final : public ComObject<IXpsPartIterator, &IID_IXpsPartIterator> {
 public:
     explicit PartIterator(std::vector<ComPtr<Part>> parts) : parts_(std::move(parts)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXpsPartIterator))
-            return Answer(this, this, ppv);
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --references_;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     void STDMETHODCALLTYPE Reset() override { index_ = 0; }
     HRESULT STDMETHODCALLTYPE Current(BSTR* uri, IUnknown** part) override {
         if (uri == nullptr || part == nullptr)
@@ -158,7 +111,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     std::vector<ComPtr<Part>> parts_;
     size_t index_ = 0;
 };
@@ -411,22 +363,6 @@ HRESULT STDMETHODCALLTYPE DocumentPart::SetPrintTicket(IPartPrintTicket* pPrintT
         return E_INVALIDARG;
     ticket_ = ticket;
     return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE PackagePart::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXpsDocument))
-        return Answer(this, this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE PackagePart::Release() {
-    ULONG count = --references_;
-    if (count == 0)
-        delete this;
-    return count;
 }
 
 HRESULT STDMETHODCALLTYPE PackagePart::GetThumbnail(IPartThumbnail** ppThumbnail) {

@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include "driver/filters/comptr.h"
 #include "driver/filters/filterpipeline.h"
 
 enum class PartKind { Page, Font, Image, ResourceDictionary, PrintTicket, ColorProfile, Thumbnail };
@@ -105,16 +106,10 @@ private:
 };
 
 // The package as a whole (it has no thumbnail here).
-class PackagePart final : public IXpsDocument {
+class PackagePart final : public ComObject<IXpsDocument, &IID_IXpsDocument> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetThumbnail(IPartThumbnail** ppThumbnail) override;
     HRESULT STDMETHODCALLTYPE SetThumbnail(IPartThumbnail* pThumbnail) override;
-
-private:
-    std::atomic<ULONG> references_{1};
 };
 
 // Parts travel from one filter to the next through a channel of bounded

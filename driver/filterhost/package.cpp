@@ -105,6 +105,18 @@ PartKind KindOfContentType(const std::wstring& contentType) {
 
 }  // namespace
 
+HRESULT ReadFileBytes(const std::wstring& path, std::string& bytes) {
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr)
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
+        bytes.append(buffer, n);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? HRESULT_FROM_WIN32(ERROR_READ_FAULT) : S_OK;
+}
+
 HRESULT PackageReader::Open(const std::wstring& path, const std::wstring& ticketPath) {
     if (!zip_.Open(path))
         return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
@@ -121,14 +133,10 @@ HRESULT PackageReader::Open(const std::wstring& path, const std::wstring& ticket
     if (FAILED(hr))
         return hr;
     if (!ticketPath.empty()) {
-        std::FILE* file = _wfopen(ticketPath.c_str(), L"rb");
-        if (file == nullptr)
-            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         std::string ticket;
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
-            ticket.append(buffer, n);
-        std::fclose(file);
+        hr = ReadFileBytes(ticketPath, ticket);
+        if (FAILED(hr))
+            return hr;
         jobTicket_ = TakeNew(new Part(PartKind::PrintTicket, L"/Metadata/Job_PT.xml", kTicketType, nullptr));
         jobTicket_->SetContent(std::move(ticket));
     }

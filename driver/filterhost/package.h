@@ -11,6 +11,9 @@
 #include "driver/filterhost/hostparts.h"
 #include "driver/filterhost/ziparchive.h"
 
+// The whole content of a file.
+HRESULT ReadFileBytes(const std::wstring& path, std::string& bytes);
+
 class PackageReader {
 public:
     // Opens the package; ticketPath, when not empty, is the job's ticket in

@@ -6,37 +6,18 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include "driver/filters/comptr.h"
 #include "driver/filters/xpsfilter.h"
 
 namespace {
 
 std::atomic<long> g_moduleReferences{0};
 
-class FilterClassFactory final : public IClassFactory {
+class FilterClassFactory final : public ComObject<IClassFactory, &IID_IClassFactory> {
 public:
     FilterClassFactory() { LockModule(); }
     ~FilterClassFactory() { UnlockModule(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --references_;
-        if (count == 0) {
-            delete this;
-        }
-        return count;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
         if (ppv == nullptr) {
             return E_POINTER;
@@ -61,9 +42,6 @@ public:
         }
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> references_{1};
 };
 
 }  // namespace

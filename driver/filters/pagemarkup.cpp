@@ -84,6 +84,21 @@ std::wstring ResolvePartUri(const std::wstring& baseUri, const std::wstring& ref
     return resolved;
 }
 
+std::wstring PageUri(IFixedPage* page) {
+    BSTR uri = nullptr;
+    std::wstring text;
+    if (SUCCEEDED(page->GetUri(&uri)) && uri != nullptr) {
+        text.assign(uri, ::SysStringLen(uri));
+    }
+    ::SysFreeString(uri);
+    return text;
+}
+
+HRESULT ReadPage(IFixedPage* page, std::string& markup, PageInfo& info) {
+    HRESULT hr = ReadPart(page, markup);
+    return FAILED(hr) ? hr : ReadPageInfo(markup, info);
+}
+
 HRESULT ReadPart(IPartBase* part, std::string& bytes) {
     bytes.clear();
     ComPtr<IPrintReadStream> stream;

@@ -26,10 +26,14 @@ struct PageInfo {
     std::wstring markupNamespace = L"http://schemas.microsoft.com/xps/2005/06";
 };
 
+// A page's part name; empty when it has none.
+std::wstring PageUri(IFixedPage* page);
 // The whole content of a part (page markup, print ticket).
 HRESULT ReadPart(IPartBase* part, std::string& bytes);
 // The Width and Height of the page's FixedPage element, and its namespace.
 HRESULT ReadPageInfo(const std::string& markup, PageInfo& page);
+// A page's markup and what ReadPageInfo reads of it.
+HRESULT ReadPage(IFixedPage* page, std::string& markup, PageInfo& info);
 
 // Builds one FixedPage. Every source page goes into a Canvas of its own that
 // carries its resources; keys of its inline resource dictionary get a prefix

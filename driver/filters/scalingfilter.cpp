@@ -20,10 +20,8 @@ protected:
             return XpsFilter::OnPage(page, settings);
         }
         std::string markup;
-        HRESULT hr = ReadPart(page, markup);
         PageInfo info;
-        if (SUCCEEDED(hr))
-            hr = ReadPageInfo(markup, info);
+        HRESULT hr = ReadPage(page, markup, info);
         if (FAILED(hr)) {
             return XpsFilter::OnPage(page, settings);
         }
@@ -49,17 +47,7 @@ protected:
             transform.dx = areaX + scaling.offsetX;
             transform.dy = areaY + scaling.offsetY;
         }
-        std::string scaled;
-        SheetWriter writer;
-        hr = writer.Begin(sheet, &scaled);
-        if (SUCCEEDED(hr))
-            hr = writer.AddPage(markup, transform, L"", L"");
-        if (SUCCEEDED(hr))
-            hr = writer.End();
-        if (FAILED(hr)) {
-            return XpsFilter::OnPage(page, settings);
-        }
-        return SendRewrittenPage(page, scaled);
+        return SendPlacedPage(page, markup, sheet, transform, nullptr);
     }
 };
 

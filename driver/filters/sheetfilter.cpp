@@ -7,20 +7,6 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-std::wstring UriOf(IFixedPage* page) {
-    BSTR uri = nullptr;
-    std::wstring text;
-    if (SUCCEEDED(page->GetUri(&uri)) && uri != nullptr) {
-        text.assign(uri, ::SysStringLen(uri));
-    }
-    ::SysFreeString(uri);
-    return text;
-}
-
-}  // namespace
-
 HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
                                const std::vector<IFixedPage*>& cells,
                                const std::vector<std::pair<unsigned, unsigned>>& cellPlaces) {
@@ -32,9 +18,7 @@ HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns,
         if (cells[i] == nullptr) {
             continue;
         }
-        HRESULT hr = ReadPart(cells[i], markups[i]);
-        if (SUCCEEDED(hr))
-            hr = ReadPageInfo(markups[i], pages[i]);
+        HRESULT hr = ReadPage(cells[i], markups[i], pages[i]);
         if (FAILED(hr)) {
             // A page that cannot be read cannot be placed: the job fails
             // rather than lose it.
@@ -73,12 +57,12 @@ HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns,
         double x = cellPlaces[i].first * cellWidth + (cellWidth - page.width * scale) / 2;
         double y = cellPlaces[i].second * cellHeight + (cellHeight - page.height * scale) / 2;
         hr = writer.AddPage(markups[i], ScaleThenMove(scale, x, y), keyPrefix + std::to_wstring(i) + L"_",
-                            UriOf(cells[i]));
+                            PageUri(cells[i]));
     }
     if (SUCCEEDED(hr))
         hr = writer.End();
     if (FAILED(hr)) {
         return hr;
     }
-    return SendNewPage(NewPartUri(UriOf(first), L"sheet"), markup, sources.data(), sources.size());
+    return SendNewPage(NewPartUri(PageUri(first), L"sheet"), markup, sources.data(), sources.size());
 }

@@ -36,10 +36,8 @@ protected:
             return XpsFilter::OnPage(page, settings);
         }
         std::string markup;
-        HRESULT hr = ReadPart(page, markup);
         PageInfo info;
-        if (SUCCEEDED(hr))
-            hr = ReadPageInfo(markup, info);
+        HRESULT hr = ReadPage(page, markup, info);
         if (FAILED(hr)) {
             // Markup this filter cannot read goes on as it came.
             return XpsFilter::OnPage(page, settings);
@@ -69,20 +67,8 @@ protected:
         transform.dx = pointX - (textX * transform.m11 + textY * transform.m21);
         transform.dy = pointY - (textX * transform.m12 + textY * transform.m22);
 
-        std::string sheet;
-        SheetWriter writer;
-        hr = writer.Begin(info, &sheet);
-        if (SUCCEEDED(hr))
-            hr = writer.AddPage(markup, Matrix(), L"", L"");
-        if (SUCCEEDED(hr))
-            hr = writer.AddPath(pathData, ArgbText(watermark.rgb, watermark.alpha, watermark.transparency),
-                                transform);
-        if (SUCCEEDED(hr))
-            hr = writer.End();
-        if (FAILED(hr)) {
-            return XpsFilter::OnPage(page, settings);
-        }
-        return SendRewrittenPage(page, sheet);
+        Overlay text{pathData, ArgbText(watermark.rgb, watermark.alpha, watermark.transparency), transform};
+        return SendPlacedPage(page, markup, info, Matrix(), &text);
     }
 };
 

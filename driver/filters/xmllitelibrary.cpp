@@ -41,30 +41,10 @@ const XmlLiteEntryPoints& XmlLite() {
 
 // ISequentialStream over bytes in memory: reads from a borrowed buffer, or
 // appends to a borrowed string.
-class ByteStream final : public ISequentialStream {
+class ByteStream final : public ComObject<ISequentialStream, &IID_ISequentialStream> {
 public:
     ByteStream(const std::string* input, std::string* output) : input_(input), output_(output) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream)) {
-            *ppv = static_cast<ISequentialStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --references_;
-        if (count == 0) {
-            delete this;
-        }
-        return count;
-    }
     HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
         if (input_ == nullptr) {
             return STG_E_ACCESSDENIED;
@@ -94,7 +74,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     const std::string* input_;
     std::string* output_;
     size_t position_ = 0;

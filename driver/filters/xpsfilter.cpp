@@ -8,47 +8,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-// The part's name as a string; empty when it has none.
-template <typename Part>
-std::wstring UriOf(Part* part) {
-    BSTR uri = nullptr;
-    std::wstring text;
-    if (SUCCEEDED(part->GetUri(&uri)) && uri != nullptr) {
-        text.assign(uri, ::SysStringLen(uri));
-    }
-    ::SysFreeString(uri);
-    return text;
-}
-
-}  // namespace
-
 XpsFilter::XpsFilter() { LockModule(); }
 XpsFilter::~XpsFilter() { UnlockModule(); }
-
-HRESULT STDMETHODCALLTYPE XpsFilter::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintPipelineFilter)) {
-        *ppv = static_cast<IPrintPipelineFilter*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE XpsFilter::AddRef() { return ++references_; }
-
-ULONG STDMETHODCALLTYPE XpsFilter::Release() {
-    ULONG count = --references_;
-    if (count == 0) {
-        delete this;
-    }
-    return count;
-}
 
 HRESULT STDMETHODCALLTYPE XpsFilter::InitializeFilter(IInterFilterCommunicator* pINegotiation,
                                                       IPrintPipelinePropertyBag* pIPropertyBag,
@@ -227,13 +188,29 @@ HRESULT WriteAll(IPrintWriteStream* stream, const std::string& bytes) {
 
 }  // namespace
 
-HRESULT XpsFilter::SendRewrittenPage(IFixedPage* page, const std::string& markup) {
+HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, const PageInfo& sheet,
+                                  const Matrix& transform, const Overlay* overlay) {
+    std::string placed;
+    SheetWriter writer;
+    HRESULT hr = writer.Begin(sheet, &placed);
+    if (SUCCEEDED(hr)) {
+        hr = writer.AddPage(markup, transform, L"", L"");
+    }
+    if (SUCCEEDED(hr) && overlay != nullptr) {
+        hr = writer.AddPath(overlay->pathData, overlay->fill, overlay->transform);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = writer.End();
+    }
+    if (FAILED(hr)) {
+        return consumer_->SendFixedPage(page);
+    }
     ComPtr<IPrintWriteStream> stream;
-    HRESULT hr = page->GetWriteStream(&stream);
+    hr = page->GetWriteStream(&stream);
     if (FAILED(hr)) {
         return hr;
     }
-    hr = WriteAll(stream.Get(), markup);
+    hr = WriteAll(stream.Get(), placed);
     stream->Close();
     return FAILED(hr) ? hr : consumer_->SendFixedPage(page);
 }

@@ -16,19 +16,15 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include "driver/filters/comptr.h"
 #include "driver/filters/filterpipeline.h"
 #include "driver/filters/filtersettings.h"
+#include "driver/filters/pagemarkup.h"
 
-class XpsFilter : public IPrintPipelineFilter {
+class XpsFilter : public ComObject<IPrintPipelineFilter, &IID_IPrintPipelineFilter> {
 public:
     XpsFilter();
-    virtual ~XpsFilter();
-    XpsFilter(const XpsFilter&) = delete;
-    XpsFilter& operator=(const XpsFilter&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    ~XpsFilter() override;
 
     HRESULT STDMETHODCALLTYPE InitializeFilter(IInterFilterCommunicator* pINegotiation,
                                                IPrintPipelinePropertyBag* pIPropertyBag,
@@ -51,15 +47,23 @@ protected:
     // resource the source pages use.
     HRESULT SendNewPage(const std::wstring& uri, const std::string& markup, IFixedPage* const* sources,
                         size_t sourceCount);
-    // Replaces the page's markup (its resources stay) and hands it on.
-    HRESULT SendRewrittenPage(IFixedPage* page, const std::string& markup);
+    // Replaces the page's markup (its resources stay) with its content placed
+    // on a sheet through transform, with the filled path overlay over it if
+    // one is given, and hands the page on. Markup that cannot be rewritten
+    // goes on as it came.
+    struct Overlay {
+        std::wstring pathData;
+        std::wstring fill;
+        Matrix transform;
+    };
+    HRESULT SendPlacedPage(IFixedPage* page, const std::string& markup, const PageInfo& sheet,
+                           const Matrix& transform, const Overlay* overlay);
 
 private:
     HRESULT Run();
     HRESULT Dispatch(IUnknown* part);
     HRESULT ApplyTicketOf(IPartPrintTicket* ticket, FilterSettings& settings);
 
-    std::atomic<ULONG> references_{1};
     std::atomic<bool> shutdown_{false};
     Microsoft::WRL::ComPtr<IXpsDocumentProvider> provider_;
     Microsoft::WRL::ComPtr<IXpsDocumentConsumer> consumer_;
