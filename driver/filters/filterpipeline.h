@@ -14,7 +14,6 @@
 // Names in the pipeline's property bag (IPrintPipelinePropertyBag).
 #define XPS_FP_PRINTER_NAME L"PrinterName"
 #define XPS_FP_JOB_ID L"PrintJobId"
-#define XPS_FP_JOB_LEVEL_PRINTTICKET L"JobPrintTicket"
 
 // How a part is compressed in the package the pipeline writes.
 enum EXpsCompressionOptions {
@@ -218,11 +217,4 @@ struct IXpsPartIterator : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Current(BSTR* pUri, IUnknown** ppXpsPart) = 0;
     virtual BOOL STDMETHODCALLTYPE IsDone() = 0;
     virtual void STDMETHODCALLTYPE Next() = 0;
-};
-
-// {acb971e3-df8d-4fc2-bee6-0609d15f3cf9}
-inline constexpr IID IID_IPrintReadStreamFactory = {
-    0xacb971e3, 0xdf8d, 0x4fc2, {0xbe, 0xe6, 0x06, 0x09, 0xd1, 0x5f, 0x3c, 0xf9}};
-struct IPrintReadStreamFactory : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetStream(IPrintReadStream** ppStream) = 0;
 };

@@ -217,6 +217,11 @@ HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, c
 
 HRESULT XpsFilter::SendNewPage(const std::wstring& uri, const std::string& markup, IFixedPage* const* sources,
                                size_t sourceCount) {
+    // A booklet sends all its sheets at the end of a document: a shutdown
+    // stops that too.
+    if (shutdown_) {
+        return E_ABORT;
+    }
     ComPtr<IFixedPage> page;
     ComPtr<IPrintWriteStream> stream;
     HRESULT hr = consumer_->GetNewEmptyPart(uri.c_str(), IID_IFixedPage,
