@@ -14,6 +14,10 @@ namespace {
 
 class BookletFilter final : public SheetFilter {
 protected:
+    bool JoinsDocuments() const override {
+        return DocumentSettings().booklet.enabled && DocumentSettings().booklet.allDocuments;
+    }
+
     HRESULT OnPage(IFixedPage* page, const FilterSettings& settings) override {
         if (!DocumentSettings().booklet.enabled) {
             return XpsFilter::OnPage(page, settings);

@@ -38,6 +38,12 @@ std::pair<unsigned, unsigned> Place(unsigned index, unsigned columns, unsigned r
 
 class NUpFilter final : public SheetFilter {
 protected:
+    bool JoinsDocuments() const override {
+        const NUpSettings& nup = DocumentSettings().nup;
+        return nup.pagesPerSheet > 1 && nup.pagesPerSheet <= kMaxPagesPerSheet &&
+               nup.allDocumentsContiguously;
+    }
+
     HRESULT OnPage(IFixedPage* page, const FilterSettings& settings) override {
         unsigned pagesPerSheet = DocumentSettings().nup.pagesPerSheet;
         if (pagesPerSheet <= 1 || pagesPerSheet > kMaxPagesPerSheet) {

@@ -7,6 +7,14 @@
 
 using Microsoft::WRL::ComPtr;
 
+HRESULT SheetFilter::OnDocument(IFixedDocument* document) {
+    if (documentSent_ && JoinsDocuments()) {
+        return S_OK;
+    }
+    documentSent_ = true;
+    return XpsFilter::OnDocument(document);
+}
+
 HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
                                const std::vector<IFixedPage*>& cells,
                                const std::vector<std::pair<unsigned, unsigned>>& cellPlaces) {

@@ -11,6 +11,12 @@
 
 class SheetFilter : public XpsFilter {
 protected:
+    // Documents the job's ticket binds together become one: later documents'
+    // pages go onto the first one's sheets, so that none is left without
+    // pages (XPS requires a page in every document).
+    HRESULT OnDocument(IFixedDocument* document) override;
+    virtual bool JoinsDocuments() const = 0;
+
     using PageList = std::vector<Microsoft::WRL::ComPtr<IFixedPage>>;
 
     // Sends one sheet of columns x rows cells; cells[i] (null: blank) goes
@@ -22,4 +28,5 @@ protected:
 
 private:
     unsigned sheets_ = 0;
+    bool documentSent_ = false;
 };

@@ -121,7 +121,7 @@ HRESULT XpsFilter::Dispatch(IUnknown* part) {
         if (SUCCEEDED(document->GetPrintTicket(&ticket)) && ticket) {
             ApplyTicketOf(ticket.Get(), documentSettings_);
         }
-        return consumer_->SendFixedDocument(document.Get());
+        return OnDocument(document.Get());
     }
     ComPtr<IFixedDocumentSequence> sequence;
     if (SUCCEEDED(part->QueryInterface(IID_IFixedDocumentSequence,
@@ -156,6 +156,8 @@ HRESULT XpsFilter::OnPage(IFixedPage* page, const FilterSettings& settings) {
     (void)settings;
     return consumer_->SendFixedPage(page);
 }
+
+HRESULT XpsFilter::OnDocument(IFixedDocument* document) { return consumer_->SendFixedDocument(document); }
 
 HRESULT XpsFilter::OnDocumentEnd(bool endOfJob) {
     (void)endOfJob;

@@ -35,6 +35,8 @@ public:
 protected:
     // A page with the settings of the job, its document and its own ticket.
     virtual HRESULT OnPage(IFixedPage* page, const FilterSettings& settings);
+    // A document, with DocumentSettings() already its own.
+    virtual HRESULT OnDocument(IFixedDocument* document);
     // The end of a document's pages (before the next document, or the end of
     // the job): where pages a filter holds back must go on.
     virtual HRESULT OnDocumentEnd(bool endOfJob);

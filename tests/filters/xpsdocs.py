@@ -108,8 +108,9 @@ def ticket(path, **features):
     if "nup" in features:
         direction = '<psf:Feature name="psk:PresentationDirection"><psf:Option name="psk:%s"/></psf:Feature>' % \
             features.get("direction", "RightBottom")
-        parts.append('<psf:Feature name="psk:DocumentNUp"><psf:Option>%s</psf:Option>%s</psf:Feature>' %
-                     (scored("PagesPerSheet", features["nup"]), direction))
+        nup = "JobNUpAllDocumentsContiguously" if features.get("contiguous") else "DocumentNUp"
+        parts.append('<psf:Feature name="psk:%s"><psf:Option>%s</psf:Option>%s</psf:Feature>' %
+                     (nup, scored("PagesPerSheet", features["nup"]), direction))
     if features.get("booklet"):
         feature("DocumentBinding", "psk:Booklet")
     if "watermark" in features:
