@@ -20,15 +20,16 @@ std::wstring distDirectory;
 struct DllCase {
     const wchar_t* name;
     const wchar_t* description;
+    const wchar_t* classId;  // the filter's, as zorvane-pipelineconfig.xml names it
 };
 
-const DllCase kUiDll = {L"zorvanedrvui.dll", L"Zorvane Creator driver user interface"};
+const DllCase kUiDll = {L"zorvanedrvui.dll", L"Zorvane Creator driver user interface", nullptr};
 
 const DllCase kFilterDlls[] = {
-    {L"zorvanebook.dll", L"Zorvane Creator booklet filter"},
-    {L"zorvanenup.dll", L"Zorvane Creator N-up filter"},
-    {L"zorvanescale.dll", L"Zorvane Creator page scaling filter"},
-    {L"zorvanewmark.dll", L"Zorvane Creator watermark filter"},
+    {L"zorvanebook.dll", L"Zorvane Creator booklet filter", L"{E396CF94-6E3F-4DE7-9FAA-A7757C93BDBB}"},
+    {L"zorvanenup.dll", L"Zorvane Creator N-up filter", L"{23FCEED8-2BAE-44E4-A8C4-1514062F9DC4}"},
+    {L"zorvanescale.dll", L"Zorvane Creator page scaling filter", L"{98069DE0-06CC-4A13-A265-FF3E4B89E9C1}"},
+    {L"zorvanewmark.dll", L"Zorvane Creator watermark filter", L"{9729DE1F-EDDC-4C03-8E85-E967B837D916}"},
 };
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -106,8 +107,8 @@ INSTANTIATE_TEST_SUITE_P(UiDll, VersionResource, ::testing::Values(kUiDll), DllC
 INSTANTIATE_TEST_SUITE_P(Filters, VersionResource, ::testing::ValuesIn(kFilterDlls), DllCaseName);
 
 // The filter pipeline manager asks a filter DLL for the class its
-// configuration names; these DLLs ship without a filter object and must say
-// so rather than hand out nothing as success.
+// configuration names: the DLL hands out a class factory for that class only,
+// and stays loaded while a filter of it lives.
 class FilterDll : public ::testing::TestWithParam<DllCase> {};
 
 // An export as the generic function type, from which any other may be cast.
@@ -115,7 +116,7 @@ void (*Export(HMODULE module, const char* name))() {
     return reinterpret_cast<void (*)()>(::GetProcAddress(module, name));
 }
 
-TEST_P(FilterDll, LoadsAndReportsItsClassAsNotAvailable) {
+TEST_P(FilterDll, MakesItsOwnClassOnly) {
     std::wstring path = distDirectory + L"\\" + GetParam().name;
     HMODULE module = ::LoadLibraryW(path.c_str());
     ASSERT_NE(module, nullptr) << Narrow(path) << ": " << ::GetLastError();
@@ -129,6 +130,20 @@ TEST_P(FilterDll, LoadsAndReportsItsClassAsNotAvailable) {
     EXPECT_EQ(getClassObject(CLSID_NULL, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(getClassObject(CLSID_NULL, IID_IClassFactory, nullptr), E_POINTER);
+
+    CLSID classId;
+    ASSERT_EQ(::CLSIDFromString(const_cast<wchar_t*>(GetParam().classId), &classId), S_OK);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    // IPrintPipelineFilter: {cdb62fc0-8bed-434e-86fb-a2cae55f19ea}
+    const IID filterInterface = {
+        0xcdb62fc0, 0x8bed, 0x434e, {0x86, 0xfb, 0xa2, 0xca, 0xe5, 0x5f, 0x19, 0xea}};
+    IUnknown* filter = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, filterInterface, reinterpret_cast<void**>(&filter)), S_OK);
+    factory->Release();
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    filter->Release();
     EXPECT_EQ(canUnloadNow(), S_OK);
     ::FreeLibrary(module);
 }

@@ -1,0 +1,32 @@
+// SheetFilter: a filter that puts several pages on one sheet (N-up, booklet).
+// It holds back the pages of a sheet (references to them, not their markup)
+// and hands on one new page per sheet, made of a grid of cells.
+#pragma once
+
+#include <vector>
+
+#include <wrl/client.h>
+
+#include "driver/filters/xpsfilter.h"
+
+class SheetFilter : public XpsFilter {
+protected:
+    // Documents the job's ticket binds together become one: later documents'
+    // pages go onto the first one's sheets, so that none is left without
+    // pages (XPS requires a page in every document).
+    HRESULT OnDocument(IFixedDocument* document) override;
+    virtual bool JoinsDocuments() const = 0;
+
+    using PageList = std::vector<Microsoft::WRL::ComPtr<IFixedPage>>;
+
+    // Sends one sheet of columns x rows cells; cells[i] (null: blank) goes
+    // into the cell at column, row = cellPlaces[i]. The sheet is the ticket's
+    // media, or else the first page's size, turned to match the grid's shape.
+    HRESULT SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
+                      const std::vector<IFixedPage*>& cells,
+                      const std::vector<std::pair<unsigned, unsigned>>& cellPlaces);
+
+private:
+    unsigned sheets_ = 0;
+    bool documentSent_ = false;
+};

@@ -1,0 +1,260 @@
+#include "driver/filters/xpsfilter.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "driver/filters/pagemarkup.h"
+
+using Microsoft::WRL::ComPtr;
+
+XpsFilter::XpsFilter() { LockModule(); }
+XpsFilter::~XpsFilter() { UnlockModule(); }
+
+HRESULT STDMETHODCALLTYPE XpsFilter::InitializeFilter(IInterFilterCommunicator* pINegotiation,
+                                                      IPrintPipelinePropertyBag* pIPropertyBag,
+                                                      IPrintPipelineManagerControl* pIPipelineControl) {
+    (void)pIPropertyBag;  // the print tickets come with the parts
+    if (pINegotiation == nullptr || pIPipelineControl == nullptr) {
+        return E_POINTER;
+    }
+    // The communicator hands over the interfaces the configuration names;
+    // asking each for the expected one checks that it does.
+    ComPtr<IUnknown> reader;
+    ComPtr<IUnknown> writer;
+    HRESULT hr = pINegotiation->RequestReader(reinterpret_cast<void**>(reader.GetAddressOf()));
+    if (SUCCEEDED(hr))
+        hr = reader ? reader->QueryInterface(IID_IXpsDocumentProvider,
+                                             reinterpret_cast<void**>(provider_.ReleaseAndGetAddressOf()))
+                    : E_NOINTERFACE;
+    if (SUCCEEDED(hr))
+        hr = pINegotiation->RequestWriter(reinterpret_cast<void**>(writer.GetAddressOf()));
+    if (SUCCEEDED(hr))
+        hr = writer ? writer->QueryInterface(IID_IXpsDocumentConsumer,
+                                             reinterpret_cast<void**>(consumer_.ReleaseAndGetAddressOf()))
+                    : E_NOINTERFACE;
+    if (FAILED(hr)) {
+        provider_.Reset();
+        consumer_.Reset();
+        return hr;
+    }
+    control_ = pIPipelineControl;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE XpsFilter::ShutdownOperation() {
+    // StartOperation looks at this before each part.
+    shutdown_ = true;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE XpsFilter::StartOperation() {
+    if (!provider_ || !consumer_) {
+        return E_UNEXPECTED;
+    }
+    HRESULT hr;
+    try {
+        hr = Run();
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    if (FAILED(hr)) {
+        control_->RequestShutdown(hr, nullptr);
+        return hr;
+    }
+    control_->FilterFinished();
+    return S_OK;
+}
+
+HRESULT XpsFilter::Run() {
+    for (;;) {
+        if (shutdown_) {
+            return E_ABORT;
+        }
+        ComPtr<IUnknown> part;
+        HRESULT hr = provider_->GetXpsPart(&part);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (!part) {
+            break;
+        }
+        hr = Dispatch(part.Get());
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    if (inDocument_) {
+        HRESULT hr = OnDocumentEnd(true);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return consumer_->CloseSender();
+}
+
+HRESULT XpsFilter::Dispatch(IUnknown* part) {
+    ComPtr<IFixedPage> page;
+    if (SUCCEEDED(part->QueryInterface(IID_IFixedPage, reinterpret_cast<void**>(page.GetAddressOf())))) {
+        ComPtr<IPartPrintTicket> ticket;
+        if (FAILED(page->GetPrintTicket(&ticket)) || !ticket) {
+            return OnPage(page.Get(), documentSettings_);
+        }
+        FilterSettings pageSettings = documentSettings_;
+        ApplyTicketOf(ticket.Get(), pageSettings);
+        return OnPage(page.Get(), pageSettings);
+    }
+    ComPtr<IFixedDocument> document;
+    if (SUCCEEDED(
+            part->QueryInterface(IID_IFixedDocument, reinterpret_cast<void**>(document.GetAddressOf())))) {
+        if (inDocument_) {
+            HRESULT hr = OnDocumentEnd(false);
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        inDocument_ = true;
+        documentSettings_ = jobSettings_;
+        ComPtr<IPartPrintTicket> ticket;
+        if (SUCCEEDED(document->GetPrintTicket(&ticket)) && ticket) {
+            ApplyTicketOf(ticket.Get(), documentSettings_);
+        }
+        return OnDocument(document.Get());
+    }
+    ComPtr<IFixedDocumentSequence> sequence;
+    if (SUCCEEDED(part->QueryInterface(IID_IFixedDocumentSequence,
+                                       reinterpret_cast<void**>(sequence.GetAddressOf())))) {
+        jobSettings_ = FilterSettings();
+        ComPtr<IPartPrintTicket> ticket;
+        if (SUCCEEDED(sequence->GetPrintTicket(&ticket)) && ticket) {
+            ApplyTicketOf(ticket.Get(), jobSettings_);
+        }
+        documentSettings_ = jobSettings_;
+        return consumer_->SendFixedDocumentSequence(sequence.Get());
+    }
+    ComPtr<IXpsDocument> package;
+    if (SUCCEEDED(part->QueryInterface(IID_IXpsDocument, reinterpret_cast<void**>(package.GetAddressOf())))) {
+        return consumer_->SendXpsDocument(package.Get());
+    }
+    return consumer_->SendXpsUnknown(part);
+}
+
+// A ticket that cannot be read or parsed changes nothing: the job goes on
+// with what the tickets above it said.
+HRESULT XpsFilter::ApplyTicketOf(IPartPrintTicket* ticket, FilterSettings& settings) {
+    std::string bytes;
+    HRESULT hr = ReadPart(ticket, bytes);
+    if (SUCCEEDED(hr)) {
+        hr = ApplyPrintTicket(bytes.data(), bytes.size(), settings);
+    }
+    return hr;
+}
+
+HRESULT XpsFilter::OnPage(IFixedPage* page, const FilterSettings& settings) {
+    (void)settings;
+    return consumer_->SendFixedPage(page);
+}
+
+HRESULT XpsFilter::OnDocument(IFixedDocument* document) { return consumer_->SendFixedDocument(document); }
+
+HRESULT XpsFilter::OnDocumentEnd(bool endOfJob) {
+    (void)endOfJob;
+    return S_OK;
+}
+
+std::wstring XpsFilter::NewPartUri(const std::wstring& sourceUri, const wchar_t* stem) {
+    size_t folderEnd = sourceUri.rfind(L'/');
+    std::wstring folder = folderEnd == std::wstring::npos ? L"/" : sourceUri.substr(0, folderEnd + 1);
+    return folder + stem + std::to_wstring(++newParts_) + L".fpage";
+}
+
+namespace {
+
+HRESULT WriteAll(IPrintWriteStream* stream, const std::string& bytes) {
+    for (size_t offset = 0; offset < bytes.size();) {
+        ULONG cbWritten = 0;
+        ULONG cbChunk = static_cast<ULONG>(bytes.size() - offset < 65536 ? bytes.size() - offset : 65536);
+        HRESULT hr = stream->WriteBytes(bytes.data() + offset, cbChunk, &cbWritten);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (cbWritten == 0) {
+            return E_FAIL;
+        }
+        offset += cbWritten;
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, const PageInfo& sheet,
+                                  const Matrix& transform, const Overlay* overlay) {
+    std::string placed;
+    SheetWriter writer;
+    HRESULT hr = writer.Begin(sheet, &placed);
+    if (SUCCEEDED(hr)) {
+        hr = writer.AddPage(markup, transform, L"", L"");
+    }
+    if (SUCCEEDED(hr) && overlay != nullptr) {
+        hr = writer.AddPath(overlay->pathData, overlay->fill, overlay->transform);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = writer.End();
+    }
+    if (FAILED(hr)) {
+        return consumer_->SendFixedPage(page);
+    }
+    ComPtr<IPrintWriteStream> stream;
+    hr = page->GetWriteStream(&stream);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = WriteAll(stream.Get(), placed);
+    stream->Close();
+    return FAILED(hr) ? hr : consumer_->SendFixedPage(page);
+}
+
+HRESULT XpsFilter::SendNewPage(const std::wstring& uri, const std::string& markup, IFixedPage* const* sources,
+                               size_t sourceCount) {
+    // A booklet sends all its sheets at the end of a document: a shutdown
+    // stops that too.
+    if (shutdown_) {
+        return E_ABORT;
+    }
+    ComPtr<IFixedPage> page;
+    ComPtr<IPrintWriteStream> stream;
+    HRESULT hr = consumer_->GetNewEmptyPart(uri.c_str(), IID_IFixedPage,
+                                            reinterpret_cast<void**>(page.GetAddressOf()), &stream);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = WriteAll(stream.Get(), markup);
+    stream->Close();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (size_t i = 0; i < sourceCount; ++i) {
+        ComPtr<IXpsPartIterator> parts;
+        hr = sources[i]->GetXpsPartIterator(&parts);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        for (parts->Reset(); !parts->IsDone(); parts->Next()) {
+            BSTR partUri = nullptr;
+            ComPtr<IUnknown> resource;
+            hr = parts->Current(&partUri, &resource);
+            ::SysFreeString(partUri);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            hr = page->SetPagePart(resource.Get());
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+    }
+    return consumer_->SendFixedPage(page.Get());
+}
