@@ -97,7 +97,9 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter);
 BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitorInfo);
 // ERROR_UNKNOWN_PRINT_MONITOR counts as deleted.
 BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName);
-// "AddPort": only the return value decides, not the monitor's status.
+// "AddPort": TRUE only says the monitor was reached; the monitor's status
+// decides (ERROR_ALREADY_EXISTS counts as added). A failed call reports its
+// last-error value, a refusing monitor its status.
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
                      DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,

@@ -117,11 +117,14 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (Enter("CopyFileW", {SimText(lpExistingFileName), SimText(lpNewFileName), SimNumber(bFailIfExists)})) {
         return FALSE;
     }
+    if (OutsideRoot("CopyFileW", lpExistingFileName) || OutsideRoot("CopyFileW", lpNewFileName)) {
+        return FALSE;
+    }
     return ::CopyFileW(lpExistingFileName, lpNewFileName, bFailIfExists);
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
-    if (Enter("DeleteFileW", {SimText(lpFileName)})) {
+    if (Enter("DeleteFileW", {SimText(lpFileName)}) || OutsideRoot("DeleteFileW", lpFileName)) {
         return FALSE;
     }
     return ::DeleteFileW(lpFileName);
@@ -131,7 +134,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     if (Enter("CreateFileW", {SimText(lpFileName), SimHex(dwDesiredAccess), SimHex(dwShareMode),
-                              SimNumber(dwCreationDisposition), SimHex(dwFlagsAndAttributes)})) {
+                              SimNumber(dwCreationDisposition), SimHex(dwFlagsAndAttributes)}) ||
+        OutsideRoot("CreateFileW", lpFileName)) {
         return INVALID_HANDLE_VALUE;
     }
     HANDLE file = ::CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
@@ -175,7 +179,7 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
-    if (Enter("GetFileAttributesW", {SimText(lpFileName)})) {
+    if (Enter("GetFileAttributesW", {SimText(lpFileName)}) || OutsideRoot("GetFileAttributesW", lpFileName)) {
         return INVALID_FILE_ATTRIBUTES;
     }
     return ::GetFileAttributesW(lpFileName);

@@ -82,6 +82,9 @@ public:
         std::wstring datatype;
         DWORD attributes = 0;
         int jobs = 0;  // waiting print jobs
+        // A connection to a printer another machine shares: listed only when
+        // an enumeration asks for PRINTER_ENUM_CONNECTIONS.
+        bool connection = false;
     };
     std::vector<Printer> printers;
     std::set<std::wstring, NoCaseLess> printProcessors{L"WinPrint", L"MS_XPS"};
@@ -133,6 +136,10 @@ public:
 
     // ---- Open handles --------------------------------------------------------
     int OpenHandleCount() const;
+
+    // Whether a path lies inside root: the machine refuses, and fails the
+    // test for, any file operation elsewhere.
+    bool Holds(const std::wstring& path) const;
 
     // ---- Used by the seam's simulated binding --------------------------------
     // Counts a use of `call`; when a fault applies, sets its error and answers true.
