@@ -51,13 +51,24 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
-// Log records and the result line; a failed write is not reported.
+// Log records and the result line; a failed write is not reported. A log
+// record written short (a full disk) is cut back to its start.
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+// The log record's start (the end of the file) and the cut back to it after a
+// short write; a failure costs the record.
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+// The log path made absolute, so that every folder on the way can be checked;
+// a failure costs the record.
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
 // The driver date.
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                         LPFILETIME lpLastWriteTime);
 // Existence of each driver file: any attributes at all count as present.
+// The folders on the log's way: a reparse point, or attributes that cannot be
+// read, give the record up.
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
 // The log is never written through a link: more than one hard link or a
 // reparse point (symbolic link, junction) gives the record up.

@@ -54,6 +54,9 @@ public:
 
     // Paths that are symbolic links or junctions (Wine follows them silently).
     std::set<std::wstring, NoCaseLess> reparsePoints;
+    // What the disk can still take: a write that does not fit writes what
+    // fits and fails with ERROR_DISK_FULL.
+    std::uint64_t diskFreeBytes = UINT64_MAX;
     // Whether kernel32 has SetDefaultDllDirectories (Windows 8, or 7 updated).
     bool hasDefaultDllDirectories = true;
 
@@ -149,6 +152,7 @@ public:
 
     HANDLE NewHandle();
     std::map<HANDLE, std::wstring> openFiles;  // handle -> path as opened
+    std::map<HANDLE, DWORD> openFileAccess;    // handle -> access asked for
     std::set<HLOCAL> openLocalMemory;
     struct OpenService {
         bool isManager;

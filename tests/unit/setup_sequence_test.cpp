@@ -332,10 +332,11 @@ TEST(DeletePrinters, FindsPrintersByTheirExactDriverName) {
     machine.printers = {printer(L"Zorvane Creator", kDriver), printer(L"Office", L"Generic"),
                         printer(L"Invoices", kDriver), printer(L"Lower", L"zorvane creator"), connection};
     EXPECT_TRUE(PrinterUninstaller(kDriver, kPrinter, logPath).DeletePrinters());
-    EXPECT_EQ(LogMessages(logPath),
-              (Messages{"Deleted printer 'Zorvane Creator' using driver name 'Zorvane Creator'",
-                        "Deleted printer 'Invoices' using driver name 'Zorvane Creator'",
-                        "Deleted printer '\\\\ACCOUNTS\\Zorvane Creator' using driver name 'Zorvane Creator'"}));
+    EXPECT_EQ(
+        LogMessages(logPath),
+        (Messages{"Deleted printer 'Zorvane Creator' using driver name 'Zorvane Creator'",
+                  "Deleted printer 'Invoices' using driver name 'Zorvane Creator'",
+                  "Deleted printer '\\\\ACCOUNTS\\Zorvane Creator' using driver name 'Zorvane Creator'"}));
     ASSERT_EQ(machine.printers.size(), 2u);
     EXPECT_EQ(machine.printers[1].name, L"Lower");
     auto opens = machine.CallsTo("OpenPrinterW");
