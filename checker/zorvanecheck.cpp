@@ -100,46 +100,33 @@ bool Fetch(const char* what, Enumerate enumerate, Records<Record>& records) {
     return false;
 }
 
+// A spooler enumeration at one level: its leading arguments, then buffer,
+// size and the two counts, as every Enum* function of the spooler takes them.
+template <typename Fn, typename Record, typename... Leading>
+bool Enumerate(const char* name, Records<Record>& records, Leading... leading) {
+    Fn* enumerate = Bind<Fn>(name);
+    return enumerate != nullptr && Fetch(
+                                       name,
+                                       [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+                                           return enumerate(leading..., data, size, needed, returned);
+                                       },
+                                       records);
+}
+
 bool FetchPrinters(Records<PRINTER_INFO_2W>& records) {
-    auto enumPrinters = Bind<decltype(::EnumPrintersW)>("EnumPrintersW");
-    return enumPrinters != nullptr &&
-           Fetch(
-               "EnumPrintersW",
-               [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-                   return enumPrinters(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
-               },
-               records);
+    return Enumerate<decltype(::EnumPrintersW)>("EnumPrintersW", records, PRINTER_ENUM_LOCAL, nullptr, 2);
 }
 
 bool FetchDrivers(Records<DRIVER_INFO_6W>& records) {
-    auto enumDrivers = Bind<decltype(::EnumPrinterDriversW)>("EnumPrinterDriversW");
-    return enumDrivers != nullptr &&
-           Fetch(
-               "EnumPrinterDriversW",
-               [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-                   return enumDrivers(nullptr, nullptr, 6, data, size, needed, returned);
-               },
-               records);
+    return Enumerate<decltype(::EnumPrinterDriversW)>("EnumPrinterDriversW", records, nullptr, nullptr, 6);
 }
 
 bool FetchMonitors(Records<MONITOR_INFO_2W>& records) {
-    auto enumMonitors = Bind<decltype(::EnumMonitorsW)>("EnumMonitorsW");
-    return enumMonitors != nullptr && Fetch(
-                                          "EnumMonitorsW",
-                                          [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-                                              return enumMonitors(nullptr, 2, data, size, needed, returned);
-                                          },
-                                          records);
+    return Enumerate<decltype(::EnumMonitorsW)>("EnumMonitorsW", records, nullptr, 2);
 }
 
 bool FetchPorts(Records<PORT_INFO_2W>& records) {
-    auto enumPorts = Bind<decltype(::EnumPortsW)>("EnumPortsW");
-    return enumPorts != nullptr && Fetch(
-                                       "EnumPortsW",
-                                       [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-                                           return enumPorts(nullptr, 2, data, size, needed, returned);
-                                       },
-                                       records);
+    return Enumerate<decltype(::EnumPortsW)>("EnumPortsW", records, nullptr, 2);
 }
 
 class Report {

@@ -21,6 +21,16 @@ bool Granted(HANDLE file, DWORD rights) {
     return (access & rights) != 0;
 }
 
+// A call on a file handle the machine did not hand out fails the test.
+bool NotOpen(const char* call, HANDLE file) {
+    if (M().openFiles.count(file) != 0) {
+        return false;
+    }
+    ADD_FAILURE() << call << " on a handle that is not open";
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return true;
+}
+
 }  // namespace
 
 namespace sys {
@@ -170,9 +180,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
         return TRUE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "WriteFile on a handle that is not open";
-        ::SetLastError(ERROR_INVALID_HANDLE);
+    if (NotOpen("WriteFile", hFile)) {
         return FALSE;
     }
     if (!Granted(hFile, FILE_WRITE_DATA | FILE_APPEND_DATA)) {
@@ -195,9 +203,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
                                  SimNumber(dwMoveMethod)})) {
         return INVALID_SET_FILE_POINTER;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "SetFilePointer on a handle that is not open";
-        return Fails(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
+    if (NotOpen("SetFilePointer", hFile)) {
+        return INVALID_SET_FILE_POINTER;
     }
     return ::SetFilePointer(hFile, lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
 }
@@ -206,9 +213,8 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     if (Enter("SetEndOfFile", {})) {
         return FALSE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "SetEndOfFile on a handle that is not open";
-        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    if (NotOpen("SetEndOfFile", hFile)) {
+        return FALSE;
     }
     if (!Granted(hFile, FILE_WRITE_DATA)) {
         return Fails(ERROR_ACCESS_DENIED, FALSE);
@@ -249,9 +255,8 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
                lpLastWriteTime ? L"write" : L"(null)"})) {
         return FALSE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "GetFileTime on a handle that is not open";
-        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    if (NotOpen("GetFileTime", hFile)) {
+        return FALSE;
     }
     return ::GetFileTime(hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime);
 }
@@ -281,9 +286,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
     if (Enter("GetFileInformationByHandle", {})) {
         return FALSE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "GetFileInformationByHandle on a handle that is not open";
-        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    if (NotOpen("GetFileInformationByHandle", hFile)) {
+        return FALSE;
     }
     if (!Granted(hFile, FILE_READ_ATTRIBUTES)) {
         return Fails(ERROR_ACCESS_DENIED, FALSE);
