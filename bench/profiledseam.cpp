@@ -240,6 +240,26 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return inner::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
 }
 
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    PROFILED("SetFilePointer");
+    Timed timed(stat, hFile == logHandle);
+    return inner::SetFilePointer(hFile, lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    PROFILED("SetEndOfFile");
+    Timed timed(stat, hFile == logHandle);
+    return inner::SetEndOfFile(hFile);
+}
+
+// Only the log makes paths absolute.
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
+    PROFILED("GetFullPathNameW");
+    Timed timed(stat, true);
+    return inner::GetFullPathNameW(lpFileName, nBufferLength, lpBuffer, lpFilePart);
+}
+
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                         LPFILETIME lpLastWriteTime) {
     PROFILED("GetFileTime");

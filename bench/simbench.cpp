@@ -95,10 +95,15 @@ std::vector<std::wstring> PlatformCalls(const SimulatedMachine& machine, const s
     for (const SimulatedMachine::Call& call : machine.calls) {
         bool logCall =
             call.name == "FormatMessageW" || call.name == "LocalFree" || call.name == "GetLocalTime";
-        if (call.name == "CreateFileW" && !call.args.empty() && call.args[0] == logPath) {
+        // A record begins with its path made absolute and its folders checked.
+        if ((call.name == "GetFullPathNameW" || call.name == "CreateFileW") && !call.args.empty() &&
+            call.args[0] == logPath) {
             inLogRecord = true;
             logCall = true;
-        } else if (inLogRecord && (call.name == "GetFileInformationByHandle" || call.name == "WriteFile")) {
+        } else if (inLogRecord &&
+                   (call.name == "GetFileAttributesW" || call.name == "GetFileInformationByHandle" ||
+                    call.name == "SetFilePointer" || call.name == "WriteFile" ||
+                    call.name == "SetEndOfFile")) {
             logCall = true;
         } else if (inLogRecord && call.name == "CloseHandle") {
             inLogRecord = false;

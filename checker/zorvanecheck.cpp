@@ -4,7 +4,11 @@
 //
 //   zorvanecheck.exe            everything
 //   zorvanecheck.exe NAME...    only lines whose name is one of NAME
+//   zorvanecheck.exe --verify   exit 0 only when the product is installed
+//                               whole; else 1, a line per missing piece
+// A failed enumeration exits 1 after naming the call and its code.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,25 +58,75 @@ std::string Date(const FILETIME& time) {
     return text;
 }
 
-// Calls an enumeration twice, probe and fetch; empty on failure (reported).
-template <typename Enumerate>
-std::vector<BYTE> Fetch(const char* what, Enumerate enumerate, DWORD& count) {
+// Binds a spooler function; null, reported with its code, when it cannot.
+template <typename Fn>
+Fn* Bind(const char* name) {
+    Fn* fn = winspool.Bind<Fn>(name);
+    if (fn == nullptr) {
+        unsigned long code = ::GetLastError();
+        fprintf(stderr, "zorvanecheck: %s could not be loaded, code %lu\n", name, code);
+    }
+    return fn;
+}
+
+// The records an enumeration returned, in the buffer that holds their strings.
+template <typename Record>
+struct Records {
     std::vector<BYTE> buffer;
+    DWORD count = 0;
+    const Record* begin() const { return reinterpret_cast<const Record*>(buffer.data()); }
+    const Record* end() const { return begin() + count; }
+};
+
+// Calls an enumeration, probe then fetch; false, reported with the failing
+// call and its code, when it fails.
+template <typename Record, typename Enumerate>
+bool Fetch(const char* what, Enumerate enumerate, Records<Record>& records) {
     DWORD needed = 0;
-    count = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (enumerate(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
-                      &count)) {
-            return buffer;
+        records.count = 0;
+        if (enumerate(records.buffer.empty() ? nullptr : records.buffer.data(),
+                      static_cast<DWORD>(records.buffer.size()), &needed, &records.count)) {
+            return true;
         }
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             break;
         }
-        buffer.resize(needed);
+        records.buffer.resize(needed);
     }
-    fprintf(stderr, "zorvanecheck: %s failed with code %lu\n", what, ::GetLastError());
-    count = 0;
-    return std::vector<BYTE>();
+    unsigned long code = ::GetLastError();
+    fprintf(stderr, "zorvanecheck: %s failed with code %lu\n", what, code);
+    records.count = 0;
+    return false;
+}
+
+// A spooler enumeration at one level: its leading arguments, then buffer,
+// size and the two counts, as every Enum* function of the spooler takes them.
+template <typename Fn, typename Record, typename... Leading>
+bool Enumerate(const char* name, Records<Record>& records, Leading... leading) {
+    Fn* enumerate = Bind<Fn>(name);
+    return enumerate != nullptr && Fetch(
+                                       name,
+                                       [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+                                           return enumerate(leading..., data, size, needed, returned);
+                                       },
+                                       records);
+}
+
+bool FetchPrinters(Records<PRINTER_INFO_2W>& records) {
+    return Enumerate<decltype(::EnumPrintersW)>("EnumPrintersW", records, PRINTER_ENUM_LOCAL, nullptr, 2);
+}
+
+bool FetchDrivers(Records<DRIVER_INFO_6W>& records) {
+    return Enumerate<decltype(::EnumPrinterDriversW)>("EnumPrinterDriversW", records, nullptr, nullptr, 6);
+}
+
+bool FetchMonitors(Records<MONITOR_INFO_2W>& records) {
+    return Enumerate<decltype(::EnumMonitorsW)>("EnumMonitorsW", records, nullptr, 2);
+}
+
+bool FetchPorts(Records<PORT_INFO_2W>& records) {
+    return Enumerate<decltype(::EnumPortsW)>("EnumPortsW", records, nullptr, 2);
 }
 
 class Report {
@@ -103,20 +157,11 @@ private:
 };
 
 bool Printers(Report& report) {
-    auto enumPrinters = winspool.Bind<decltype(::EnumPrintersW)>("EnumPrintersW");
-    if (enumPrinters == nullptr) {
+    Records<PRINTER_INFO_2W> printers;
+    if (!FetchPrinters(printers)) {
         return false;
     }
-    DWORD count = 0;
-    std::vector<BYTE> buffer = Fetch(
-        "EnumPrintersW",
-        [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return enumPrinters(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
-        },
-        count);
-    auto records = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        const PRINTER_INFO_2W& p = records[i];
+    for (const PRINTER_INFO_2W& p : printers) {
         report.Line("printer", p.pPrinterName,
                     {{"driver", Utf8(p.pDriverName)},
                      {"port", Utf8(p.pPortName)},
@@ -130,20 +175,11 @@ bool Printers(Report& report) {
 }
 
 bool Drivers(Report& report) {
-    auto enumDrivers = winspool.Bind<decltype(::EnumPrinterDriversW)>("EnumPrinterDriversW");
-    if (enumDrivers == nullptr) {
+    Records<DRIVER_INFO_6W> drivers;
+    if (!FetchDrivers(drivers)) {
         return false;
     }
-    DWORD count = 0;
-    std::vector<BYTE> buffer = Fetch(
-        "EnumPrinterDriversW",
-        [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return enumDrivers(nullptr, nullptr, 6, data, size, needed, returned);
-        },
-        count);
-    auto records = reinterpret_cast<const DRIVER_INFO_6W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        const DRIVER_INFO_6W& d = records[i];
+    for (const DRIVER_INFO_6W& d : drivers) {
         report.Line("driver", d.pName,
                     {{"environment", Utf8(d.pEnvironment)},
                      {"version", std::to_string(d.cVersion)},
@@ -163,41 +199,123 @@ bool Drivers(Report& report) {
 }
 
 bool Monitors(Report& report) {
-    auto enumMonitors = winspool.Bind<decltype(::EnumMonitorsW)>("EnumMonitorsW");
-    if (enumMonitors == nullptr) {
+    Records<MONITOR_INFO_2W> monitors;
+    if (!FetchMonitors(monitors)) {
         return false;
     }
-    DWORD count = 0;
-    std::vector<BYTE> buffer = Fetch(
-        "EnumMonitorsW",
-        [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return enumMonitors(nullptr, 2, data, size, needed, returned);
-        },
-        count);
-    auto records = reinterpret_cast<const MONITOR_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        report.Line("monitor", records[i].pName, {{"dll", Utf8(records[i].pDLLName)}});
+    for (const MONITOR_INFO_2W& m : monitors) {
+        report.Line("monitor", m.pName, {{"dll", Utf8(m.pDLLName)}});
     }
     return true;
 }
 
 bool Ports(Report& report) {
-    auto enumPorts = winspool.Bind<decltype(::EnumPortsW)>("EnumPortsW");
-    if (enumPorts == nullptr) {
+    Records<PORT_INFO_2W> ports;
+    if (!FetchPorts(ports)) {
         return false;
     }
-    DWORD count = 0;
-    std::vector<BYTE> buffer = Fetch(
-        "EnumPortsW",
-        [&](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return enumPorts(nullptr, 2, data, size, needed, returned);
-        },
-        count);
-    auto records = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        report.Line("port", records[i].pPortName, {{"monitor", Utf8(records[i].pMonitorName)}});
+    for (const PORT_INFO_2W& p : ports) {
+        report.Line("port", p.pPortName, {{"monitor", Utf8(p.pMonitorName)}});
     }
     return true;
+}
+
+// ---- --verify: the installation as a deployment tool's detection rule sees it
+
+const wchar_t kPrinter[] = L"Zorvane Creator";
+const wchar_t kDriver[] = L"Zorvane Creator";
+const wchar_t kPort[] = L"ZorvanePort";
+const wchar_t kMonitor[] = L"Zorvane Creator Port Monitor";
+
+// The spooler's names compare without regard to case.
+bool SameName(const wchar_t* a, const wchar_t* b) {
+    return a != nullptr && b != nullptr && _wcsicmp(a, b) == 0;
+}
+
+template <typename Record, typename Name>
+const Record* Find(const Records<Record>& records, Name name, const wchar_t* wanted) {
+    for (const Record& record : records) {
+        if (SameName(name(record), wanted)) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+// Where the monitor's DLL must lie: the system directory, as the spooler
+// loads monitors from there alone. Empty when it is not there.
+std::wstring MonitorDllPath(const wchar_t* dllName) {
+    wchar_t system[MAX_PATH];
+    UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (dllName == nullptr || *dllName == L'\0' || length == 0 || length >= MAX_PATH) {
+        return std::wstring();
+    }
+    std::wstring name = dllName;
+    size_t separator = name.find_last_of(L"\\/");
+    if (separator != std::wstring::npos && _wcsicmp(name.substr(0, separator).c_str(), system) != 0) {
+        return std::wstring();
+    }
+    std::wstring path = std::wstring(system) + L"\\" + name.substr(separator + 1);
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    bool isFile = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return isFile ? path : std::wstring();
+}
+
+// 0 when the printer, its driver and port, the port's monitor and the
+// monitor's DLL are all in place; else 1, with one line per missing or
+// mismatched piece.
+int Verify() {
+    Records<PRINTER_INFO_2W> printers;
+    Records<PORT_INFO_2W> ports;
+    Records<MONITOR_INFO_2W> monitors;
+    if (!(FetchPrinters(printers) & FetchPorts(ports) & FetchMonitors(monitors))) {
+        return 1;
+    }
+    std::vector<std::string> faults;
+    auto quoted = [](const wchar_t* name) { return "\"" + Utf8(name) + "\""; };
+    if (auto printer = Find(
+            printers, [](const PRINTER_INFO_2W& p) { return p.pPrinterName; }, kPrinter)) {
+        if (!SameName(printer->pDriverName, kDriver)) {
+            faults.push_back("mismatch: printer " + quoted(kPrinter) + " uses driver " +
+                             quoted(printer->pDriverName) + ", not " + quoted(kDriver));
+        }
+        if (!SameName(printer->pPortName, kPort)) {
+            faults.push_back("mismatch: printer " + quoted(kPrinter) + " prints to port " +
+                             quoted(printer->pPortName) + ", not " + quoted(kPort));
+        }
+    } else {
+        faults.push_back("missing: printer " + quoted(kPrinter));
+    }
+    if (auto port = Find(
+            ports, [](const PORT_INFO_2W& p) { return p.pPortName; }, kPort)) {
+        if (!SameName(port->pMonitorName, kMonitor)) {
+            faults.push_back("mismatch: port " + quoted(kPort) + " belongs to monitor " +
+                             quoted(port->pMonitorName) + ", not " + quoted(kMonitor));
+        }
+    } else {
+        faults.push_back("missing: port " + quoted(kPort));
+    }
+    std::wstring dllPath;
+    if (auto monitor = Find(
+            monitors, [](const MONITOR_INFO_2W& m) { return m.pName; }, kMonitor)) {
+        dllPath = MonitorDllPath(monitor->pDLLName);
+        if (dllPath.empty()) {
+            faults.push_back("missing: monitor " + quoted(kMonitor) + "'s DLL " + quoted(monitor->pDLLName) +
+                             " in the system directory");
+        }
+    } else {
+        faults.push_back("missing: monitor " + quoted(kMonitor));
+    }
+    for (const std::string& fault : faults) {
+        printf("%s\n", fault.c_str());
+    }
+    if (!faults.empty()) {
+        return 1;
+    }
+    printf("installed: printer %s on driver %s and port %s of monitor %s, %s\n", quoted(kPrinter).c_str(),
+           quoted(kDriver).c_str(), quoted(kPort).c_str(), quoted(kMonitor).c_str(),
+           Utf8(dllPath.c_str()).c_str());
+    return 0;
 }
 
 }  // namespace
@@ -208,14 +326,13 @@ int main(int argc, char** argv) {
     // folder the checker was started from.
     RestrictDllSearchToSystemDirectory();
     try {
-        Report report(argc, argv);
-        bool complete = Printers(report) & Drivers(report) & Monitors(report) & Ports(report);
-        if (!complete) {
-            fprintf(stderr, "zorvanecheck: the spooler's functions could not be loaded (code %lu)\n",
-                    ::GetLastError());
-            return 1;
+        if (argc == 2 && strcmp(argv[1], "--verify") == 0) {
+            return Verify();
         }
-        return 0;
+        Report report(argc, argv);
+        // Every list is shown even when another fails; a failure was reported.
+        bool complete = Printers(report) & Drivers(report) & Monitors(report) & Ports(report);
+        return complete ? 0 : 1;
     } catch (...) {
         fprintf(stderr, "zorvanecheck: out of memory\n");
         return 1;

@@ -52,13 +52,24 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
-// Log records and the result line; a failed write is not reported.
+// Log records and the result line; a failed write is not reported. A log
+// record written short (a full disk) is cut back to its start.
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+// The log record's start (the end of the file) and the cut back to it after a
+// short write; a failure costs the record.
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+// The log path made absolute, so that every folder on the way can be checked;
+// a failure costs the record.
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
 // The driver date.
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                         LPFILETIME lpLastWriteTime);
 // Existence of each driver file: any attributes at all count as present.
+// The folders on the log's way: a reparse point, or attributes that cannot be
+// read, give the record up.
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
 // The log is never written through a link: more than one hard link or a
 // reparse point (symbolic link, junction) gives the record up.
@@ -141,7 +152,9 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter);
 BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitorInfo);
 // ERROR_UNKNOWN_PRINT_MONITOR counts as deleted.
 BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName);
-// "AddPort": only the return value decides, not the monitor's status.
+// "AddPort": TRUE only says the monitor was reached; the monitor's status
+// decides (ERROR_ALREADY_EXISTS counts as added). A failed call reports its
+// last-error value, a refusing monitor its status.
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
                      DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
 // Level 2: which monitor owns a port. A size probe answers

@@ -1,10 +1,18 @@
 #include "platform/systemlibrary.h"
 
+// Binding runs between a caller's SetLastError and the call it prepares: a
+// load or lookup that succeeds leaves the caller's value as it was (a
+// successful load may leave a value of its own on Windows).
 FARPROC SystemLibrary::Proc(const char* procName) {
+    DWORD dwCallersError = ::GetLastError();
     if (module_ == nullptr && !Load()) {
         return nullptr;
     }
-    return ::GetProcAddress(module_, procName);
+    FARPROC proc = ::GetProcAddress(module_, procName);
+    if (proc != nullptr) {
+        ::SetLastError(dwCallersError);
+    }
+    return proc;
 }
 
 bool SystemLibrary::Load() {

@@ -9,8 +9,8 @@ class SystemLibrary {
 public:
     constexpr explicit SystemLibrary(const wchar_t* fileName) : fileName_(fileName) {}
 
-    // The named export, or null with the thread's last-error value set
-    // (ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, ...).
+    // The named export, with the thread's last-error value left as it was;
+    // or null with it set (ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, ...).
     FARPROC Proc(const char* procName);
 
     template <typename Fn>

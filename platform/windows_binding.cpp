@@ -1,8 +1,9 @@
 // The real system behind the seam. kernel32 and advapi32 are linked directly;
 // winspool.drv, setupapi.dll and version.dll are system libraries loaded by
-// full path on first use. A function that cannot be bound fails like a
-// failed call: the loader's last-error value stays set and the usual failure
-// result is returned.
+// full path on first use; binding leaves the caller's last-error value as it
+// was. A function that cannot be bound fails like a failed call: the
+// loader's last-error value stays set and the usual failure result is
+// returned.
 #include "platform/platform.h"
 #include "platform/systemlibrary.h"
 
@@ -66,6 +67,17 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     return ::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    return ::SetFilePointer(hFile, lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) { return ::SetEndOfFile(hFile); }
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
+    return ::GetFullPathNameW(lpFileName, nBufferLength, lpBuffer, lpFilePart);
 }
 
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,

@@ -32,12 +32,65 @@ bool IsLink(HANDLE hFile) {
            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1;
 }
 
+// Where a full path's folders begin: after "C:\", "\\server\share\",
+// "\\?\C:\" or "\\?\UNC\server\share\".
+size_t RootLength(const std::wstring& path) {
+    auto afterSeparators = [&path](size_t from, int count) {
+        for (size_t at = from; at < path.size(); ++at) {
+            if (path[at] == L'\\' && --count == 0) {
+                return at + 1;
+            }
+        }
+        return path.size();
+    };
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        return afterSeparators(8, 2);
+    }
+    if (path.compare(0, 4, L"\\\\?\\") == 0) {
+        return afterSeparators(4, 1);
+    }
+    if (path.compare(0, 2, L"\\\\") == 0) {
+        return afterSeparators(2, 2);
+    }
+    return path.size() > 2 && path[1] == L':' ? 3 : 0;
+}
+
+// The log path made absolute, or empty when a folder on its way is a reparse
+// point (a junction or symbolic link put in place of, say, C:\testxyzzy) or
+// cannot be examined.
+std::wstring PlainLogPath(const std::wstring& logPath) {
+    DWORD dwNeeded = sys::GetFullPathNameW(logPath.c_str(), 0, nullptr, nullptr);
+    if (dwNeeded == 0) {
+        return std::wstring();
+    }
+    std::wstring fullPath(dwNeeded, L'\0');
+    DWORD dwLength = sys::GetFullPathNameW(logPath.c_str(), dwNeeded, &fullPath[0], nullptr);
+    if (dwLength == 0 || dwLength >= dwNeeded) {
+        return std::wstring();
+    }
+    fullPath.resize(dwLength);
+    for (size_t at = fullPath.find(L'\\', RootLength(fullPath)); at != std::wstring::npos;
+         at = fullPath.find(L'\\', at + 1)) {
+        DWORD dwAttributes = sys::GetFileAttributesW(fullPath.substr(0, at).c_str());
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return std::wstring();
+        }
+    }
+    return fullPath;
+}
+
 // Opens the log for appending, created when missing, shared with nobody. A
-// link itself is opened, not what it points at.
+// link itself is opened, not what it points at. Writing is needed besides
+// appending to cut a short record back, reading attributes to see links.
 FileHandle OpenLogForAppend(const std::wstring& logPath) {
+    std::wstring fullPath = logPath.empty() ? logPath : PlainLogPath(logPath);
+    if (fullPath.empty()) {
+        return FileHandle();
+    }
     for (int attempt = 1;; ++attempt) {
-        FileHandle file(sys::CreateFileW(logPath.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        FileHandle file(sys::CreateFileW(
+            fullPath.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_DATA | FILE_APPEND_DATA, 0, nullptr,
+            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (file) {
             return IsLink(file.get()) ? FileHandle() : std::move(file);
         }
@@ -45,6 +98,25 @@ FileHandle OpenLogForAppend(const std::wstring& logPath) {
             return file;
         }
         sys::Sleep(kLogOpenRetryMs);
+    }
+}
+
+// Appends the bytes at the end of the file, whole or not at all: a write cut
+// short (a full disk) is cut back to where the record began, and the record
+// is lost like one whose log cannot be opened.
+void AppendWhole(HANDLE hFile, const std::string& bytes) {
+    LONG lStartHigh = 0;
+    sys::SetLastError(NO_ERROR);
+    DWORD dwStartLow = sys::SetFilePointer(hFile, 0, &lStartHigh, FILE_END);
+    if (dwStartLow == INVALID_SET_FILE_POINTER && sys::GetLastError() != NO_ERROR) {
+        return;
+    }
+    DWORD dwWritten = 0;
+    BOOL bWritten =
+        sys::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
+    if (!bWritten || dwWritten != bytes.size()) {
+        sys::SetFilePointer(hFile, static_cast<LONG>(dwStartLow), &lStartHigh, FILE_BEGIN);
+        sys::SetEndOfFile(hFile);
     }
 }
 
@@ -62,9 +134,7 @@ void Installer::WriteLogRecord(const std::wstring& message) {
     if (file) {
         SYSTEMTIME now;
         sys::GetLocalTime(&now);
-        std::string bytes = ToLogBytes(L"[" + FormatTimeStamp(now) + L"] " + message + L"\n");
-        DWORD dwWritten = 0;
-        sys::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
+        AppendWhole(file.get(), ToLogBytes(L"[" + FormatTimeStamp(now) + L"] " + message + L"\n"));
         file.reset();
     }
     sys::SetLastError(dwSavedError);

@@ -296,6 +296,12 @@ bool PrinterDriverInstaller::CopyLocalFiles() {
 }
 
 bool PrinterDriverInstaller::CleanSystemDrivers() {
+    // Without the driver directory the names would resolve against the root
+    // of the current drive, where the installer staged nothing.
+    if (driverDirectory.empty()) {
+        Log(L"CleanSystemDrivers skipped: no printer driver directory, nothing was staged");
+        return true;
+    }
     for (const std::wstring& name : systemDriverFiles) {
         std::wstring wstrDestFile = driverDirectory + L"\\" + name;
         sys::SetLastError(0);
@@ -308,6 +314,13 @@ bool PrinterDriverInstaller::CleanSystemDrivers() {
 }
 
 bool PrinterDriverInstaller::AddDriver() {
+    // Every path below is the driver directory plus a name: without the
+    // directory they would name the root of the current drive.
+    if (driverDirectory.empty()) {
+        Log(L"Add driver failed: no printer driver directory (GetPrinterDriverDirectory failed), no file "
+            L"copied");
+        return false;
+    }
     if (!CopySystemDrivers()) {
         LogError(L"CopySystemDrivers failed", 0);
         Log(L"Add driver failed due to failure in Copy System Drivers");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "platform/systemlibrary.h"
 #include "setup/installer.h"
 
 namespace {
@@ -75,6 +76,25 @@ TEST(WindowsBinding, LoadsItsLibrariesFromTheSystemDirectory) {
         sys::ClosePrinter(printer);
     }
     EXPECT_EQ(Lower(LoadedPath(L"winspool.drv")), system + L"\\winspool.drv");
+}
+
+// The installer clears the last-error value, calls, then reads it (is the
+// printer installed?): binding the call in between must not change it.
+TEST(WindowsBinding, BindingLeavesTheCallersLastErrorAsItWas) {
+    // This prefix is the test's own: its system directory may take the DLL.
+    std::wstring installed = SystemDirectory() + L"\\zorvane-lasterror.dll";
+    ASSERT_TRUE(::CopyFileW(L"" ZORVANE_LASTERROR_DLL, installed.c_str(), FALSE));
+    SystemLibrary library{L"zorvane-lasterror.dll"};
+    for (DWORD callersValue : {DWORD{0}, DWORD{0xdeadbeef}}) {  // first use loads, second finds it loaded
+        ::SetLastError(callersValue);
+        auto probe = library.Bind<int()>("ZorvaneProbe");
+        EXPECT_EQ(::GetLastError(), callersValue);
+        ASSERT_NE(probe, nullptr);
+        EXPECT_EQ(probe(), 7);
+    }
+    ::SetLastError(0);
+    EXPECT_EQ(library.Bind<int()>("NoSuchExport"), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
 }
 
 TEST(WindowsBinding, LogAppendsRecordsToARealFile) {

@@ -30,6 +30,18 @@ Result Unmodeled(const char* name, Result failure) {
     return failure;
 }
 
+// A file operation outside the machine's root (a path that would reach the
+// host's disk): refused with ERROR_ACCESS_DENIED, and the test fails. An
+// empty path names no file and is left to the call.
+inline bool OutsideRoot(const char* call, const wchar_t* path) {
+    if (path == nullptr || *path == L'\0' || M().Holds(path)) {
+        return false;
+    }
+    ADD_FAILURE() << call << " outside the simulated machine's root: " << std::wstring(path);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
+
 // Answers a call with a failure and its last-error value.
 template <typename Result>
 Result Fails(DWORD error, Result failure) {

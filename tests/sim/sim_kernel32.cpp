@@ -15,6 +15,29 @@ bool Runs(USHORT program, USHORT native) {
            (program == IMAGE_FILE_MACHINE_AMD64 && native == IMAGE_FILE_MACHINE_ARM64);
 }
 
+// Whether a file handle holds one of `rights`, generic rights
+// mapped as the file system maps them. Wine does not check every right that
+// Windows does; the machine does.
+bool Granted(HANDLE file, DWORD rights) {
+    DWORD access = M().openFileAccess[file];
+    if ((access & GENERIC_ALL) != 0) {
+        return true;
+    }
+    access |= (access & GENERIC_READ) != 0 ? FILE_GENERIC_READ : 0;
+    access |= (access & GENERIC_WRITE) != 0 ? FILE_GENERIC_WRITE : 0;
+    return (access & rights) != 0;
+}
+
+// A call on a file handle the machine did not hand out fails the test.
+bool NotOpen(const char* call, HANDLE file) {
+    if (M().openFiles.count(file) != 0) {
+        return false;
+    }
+    ADD_FAILURE() << call << " on a handle that is not open";
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return true;
+}
+
 }  // namespace
 
 namespace sys {
@@ -124,11 +147,14 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (Enter("CopyFileW", {SimText(lpExistingFileName), SimText(lpNewFileName), SimNumber(bFailIfExists)})) {
         return FALSE;
     }
+    if (OutsideRoot("CopyFileW", lpExistingFileName) || OutsideRoot("CopyFileW", lpNewFileName)) {
+        return FALSE;
+    }
     return ::CopyFileW(lpExistingFileName, lpNewFileName, bFailIfExists);
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
-    if (Enter("DeleteFileW", {SimText(lpFileName)})) {
+    if (Enter("DeleteFileW", {SimText(lpFileName)}) || OutsideRoot("DeleteFileW", lpFileName)) {
         return FALSE;
     }
     return ::DeleteFileW(lpFileName);
@@ -138,13 +164,15 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     if (Enter("CreateFileW", {SimText(lpFileName), SimHex(dwDesiredAccess), SimHex(dwShareMode),
-                              SimNumber(dwCreationDisposition), SimHex(dwFlagsAndAttributes)})) {
+                              SimNumber(dwCreationDisposition), SimHex(dwFlagsAndAttributes)}) ||
+        OutsideRoot("CreateFileW", lpFileName)) {
         return INVALID_HANDLE_VALUE;
     }
     HANDLE file = ::CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
                                 dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
     if (file != INVALID_HANDLE_VALUE) {
         M().openFiles[file] = lpFileName;
+        M().openFileAccess[file] = dwDesiredAccess;
     }
     return file;
 }
@@ -159,12 +187,72 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
         return TRUE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "WriteFile on a handle that is not open";
-        ::SetLastError(ERROR_INVALID_HANDLE);
+    if (NotOpen("WriteFile", hFile)) {
         return FALSE;
     }
-    return ::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+    if (!Granted(hFile, FILE_WRITE_DATA | FILE_APPEND_DATA)) {
+        return Fails(ERROR_ACCESS_DENIED, FALSE);
+    }
+    DWORD fits = static_cast<DWORD>(std::min<std::uint64_t>(nNumberOfBytesToWrite, M().diskFreeBytes));
+    if (!::WriteFile(hFile, lpBuffer, fits, lpNumberOfBytesWritten, lpOverlapped)) {
+        return FALSE;
+    }
+    if (M().diskFreeBytes != UINT64_MAX) {
+        M().diskFreeBytes -= *lpNumberOfBytesWritten;
+    }
+    return fits == nNumberOfBytesToWrite ? TRUE : Fails(ERROR_DISK_FULL, FALSE);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    if (Enter("SetFilePointer", {SimNumber(lDistanceToMove),
+                                 lpDistanceToMoveHigh ? SimNumber(*lpDistanceToMoveHigh) : L"(null)",
+                                 SimNumber(dwMoveMethod)})) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (NotOpen("SetFilePointer", hFile)) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    return ::SetFilePointer(hFile, lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    if (Enter("SetEndOfFile", {})) {
+        return FALSE;
+    }
+    if (NotOpen("SetEndOfFile", hFile)) {
+        return FALSE;
+    }
+    if (!Granted(hFile, FILE_WRITE_DATA)) {
+        return Fails(ERROR_ACCESS_DENIED, FALSE);
+    }
+    return ::SetEndOfFile(hFile);
+}
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
+    if (Enter("GetFullPathNameW", {SimText(lpFileName), SimNumber(nBufferLength)})) {
+        return 0;
+    }
+    wchar_t full[4 * MAX_PATH];
+    DWORD length = ::GetFullPathNameW(lpFileName, 4 * MAX_PATH, full, nullptr);
+    if (length == 0 || length >= 4 * MAX_PATH) {
+        return length;
+    }
+    // The machine's drive C: is its root: a path elsewhere on C: (the default
+    // log path C:/testxyzzy/...) is taken as one inside the root.
+    std::wstring path(full, length);
+    if (!M().Holds(path) && _wcsnicmp(path.c_str(), L"C:\\", 3) == 0) {
+        path = M().root + path.substr(2);
+    }
+    if (nBufferLength <= path.size()) {
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    path.copy(lpBuffer, path.size());
+    lpBuffer[path.size()] = L'\0';
+    if (lpFilePart != nullptr) {
+        *lpFilePart = lpBuffer + path.find_last_of(L'\\') + 1;
+    }
+    return static_cast<DWORD>(path.size());
 }
 
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
@@ -174,9 +262,8 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
                lpLastWriteTime ? L"write" : L"(null)"})) {
         return FALSE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "GetFileTime on a handle that is not open";
-        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    if (NotOpen("GetFileTime", hFile)) {
+        return FALSE;
     }
     return ::GetFileTime(hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime);
 }
@@ -185,16 +272,32 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     if (Enter("GetFileAttributesW", {SimText(lpFileName)})) {
         return INVALID_FILE_ATTRIBUTES;
     }
-    return ::GetFileAttributesW(lpFileName);
+    // The folders that lead to the machine's root stand for its drive's root.
+    std::wstring inRoot = lpFileName != nullptr ? std::wstring(lpFileName) + L"\\" : std::wstring();
+    std::wstring root = M().root + L"\\";
+    if (inRoot.size() > 1 && inRoot.size() <= root.size() &&
+        _wcsnicmp(root.c_str(), inRoot.c_str(), inRoot.size()) == 0) {
+        return FILE_ATTRIBUTE_DIRECTORY;
+    }
+    if (OutsideRoot("GetFileAttributesW", lpFileName)) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = ::GetFileAttributesW(lpFileName);
+    if (attributes != INVALID_FILE_ATTRIBUTES && M().reparsePoints.count(lpFileName) != 0) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return attributes;
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
     if (Enter("GetFileInformationByHandle", {})) {
         return FALSE;
     }
-    if (M().openFiles.count(hFile) == 0) {
-        ADD_FAILURE() << "GetFileInformationByHandle on a handle that is not open";
-        return Fails(ERROR_INVALID_HANDLE, FALSE);
+    if (NotOpen("GetFileInformationByHandle", hFile)) {
+        return FALSE;
+    }
+    if (!Granted(hFile, FILE_READ_ATTRIBUTES)) {
+        return Fails(ERROR_ACCESS_DENIED, FALSE);
     }
     if (!::GetFileInformationByHandle(hFile, lpFileInformation)) {
         return FALSE;
@@ -219,6 +322,7 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     M().Record("CloseHandle", {});
+    M().openFileAccess.erase(hObject);
     if (M().openProcesses.erase(hObject) == 1) {
         return TRUE;
     }

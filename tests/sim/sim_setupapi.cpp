@@ -113,6 +113,9 @@ HINF WINAPI SetupOpenInfFileW(PCWSTR FileName, PCWSTR InfClass, DWORD InfStyle, 
     SimulatedMachine::OpenInf inf;
     inf.name = FileName;
     inf.directory = path.substr(0, path.find_last_of(L'\\'));
+    if (OutsideRoot("SetupOpenInfFileW", path.c_str())) {
+        return INVALID_HANDLE_VALUE;
+    }
     if (!ParseInf(path, inf)) {
         return Fails(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
@@ -199,6 +202,10 @@ BOOL WINAPI SetupCommitFileQueueW(HWND Owner, HSPFILEQ QueueHandle, PSP_FILE_CAL
         return Unmodeled("a commit without the default queue callback and its context", FALSE);
     }
     for (const SimulatedMachine::QueuedCopy& copy : queue->second) {
+        if (OutsideRoot("SetupCommitFileQueueW", copy.source.c_str()) ||
+            OutsideRoot("SetupCommitFileQueueW", copy.target.c_str())) {
+            return FALSE;
+        }
         if (!::CopyFileW(copy.source.c_str(), copy.target.c_str(), FALSE)) {
             return FALSE;  // CopyFileW's own code
         }

@@ -7,14 +7,16 @@ using namespace sim;
 namespace sys {
 
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle) {
-    if (Enter("GetFileVersionInfoSizeW", {SimText(lptstrFilename)})) {
+    if (Enter("GetFileVersionInfoSizeW", {SimText(lptstrFilename)}) ||
+        OutsideRoot("GetFileVersionInfoSizeW", lptstrFilename)) {
         return 0;
     }
     return ::GetFileVersionInfoSizeW(lptstrFilename, lpdwHandle);
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData) {
-    if (Enter("GetFileVersionInfoW", {SimText(lptstrFilename), SimNumber(dwHandle), SimNumber(dwLen)})) {
+    if (Enter("GetFileVersionInfoW", {SimText(lptstrFilename), SimNumber(dwHandle), SimNumber(dwLen)}) ||
+        OutsideRoot("GetFileVersionInfoW", lptstrFilename)) {
         return FALSE;
     }
     return ::GetFileVersionInfoW(lptstrFilename, dwHandle, dwLen, lpData);

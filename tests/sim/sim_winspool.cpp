@@ -95,7 +95,12 @@ BOOL EnumeratePrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWO
     if (level != 2 || name != nullptr || (flags & PRINTER_ENUM_LOCAL) == 0) {
         return Unmodeled("EnumPrintersW other than local printers at level 2", FALSE);
     }
-    const std::vector<SimulatedMachine::Printer>& printers = M().printers;
+    std::vector<SimulatedMachine::Printer> printers;
+    for (const SimulatedMachine::Printer& printer : M().printers) {
+        if (!printer.connection || (flags & PRINTER_ENUM_CONNECTIONS) != 0) {
+            printers.push_back(printer);
+        }
+    }
     DWORD needed = static_cast<DWORD>(printers.size() * sizeof(PRINTER_INFO_2W));
     for (const SimulatedMachine::Printer& printer : printers) {
         for (const std::wstring* text : {&printer.name, &printer.port, &printer.driver, &printer.comment,

@@ -102,6 +102,14 @@ SimulatedMachine& SimulatedMachine::Current() {
     return *current;
 }
 
+bool SimulatedMachine::Holds(const std::wstring& path) const {
+    wchar_t full[4 * MAX_PATH];
+    DWORD length = ::GetFullPathNameW(path.c_str(), 4 * MAX_PATH, full, nullptr);
+    std::wstring inside = root + L"\\";
+    return length > inside.size() && length < 4 * MAX_PATH &&
+           _wcsnicmp(full, inside.c_str(), inside.size()) == 0;
+}
+
 void SimulatedMachine::Fail(const std::string& call, DWORD error, int nthUse) {
     faults_.push_back({call, error, nthUse, false});
 }

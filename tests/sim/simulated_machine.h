@@ -54,6 +54,9 @@ public:
 
     // Paths that are symbolic links or junctions (Wine follows them silently).
     std::set<std::wstring, NoCaseLess> reparsePoints;
+    // What the disk can still take: a write that does not fit writes what
+    // fits and fails with ERROR_DISK_FULL.
+    std::uint64_t diskFreeBytes = UINT64_MAX;
     // Whether kernel32 has SetDefaultDllDirectories (Windows 8, or 7 updated).
     bool hasDefaultDllDirectories = true;
 
@@ -101,6 +104,9 @@ public:
         std::wstring datatype;
         DWORD attributes = 0;
         int jobs = 0;  // waiting print jobs
+        // A connection to a printer another machine shares: listed only when
+        // an enumeration asks for PRINTER_ENUM_CONNECTIONS.
+        bool connection = false;
     };
     std::vector<Printer> printers;
     std::set<std::wstring, NoCaseLess> printProcessors{L"WinPrint", L"MS_XPS"};
@@ -169,6 +175,10 @@ public:
     // ---- Open handles --------------------------------------------------------
     int OpenHandleCount() const;
 
+    // Whether a path lies inside root: the machine refuses, and fails the
+    // test for, any file operation elsewhere.
+    bool Holds(const std::wstring& path) const;
+
     // ---- Used by the seam's simulated binding --------------------------------
     // Counts a use of `call`; when a fault applies, sets its error and answers true.
     bool TakeFault(const std::string& call);
@@ -178,6 +188,7 @@ public:
     HANDLE NewHandle();
     std::map<HANDLE, std::wstring> openFiles;  // handle -> path as opened
     std::map<HANDLE, DWORD> openProcesses;     // process and thread handles -> exit code
+    std::map<HANDLE, DWORD> openFileAccess;    // handle -> access asked for
     std::set<HLOCAL> openLocalMemory;
     struct OpenService {
         bool isManager;

@@ -52,7 +52,9 @@ TEST_F(LogTest, OpensForAppendingSharedWithNobody) {
     Installer(L"", logPath).Log(L"x");
     auto opens = machine.CallsTo("CreateFileW");
     ASSERT_EQ(opens.size(), 1u);
-    EXPECT_EQ(opens[0].args, (std::vector<std::wstring>{logPath, L"0x4", L"0x0", L"4", L"0x200080"}));
+    // Appending; writing too, to cut a short record back; its attributes, to
+    // see a link.
+    EXPECT_EQ(opens[0].args, (std::vector<std::wstring>{logPath, L"0x86", L"0x0", L"4", L"0x200080"}));
 }
 
 TEST_F(LogTest, RecordsOfEveryObjectAndRunAppendInCallOrder) {
@@ -164,4 +166,33 @@ TEST_F(LogTest, NoRecordIsWrittenThroughALink) {
     EXPECT_EQ(ReadBytes(symbolic), "");
     EXPECT_TRUE(machine.CallsTo("Sleep").empty());
     EXPECT_EQ(machine.OpenHandleCount(), 0);
+}
+
+TEST_F(LogTest, ARecordThatDoesNotFitOnTheDiskIsCutBackWhole) {
+    Installer(L"", logPath).Log(L"before the disk filled");
+    machine.diskFreeBytes = 10;
+    Installer(L"", logPath).Log(L"torn in the middle");
+    machine.diskFreeBytes = 0;
+    Installer(L"", logPath).Log(L"nothing fits");
+    machine.diskFreeBytes = UINT64_MAX;
+    Installer(L"", logPath).Log(L"the next run");
+    EXPECT_EQ(LogMessages(logPath), (std::vector<std::string>{"before the disk filled", "the next run"}));
+    EXPECT_EQ(machine.OpenHandleCount(), 0);
+}
+
+TEST_F(LogTest, NoRecordIsWrittenThroughALinkedFolderOnTheWay) {
+    std::wstring linked = machine.root + L"\\testxyzzy";
+    ASSERT_TRUE(::CreateDirectoryW(linked.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((linked + L"\\inner").c_str(), nullptr));
+    machine.reparsePoints.insert(linked);
+    for (const std::wstring& path :
+         {linked + L"\\log.txt", linked + L"\\inner\\log.txt", linked + L"\\inner\\..\\log.txt"}) {
+        ::SetLastError(1797);
+        Installer(L"", path).Log(L"through a linked folder");
+        EXPECT_EQ(::GetLastError(), 1797u);
+        EXPECT_FALSE(FileExists(path)) << std::string(path.begin(), path.end());
+    }
+    EXPECT_TRUE(machine.CallsTo("CreateFileW").empty());
+    Installer(L"", logPath).Log(L"beside the link");
+    EXPECT_EQ(LogMessages(logPath), std::vector<std::string>{"beside the link"});
 }

@@ -40,13 +40,19 @@ inline const char kUnidrvCopyFiles[] =
     "gdl";
 inline const char kXpsDrvCopyFiles[] = "@mxdwdrv.dll,@xpssvcs.dll";
 
+inline const char kPrinterInfHeader[] =
+    "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n"
+    "[DestinationDirs]\r\nDefaultDestDir=66000\r\n\r\n[SourceDisksNames]\r\n1=%Disk%,,,\r\n\r\n";
+
+inline std::string UnidrvSection(const std::string& copyFiles = kUnidrvCopyFiles) {
+    return "[unidrv.oem]\r\nCopyFiles=" + copyFiles + "\r\n";
+}
+
 inline void InstallPrinterInfs(SimulatedMachine& machine, bool withMsXpsDrv = true,
                                const std::string& unidrvCopyFiles = kUnidrvCopyFiles,
                                const std::string& xpsDrvCopyFiles = kXpsDrvCopyFiles) {
-    const std::string header =
-        "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n"
-        "[DestinationDirs]\r\nDefaultDestDir=66000\r\n\r\n[SourceDisksNames]\r\n1=%Disk%,,,\r\n\r\n";
-    const std::string unidrv = "[unidrv.oem]\r\nCopyFiles=" + unidrvCopyFiles + "\r\n";
+    const std::string header = kPrinterInfHeader;
+    const std::string unidrv = UnidrvSection(unidrvCopyFiles);
     const std::string xps =
         "[XPSGPD.OEM]\r\nCopyFiles=@msxpsinc.gpd\r\n; the XPS driver itself\r\n[xpsdrv.oem]\r\nCopyFiles=" +
         xpsDrvCopyFiles + "\r\n";
@@ -60,6 +66,13 @@ inline void InstallPrinterInfs(SimulatedMachine& machine, bool withMsXpsDrv = tr
     for (const wchar_t* name : {L"stddtype.gdl", L"stdschem.gdl", L"stdschmx.gdl"}) {
         WriteBytes(machine.infDirectory + L"\\" + name, "stand-in " + Narrow(name));
     }
+}
+
+// The Windows XP generation with the XPS Essentials Pack: its NTPRINT.INF
+// knows Unidrv only; the XPS sections are MSXPSDRV.INF's.
+inline void InstallWindowsXpPrinterInfs(SimulatedMachine& machine) {
+    InstallPrinterInfs(machine);
+    WriteBytes(machine.infDirectory + L"\\NTPRINT.INF", kPrinterInfHeader + UnidrvSection());
 }
 
 // The product's files beside setup.exe (the executable's directory); the

@@ -95,19 +95,21 @@ TEST_F(DriverTest, ConstructionFindsTheDriverDirectoryAndBuildsTheSameSetsForBot
               (std::vector<std::wstring>{L"(null)", L"(null)", L"1", L"520"}));
 }
 
-TEST_F(DriverTest, AFailedDirectoryQueryLeavesTheDirectoryEmpty) {
+TEST_F(DriverTest, WithoutADriverDirectoryNothingIsStagedCopiedOrDeleted) {
     machine.Fail("GetPrinterDriverDirectoryW", ERROR_ACCESS_DENIED);
-    machine.Fail("CopyFileW", ERROR_ACCESS_DENIED);  // keep the copies off the real drive's root
     auto& driver = Make(kVistaOrLater);
     EXPECT_EQ(driver.driverDirectory, L"");
-    EXPECT_EQ(LogMessages(logPath),
-              Messages{"Error: GetPrinterDriverDirectory: 5 . Access is denied.\r\r\n"});
-    EXPECT_FALSE(driver.CopyLocalFiles());
-    auto copies = machine.CallsTo("CopyFileW");
-    ASSERT_EQ(copies.size(), 15u);
-    EXPECT_EQ(copies[0].args[1], L"\\zorvane-pipelineconfig.xml");
-    EXPECT_EQ(copies[14].args[1], L"\\..\\color\\zorvanewscRGB.icc");
-    machine.Fail("DeleteFileW", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(driver.AddDriver());
+    installer.reset();
+    EXPECT_EQ(
+        LogMessages(logPath),
+        (Messages{"Error: GetPrinterDriverDirectory: 5 . Access is denied.\r\r\n",
+                  "Add driver failed: no printer driver directory (GetPrinterDriverDirectory failed), no "
+                  "file copied",
+                  "CleanSystemDrivers skipped: no printer driver directory, nothing was staged"}));
+    for (const char* call : {"SetupOpenInfFileW", "CopyFileW", "DeleteFileW", "AddPrinterDriverW"}) {
+        EXPECT_TRUE(machine.CallsTo(call).empty()) << call;
+    }
 }
 
 TEST(DependentFiles, NameEveryPackageAndSystemFileButTheFourCoreFiles) {
@@ -127,6 +129,40 @@ TEST(DependentFiles, NameEveryPackageAndSystemFileButTheFourCoreFiles) {
         bool listed = std::count(preVista.begin(), preVista.end(), name) == 1;
         EXPECT_NE(isCore, listed) << Narrow(name);
     }
+}
+
+TEST(DependentFiles, NameTheProductsGpdFilesInTheOrderTheDataFileIncludesThem) {
+    std::ifstream gpd(ZORVANE_SOURCE_DIR "/driver/zorvanedrv.gpd");
+    std::vector<std::wstring> included;
+    std::smatch include;
+    for (std::string line; std::getline(gpd, line);) {
+        if (std::regex_search(line, include, std::regex("^\\*Include:\\s*\"(zorvane[^\"]*)\""))) {
+            included.push_back(std::wstring(include[1].first, include[1].second));
+        }
+    }
+    ASSERT_FALSE(included.empty());
+    for (const wchar_t* list : {PreVistaDependentFiles, VistaOrLaterDependentFiles}) {
+        std::vector<std::wstring> gpds;
+        for (const std::wstring& name : Names(list)) {
+            if (std::count(included.begin(), included.end(), name) != 0) {
+                gpds.push_back(name);
+            }
+        }
+        EXPECT_EQ(gpds, included);
+    }
+}
+
+TEST(Staging, OnTheWindowsXpGenerationTheXpsFilesComeFromTheXpsEssentialsPack) {
+    SimulatedMachine machine;
+    InstallWindowsXpPrinterInfs(machine);
+    std::wstring logPath = machine.root + L"\\log.txt";
+    PrinterDriverInstaller driver(L"Zorvane Creator", L"Zorvane Creator", L"ZorvanePort", L"", kPreVista,
+                                  logPath);
+    EXPECT_TRUE(driver.CopySystemDrivers());
+    for (const wchar_t* name : kSystemFiles) {
+        EXPECT_TRUE(FileExists(machine.driverDirectory + L"\\" + name)) << Narrow(name);
+    }
+    EXPECT_EQ(LogMessages(logPath).size(), 1u);  // the driver directory's line alone
 }
 
 TEST_F(DriverTest, StagingCopiesTheSystemFilesAndClosesEverythingInOrder) {

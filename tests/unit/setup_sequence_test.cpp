@@ -100,6 +100,11 @@ TEST_F(SequenceTest, BothFamiliesStandAloneAndBundledInstallTheirPrinter) {
         {kVistaOrLater, false, L"WinPrint"},
     };
     for (const Case& c : cases) {
+        if (c.family == kPreVista) {
+            InstallWindowsXpPrinterInfs(machine);
+        } else {
+            InstallPrinterInfs(machine);
+        }
         machine.printers.clear();
         machine.drivers.clear();
         machine.monitors.clear();
@@ -374,16 +379,22 @@ TEST(DeletePrinters, FindsPrintersByTheirExactDriverName) {
         p.port = L"LPT1:";
         return p;
     };
+    // A connection to a printer another machine shares keeps the driver in
+    // use on this one as well.
+    SimulatedMachine::Printer connection = printer(L"\\\\ACCOUNTS\\Zorvane Creator", kDriver);
+    connection.connection = true;
     machine.printers = {printer(L"Zorvane Creator", kDriver), printer(L"Office", L"Generic"),
-                        printer(L"Invoices", kDriver), printer(L"Lower", L"zorvane creator")};
+                        printer(L"Invoices", kDriver), printer(L"Lower", L"zorvane creator"), connection};
     EXPECT_TRUE(PrinterUninstaller(kDriver, kPrinter, logPath).DeletePrinters());
-    EXPECT_EQ(LogMessages(logPath),
-              (Messages{"Deleted printer 'Zorvane Creator' using driver name 'Zorvane Creator'",
-                        "Deleted printer 'Invoices' using driver name 'Zorvane Creator'"}));
+    EXPECT_EQ(
+        LogMessages(logPath),
+        (Messages{"Deleted printer 'Zorvane Creator' using driver name 'Zorvane Creator'",
+                  "Deleted printer 'Invoices' using driver name 'Zorvane Creator'",
+                  "Deleted printer '\\\\ACCOUNTS\\Zorvane Creator' using driver name 'Zorvane Creator'"}));
     ASSERT_EQ(machine.printers.size(), 2u);
     EXPECT_EQ(machine.printers[1].name, L"Lower");
     auto opens = machine.CallsTo("OpenPrinterW");
-    ASSERT_EQ(opens.size(), 2u);
+    ASSERT_EQ(opens.size(), 3u);
     EXPECT_EQ(opens[0].args[1], L"0xF000C");
     EXPECT_EQ(machine.OpenHandleCount(), 0);
 }
