@@ -8,14 +8,13 @@
 // ticket's psf:ParameterInit elements.
 #include "driver/filters/filtersettings.h"
 
-#include <xmllite.h>
-
 #include <cmath>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/systemlibrary.h"
+#include "driver/filters/xmllitelibrary.h"
 
 namespace {
 
@@ -67,82 +66,6 @@ struct Element {
         return nullptr;
     }
 };
-
-// The ticket bytes as the sequential stream XmlLite reads. It lives on the
-// caller's stack and outlives the reader, so its reference count is nominal.
-class MemoryStream : public ISequentialStream {
-public:
-    MemoryStream(const void* pData, std::size_t cbData)
-        : pData_(static_cast<const BYTE*>(pData)), cbLeft_(cbData) {}
-    virtual ~MemoryStream() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, __uuidof(ISequentialStream))) {
-            *ppv = static_cast<ISequentialStream*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
-        ULONG cbCopy = cb < cbLeft_ ? cb : static_cast<ULONG>(cbLeft_);
-        ::CopyMemory(pv, pData_, cbCopy);
-        pData_ += cbCopy;
-        cbLeft_ -= cbCopy;
-        if (pcbRead != nullptr) {
-            *pcbRead = cbCopy;
-        }
-        return cbCopy == cb ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-
-private:
-    const BYTE* pData_;
-    std::size_t cbLeft_;
-};
-
-class XmlReader {
-public:
-    XmlReader() = default;
-    XmlReader(const XmlReader&) = delete;
-    XmlReader& operator=(const XmlReader&) = delete;
-    ~XmlReader() {
-        if (reader_ != nullptr) {
-            reader_->Release();
-        }
-    }
-    IXmlReader* operator->() const { return reader_; }
-    void** Out() { return reinterpret_cast<void**>(&reader_); }
-
-private:
-    IXmlReader* reader_ = nullptr;
-};
-
-// xmllite.dll is not on every Windows XP, so it is bound at run time, from the
-// system directory only. The filters run only where the XPS print path is
-// installed, and that brings XmlLite with it.
-HRESULT CreateReader(XmlReader& reader) {
-    using CreateXmlReaderFn = HRESULT WINAPI(REFIID, void**, IMalloc*);
-    struct Binding {
-        CreateXmlReaderFn* create;
-        DWORD dwError;
-    };
-    static SystemLibrary xmllite{L"xmllite.dll"};
-    static const Binding binding = [] {
-        CreateXmlReaderFn* create = xmllite.Bind<CreateXmlReaderFn>("CreateXmlReader");
-        return Binding{create, create != nullptr ? ERROR_SUCCESS : ::GetLastError()};
-    }();
-    if (binding.create == nullptr) {
-        return HRESULT_FROM_WIN32(binding.dwError);
-    }
-    return binding.create(__uuidof(IXmlReader), reader.Out(), nullptr);
-}
 
 // The namespace declarations in scope, innermost last.
 class NamespaceScopes {
@@ -260,24 +183,16 @@ HRESULT ReadDocument(IXmlReader* reader, Element& document) {
 
 HRESULT ParseTicket(const void* pTicket, std::size_t cbTicket, Element& ticket) {
     // Declared first, so that it outlives the reader that reads from it.
-    MemoryStream stream(pTicket, cbTicket);
-    XmlReader reader;
-    HRESULT hr = CreateReader(reader);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    // Prohibited is XmlLite's default; stated because a DTD's entities would
-    // let a ticket grow without bound.
-    hr = reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
+    const std::string markup =
+        cbTicket != 0 ? std::string(static_cast<const char*>(pTicket), cbTicket) : std::string();
+    Microsoft::WRL::ComPtr<IXmlReader> reader;
+    HRESULT hr = CreateMarkupReader(markup, reader);
     if (SUCCEEDED(hr)) {
         hr = reader->SetProperty(XmlReaderProperty_MaxElementDepth, kMaxElementDepth);
     }
-    if (SUCCEEDED(hr)) {
-        hr = reader->SetInput(&stream);
-    }
     Element document;
     if (SUCCEEDED(hr)) {
-        hr = ReadDocument(reader.operator->(), document);
+        hr = ReadDocument(reader.Get(), document);
     }
     if (FAILED(hr)) {
         return hr;

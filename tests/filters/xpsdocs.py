@@ -112,7 +112,7 @@ def ticket(path, **features):
         parts.append('<psf:Feature name="psk:%s"><psf:Option>%s</psf:Option>%s</psf:Feature>' %
                      (nup, scored("PagesPerSheet", features["nup"]), direction))
     if features.get("booklet"):
-        feature("DocumentBinding", "psk:Booklet")
+        feature("JobBindAllDocuments" if features.get("contiguous") else "DocumentBinding", "psk:Booklet")
     if "watermark" in features:
         feature("PageWatermark", "psk:Text")
         parts.append('<psf:ParameterInit name="psk:PageWatermarkTextText"><psf:Value xsi:type="xsd:string">%s'

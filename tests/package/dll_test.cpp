@@ -7,11 +7,14 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "driver/filters/filterpipeline.h"
 
 namespace {
 
@@ -145,6 +148,164 @@ TEST_P(FilterDll, MakesItsOwnClassOnly) {
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     filter->Release();
     EXPECT_EQ(canUnloadNow(), S_OK);
+    ::FreeLibrary(module);
+}
+
+// A page that only counts how many of its kind are alive.
+std::atomic<long> livePages{0};
+class CountedPage final : public IFixedPage {
+public:
+    CountedPage() { ++livePages; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPartBase) &&
+            !IsEqualIID(riid, IID_IFixedPage)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG count = --references_;
+        if (count == 0) {
+            --livePages;
+            delete this;
+        }
+        return count;
+    }
+    HRESULT STDMETHODCALLTYPE GetUri(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStream(IPrintReadStream**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPartCompression(EXpsCompressionOptions*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPartCompression(EXpsCompressionOptions) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPrintTicket(IPartPrintTicket**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPagePart(const wchar_t*, IUnknown**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetWriteStream(IPrintWriteStream**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPrintTicket(IPartPrintTicket*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPagePart(IUnknown*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteResource(const wchar_t*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetXpsPartIterator(IXpsPartIterator**) override { return E_NOTIMPL; }
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+// The pipeline manager's side for one filter: a document that never ends,
+// page after page, and a consumer that drops what it gets.
+class EndlessJob final : public IInterFilterCommunicator,
+                         public IXpsDocumentProvider,
+                         public IXpsDocumentConsumer,
+                         public IPrintPipelineManagerControl {
+public:
+    EndlessJob() : running(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~EndlessJob() { ::CloseHandle(running); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IXpsDocumentProvider)) {
+            *ppv = static_cast<IXpsDocumentProvider*>(this);
+        } else if (IsEqualIID(riid, IID_IXpsDocumentConsumer)) {
+            *ppv = static_cast<IXpsDocumentConsumer*>(this);
+        }
+        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE RequestReader(void** ppIReader) override {
+        *ppIReader = static_cast<IXpsDocumentProvider*>(this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RequestWriter(void** ppIWriter) override {
+        *ppIWriter = static_cast<IXpsDocumentConsumer*>(this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** ppIXpsPart) override {
+        if (++partsRead == 100) {
+            ::SetEvent(running);
+        }
+        *ppIXpsPart = ended ? nullptr : static_cast<IFixedPage*>(new CountedPage());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SendXpsUnknown(IUnknown*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendXpsDocument(IXpsDocument*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendFixedDocumentSequence(IFixedDocumentSequence*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendFixedDocument(IFixedDocument*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendFixedPage(IFixedPage*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CloseSender() override {
+        ++closed;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNewEmptyPart(const wchar_t*, REFIID, void**, IPrintWriteStream**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RequestShutdown(HRESULT hrReason, IImgErrorInfo*) override {
+        shutdownReason = hrReason;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE FilterFinished() override {
+        ++finished;
+        return S_OK;
+    }
+
+    HANDLE running;  // set once the filter is well into the document
+    std::atomic<long> partsRead{0}, closed{0}, finished{0};
+    std::atomic<bool> ended{false};
+    std::atomic<HRESULT> shutdownReason{S_OK};
+};
+
+struct Operation {
+    IPrintPipelineFilter* filter;
+    HRESULT result;
+};
+
+DWORD WINAPI StartOperationThread(void* parameter) {
+    Operation* operation = static_cast<Operation*>(parameter);
+    operation->result = operation->filter->StartOperation();
+    return 0;
+}
+
+// The pipeline manager cancels a job from another thread while the filter
+// is in the middle of a document: the filter stops before it asks for more
+// than one more part, reports the job as failed rather than finished, and
+// holds no part once released.
+TEST_P(FilterDll, StopsARunningOperationPromptly) {
+    HMODULE module = ::LoadLibraryW((distDirectory + L"\\" + GetParam().name).c_str());
+    ASSERT_NE(module, nullptr) << ::GetLastError();
+    typedef HRESULT(WINAPI * GetClassObject)(REFCLSID, REFIID, void**);
+    GetClassObject getClassObject = reinterpret_cast<GetClassObject>(Export(module, "DllGetClassObject"));
+    CLSID classId;
+    ASSERT_EQ(::CLSIDFromString(const_cast<wchar_t*>(GetParam().classId), &classId), S_OK);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IPrintPipelineFilter* filter = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPrintPipelineFilter, reinterpret_cast<void**>(&filter)),
+              S_OK);
+    factory->Release();
+
+    EndlessJob job;
+    ASSERT_EQ(filter->InitializeFilter(&job, nullptr, &job), S_OK);
+    Operation operation = {filter, S_OK};
+    HANDLE thread = ::CreateThread(nullptr, 0, StartOperationThread, &operation, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(job.running, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(filter->ShutdownOperation(), S_OK);
+    long readAtShutdown = job.partsRead;
+    DWORD waited = ::WaitForSingleObject(thread, 10000);
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "StartOperation still runs";
+    if (waited != WAIT_OBJECT_0) {
+        job.ended = true;  // let it end, so the test can
+        ::WaitForSingleObject(thread, INFINITE);
+    }
+    ::CloseHandle(thread);
+    EXPECT_LE(job.partsRead - readAtShutdown, 1);
+    EXPECT_TRUE(FAILED(operation.result)) << std::hex << operation.result;
+    EXPECT_TRUE(FAILED(job.shutdownReason.load()));
+    EXPECT_EQ(job.finished, 0);
+    EXPECT_EQ(job.closed, 0);
+    filter->Release();
+    EXPECT_EQ(livePages, 0);
     ::FreeLibrary(module);
 }
 
