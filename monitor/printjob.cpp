@@ -88,6 +88,19 @@ DWORD PlaceFile(FileHandle& file, std::wstring& path, const std::wstring& folder
     }
 }
 
+// Takes back the file of a job that carried no data: through the handle
+// where the system offers it, else (Windows XP) by name once the handle is
+// closed, inside the owner's folder that only SYSTEM and Administrators write.
+DWORD RemoveFile(FileHandle& file, const std::wstring& path) {
+    if (newerapi::HasFileInformationByHandle()) {
+        return newerapi::DeleteByHandle(file.Get()) ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (!file.Close() || !::DeleteFileW(path.c_str())) {
+        return ::GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
 std::wstring JobLabel(DWORD jobId) { return L"job" + std::to_wstring(jobId); }
 
 }  // namespace
@@ -172,15 +185,19 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     // A folder that leads elsewhere now keeps the file where it is, under
     // its temporary name, for the next start of the monitor.
     DWORD dwError = folders_.owner.CheckStillPlain();
+    // A job that carried no bytes is no document: nothing is lost without it.
+    bool noData = written_ == 0 && failedWrite_ == ERROR_SUCCESS;
     if (dwError == ERROR_SUCCESS) {
-        dwError = PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_), complete);
+        dwError = noData
+                      ? RemoveFile(file_, path_)
+                      : PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_), complete);
     }
     // Closing writes what the system still holds: a failure there is a
     // failed write.
     if (!file_.Close() && dwError == ERROR_SUCCESS) {
         dwError = ::GetLastError();
     }
-    finalPath = path_;
+    finalPath = noData && dwError == ERROR_SUCCESS ? std::wstring() : path_;
     return dwError;
 }
 

@@ -3,12 +3,14 @@
 // can guess, and everything happens through that one handle: the data, and
 // on Windows Vista on the final name (on the Windows XP generation, a rename
 // inside the protected folder once the handle is closed). The file is never
-// opened again by name, and no data is ever deleted:
+// opened again by name (on the Windows XP generation, a job without data is
+// deleted by name in the protected folder), and no data is ever deleted:
 //   - a job written whole is named "<yyyymmdd>-<hhmmss>-job<id>.xps" from
 //     its start, with "-<n>" added while that name is taken;
 //   - a job whose data could not all be written, or that ends without being
 //     finished, is named "<yyyymmdd>-<hhmmss>-job<id>-incomplete.xps";
-//   - while it is written, the file is "zcr<32 random hex digits>.tmp".
+//   - while it is written, the file is "zcr<32 random hex digits>.tmp";
+//   - a job that carried no bytes at all leaves no file.
 #pragma once
 
 #include <memory>
@@ -27,7 +29,8 @@ public:
     static DWORD Begin(JobFolders folders, DWORD jobId, std::unique_ptr<PrintJob>& job);
 
     PrintJob(JobFolders folders, DWORD jobId);
-    // A job that was not finished is kept under an incomplete name.
+    // A job that was not finished is kept under an incomplete name (one
+    // without data leaves no file).
     ~PrintJob();
     PrintJob(const PrintJob&) = delete;
     PrintJob& operator=(const PrintJob&) = delete;
@@ -37,8 +40,8 @@ public:
     // buffer continues it; the job is complete again once a write succeeds.
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);
     // Gives the file its final name and closes it; finalPath is where the
-    // data is. After a write that failed last, the file is kept as
-    // incomplete and the write's error is answered.
+    // data is, empty when the job carried no data and left no file. After a write that failed last, the file
+    // is kept as incomplete and the write's error is answered.
     DWORD Finish(std::wstring& finalPath);
 
 private:

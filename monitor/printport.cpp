@@ -58,6 +58,9 @@ DWORD PrintPort::EndDoc() {
                         FailureStatus(L"Not written whole, kept as", finalPath, dwError));
         return dwError;
     }
+    if (finalPath.empty()) {
+        ReportJobStatus(printerName_, jobId_, L"No data was printed: no file was written");
+    }
     ReportJobSentToPrinter(printerName_, jobId_);
     return ERROR_SUCCESS;
 }

@@ -29,7 +29,8 @@ public:
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);
     // Ends the job; the port is then free for the next job. Only a job
     // written whole is reported sent to the printer; one whose last write
-    // failed is kept as incomplete and answers that write's error.
+    // failed is kept as incomplete and answers that write's error. A job
+    // without data succeeds, leaves no file and says so in its status.
     // ERROR_SPL_NO_STARTDOC outside a job.
     DWORD EndDoc();
 
