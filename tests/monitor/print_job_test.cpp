@@ -4,6 +4,7 @@
 // that failed or did not finish. Here the spooler passes a printer that does
 // not exist, so the owner is unknown.
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <shlobj.h>
@@ -214,6 +215,35 @@ TEST_P(PrintJobTest, AJobWithoutDataLeavesNoFile) {
         EXPECT_TRUE(Functions().pfnClosePort(hPort));
         EXPECT_TRUE(JobFiles().empty()) << (ended ? "ended" : "port closed mid-job");
     }
+}
+
+// The job holds its folders open without delete sharing: neither can be
+// removed or renamed under it, and the job ends whole where it began.
+TEST_P(PrintJobTest, TheFoldersOfAnOpenJobCannotBeRemovedOrRenamed) {
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    Write(hPort, "before");
+    const std::wstring kMoved = folder.Path() + L"\\moved";
+    const struct {
+        const char* what;
+        std::function<BOOL()> attempt;
+    } kAttempts[] = {
+        {"remove the owner's folder", [&] { return ::RemoveDirectoryW(JobFolder().c_str()); }},
+        {"rename the owner's folder", [&] { return ::MoveFileW(JobFolder().c_str(), kMoved.c_str()); }},
+        {"rename the root",
+         [&] { return ::MoveFileW(folder.Path().c_str(), (folder.Path() + L"-moved").c_str()); }},
+    };
+    for (const auto& attempt : kAttempts) {
+        ::SetLastError(0xdeadbeef);
+        EXPECT_FALSE(attempt.attempt()) << attempt.what;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << attempt.what;
+    }
+    Write(hPort, " after");
+    EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    std::vector<std::wstring> files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "before after");
 }
 
 TEST_P(PrintJobTest, AtItsStartTheMonitorKeepsWhatAnInterruptedJobLeftAsIncomplete) {
