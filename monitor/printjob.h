@@ -40,8 +40,9 @@ public:
     // buffer continues it; the job is complete again once a write succeeds.
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);
     // Gives the file its final name and closes it; finalPath is where the
-    // data is, empty when the job carried no data and left no file. After a write that failed last, the file
-    // is kept as incomplete and the write's error is answered.
+    // data is, empty when the job carried no data and left no file. After a
+    // write that failed last, the file is kept as incomplete and the write's
+    // error is answered.
     DWORD Finish(std::wstring& finalPath);
 
 private:
