@@ -83,6 +83,25 @@ bool FileIsPresent(const std::wstring& path) {
 
 }  // namespace
 
+namespace {
+
+// The spooler's driver directory for the running environment; false with the
+// spooler's last-error when it cannot be had.
+bool QueryPrinterDriverDirectory(std::wstring& directory) {
+    wchar_t pDriverDir[MAX_PATH];
+    DWORD bytesNeeded = 0;
+    sys::SetLastError(0);
+    if (!sys::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(pDriverDir),
+                                         sizeof(pDriverDir), &bytesNeeded)) {
+        return false;
+    }
+    pDriverDir[MAX_PATH - 1] = L'\0';
+    directory = pDriverDir;
+    return true;
+}
+
+}  // namespace
+
 PrinterDriverInstaller::PrinterDriverInstaller(const std::wstring& driverName,
                                                const std::wstring& printerName, const std::wstring& portName,
                                                const std::wstring& sourceDir, int osFamily,
@@ -93,13 +112,7 @@ PrinterDriverInstaller::PrinterDriverInstaller(const std::wstring& driverName,
       printerName(printerName),
       portName(portName),
       uncaughtExceptions_(std::uncaught_exceptions()) {
-    wchar_t pDriverDir[MAX_PATH];
-    DWORD bytesNeeded = 0;
-    sys::SetLastError(0);
-    if (sys::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(pDriverDir),
-                                        sizeof(pDriverDir), &bytesNeeded)) {
-        pDriverDir[MAX_PATH - 1] = L'\0';
-        driverDirectory = pDriverDir;
+    if (QueryPrinterDriverDirectory(driverDirectory)) {
         Log(L"GetPrinterDriverDirectory got '%s'", driverDirectory);
     } else {
         LogError(L"GetPrinterDriverDirectory", sys::GetLastError());
@@ -516,18 +529,14 @@ bool RegisteredDriverFiles(std::vector<std::wstring>& files) {
 }  // namespace
 
 void RemoveStagedSystemFiles(Installer& installer) {
-    wchar_t pDriverDir[MAX_PATH];
-    DWORD bytesNeeded = 0;
-    sys::SetLastError(0);
-    if (!sys::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(pDriverDir),
-                                         sizeof(pDriverDir), &bytesNeeded)) {
+    std::wstring driverDirectory;
+    if (!QueryPrinterDriverDirectory(driverDirectory)) {
         installer.LogError(L"GetPrinterDriverDirectory", sys::GetLastError());
         return;
     }
-    pDriverDir[MAX_PATH - 1] = L'\0';
     std::vector<std::wstring> staged;
     for (const wchar_t* name : kSystemDriverFiles) {
-        std::wstring path = std::wstring(pDriverDir) + L"\\" + name;
+        std::wstring path = driverDirectory + L"\\" + name;
         if (FileIsPresent(path)) {
             staged.push_back(path);
         }
