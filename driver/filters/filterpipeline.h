@@ -14,6 +14,10 @@
 // Names in the pipeline's property bag (IPrintPipelinePropertyBag).
 #define XPS_FP_PRINTER_NAME L"PrinterName"
 #define XPS_FP_JOB_ID L"PrintJobId"
+// What a part without a print ticket of its own answers to GetPrintTicket.
+#ifndef E_ELEMENT_NOT_FOUND
+#define E_ELEMENT_NOT_FOUND HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
+#endif
 
 // How a part is compressed in the package the pipeline writes.
 enum EXpsCompressionOptions {

@@ -4,43 +4,28 @@
 #include <new>
 #include <vector>
 
-using Microsoft::WRL::ComPtr;
+#include <wrl/client.h>
 
-#include "driver/filters/xmllitelibrary.h"
+#include "xps/xmlnumber.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr wchar_t kKeyNamespace[] = L"http://schemas.microsoft.com/xps/2005/06/resourcedictionary-key";
-constexpr wchar_t kXmlnsNamespace[] = L"http://www.w3.org/2000/xmlns/";
 constexpr wchar_t kStaticResource[] = L"{StaticResource ";
 constexpr wchar_t kContextColor[] = L"ContextColor ";
-
-std::wstring Number(double value) {
-    wchar_t pText[40];
-    std::swprintf(pText, 40, L"%.4f", value);
-    // "12.5000" -> "12.5", "3.0000" -> "3"
-    std::wstring text(pText);
-    while (!text.empty() && text.back() == L'0') {
-        text.pop_back();
-    }
-    if (!text.empty() && text.back() == L'.') {
-        text.pop_back();
-    }
-    return text == L"-0" ? L"0" : text;
-}
+constexpr wchar_t kColorConvertedBitmap[] = L"{ColorConvertedBitmap ";
 
 std::wstring MatrixText(const Matrix& m) {
-    return Number(m.m11) + L"," + Number(m.m12) + L"," + Number(m.m21) + L"," + Number(m.m22) + L"," +
-           Number(m.dx) + L"," + Number(m.dy);
+    using xml::FormatNumber;
+    return FormatNumber(m.m11) + L"," + FormatNumber(m.m12) + L"," + FormatNumber(m.m21) + L"," +
+           FormatNumber(m.m22) + L"," + FormatNumber(m.dx) + L"," + FormatNumber(m.dy);
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 
-// A reference that names a part by a relative path (no scheme, not absolute).
-bool IsRelativePartReference(const std::wstring& reference) {
-    return !reference.empty() && reference[0] != L'/' && reference[0] != L'{' &&
-           reference.find(L':') == std::wstring::npos;
-}
+bool IsBlank(const std::wstring& text) { return text.find_first_not_of(L" \t\n") == std::wstring::npos; }
 
 }  // namespace
 
@@ -51,37 +36,6 @@ Matrix ScaleThenMove(double scale, double dx, double dy) {
     m.dx = dx;
     m.dy = dy;
     return m;
-}
-
-std::wstring ResolvePartUri(const std::wstring& baseUri, const std::wstring& reference) {
-    if (!IsRelativePartReference(reference)) {
-        return reference;
-    }
-    std::vector<std::wstring> segments;
-    size_t folderEnd = baseUri.rfind(L'/');
-    std::wstring path =
-        (folderEnd == std::wstring::npos ? L"" : baseUri.substr(0, folderEnd + 1)) + reference;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(L'/', start);
-        if (end == std::wstring::npos) {
-            end = path.size();
-        }
-        std::wstring segment = path.substr(start, end - start);
-        if (segment == L"..") {
-            if (!segments.empty()) {
-                segments.pop_back();
-            }
-        } else if (!segment.empty() && segment != L".") {
-            segments.push_back(segment);
-        }
-        start = end + 1;
-    }
-    std::wstring resolved;
-    for (const std::wstring& segment : segments) {
-        resolved += L"/" + segment;
-    }
-    return resolved;
 }
 
 std::wstring PageUri(IFixedPage* page) {
@@ -122,190 +76,125 @@ HRESULT ReadPart(IPartBase* part, std::string& bytes) {
 }
 
 HRESULT ReadPageInfo(const std::string& markup, PageInfo& page) {
-    ComPtr<IXmlReader> reader;
-    HRESULT hr = CreateMarkupReader(markup, reader);
+    xml::XmlReader reader;
+    xml::Node node;
+    HRESULT hr = reader.Open(markup);
+    if (SUCCEEDED(hr)) {
+        hr = reader.Next(node);
+    }
     if (FAILED(hr)) {
         return hr;
     }
-    XmlNodeType nodeType;
-    while ((hr = reader->Read(&nodeType)) == S_OK && nodeType != XmlNodeType_Element) {
+    if (node != xml::Node::StartElement || reader.LocalName() != L"FixedPage") {
+        return xml::kMalformed;
     }
-    if (hr != S_OK) {
-        return FAILED(hr) ? hr : static_cast<HRESULT>(WC_E_SYNTAX);
-    }
-    const wchar_t* pName = nullptr;
-    const wchar_t* pNamespace = nullptr;
-    reader->GetLocalName(&pName, nullptr);
-    reader->GetNamespaceUri(&pNamespace, nullptr);
-    if (std::wcscmp(pName, L"FixedPage") != 0) {
-        return WC_E_SYNTAX;
-    }
-    page.markupNamespace = pNamespace;
+    page.markupNamespace = reader.NamespaceUri();
     page.width = page.height = 0;
-    for (hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute()) {
-        const wchar_t* pValue = nullptr;
-        reader->GetLocalName(&pName, nullptr);
-        reader->GetValue(&pValue, nullptr);
-        if (std::wcscmp(pName, L"Width") == 0) {
-            page.width = std::wcstod(pValue, nullptr);
-        } else if (std::wcscmp(pName, L"Height") == 0) {
-            page.height = std::wcstod(pValue, nullptr);
-        }
-    }
+    const std::wstring* width = reader.Find(L"Width");
+    const std::wstring* height = reader.Find(L"Height");
     // A page without a positive size cannot be placed.
-    return page.width > 0 && page.height > 0 ? S_OK : static_cast<HRESULT>(WC_E_SYNTAX);
+    if (width == nullptr || height == nullptr || !xml::ParseNumber(*width, page.width) ||
+        !xml::ParseNumber(*height, page.height) || !(page.width > 0) || !(page.height > 0)) {
+        return xml::kMalformed;
+    }
+    return S_OK;
 }
 
 HRESULT SheetWriter::Begin(const PageInfo& sheet, std::string* output) {
     namespace_ = sheet.markupNamespace;
-    HRESULT hr = CreateMarkupWriter(output, writer_);
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteStartDocument(XmlStandalone_Omit);
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteStartElement(nullptr, L"FixedPage", namespace_.c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"Width", nullptr, Number(sheet.width).c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"Height", nullptr, Number(sheet.height).c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(L"xml", L"lang", nullptr, L"und");
+    writer_.reset(new xml::XmlWriter(*output));
+    writer_->WriteDeclaration();
+    writer_->StartElement(L"", L"FixedPage", namespace_);
+    writer_->Attribute(L"Width", xml::FormatNumber(sheet.width));
+    writer_->Attribute(L"Height", xml::FormatNumber(sheet.height));
+    writer_->Attribute(L"xml", L"lang", xml::kXmlNamespace, L"und");
     // Declared once on the page, where libgxps looks for it, instead of on
     // every resource.
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(L"xmlns", L"x", nullptr, kKeyNamespace);
-    return hr;
+    writer_->Declare(L"x", kKeyNamespace);
+    return S_OK;
 }
 
-HRESULT SheetWriter::AddPage(const std::string& markup, const Matrix& transform,
-                             const std::wstring& keyPrefix, const std::wstring& baseUri) {
+HRESULT SheetWriter::AddPage(const std::string& markup, const Matrix& transform, const std::wstring& keyPrefix,
+                             const std::wstring& baseUri) {
     PageInfo page;
     HRESULT hr = ReadPageInfo(markup, page);
+    xml::XmlReader reader;
+    if (SUCCEEDED(hr)) {
+        hr = reader.Open(markup);
+    }
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IXmlReader> reader;
-    hr = CreateMarkupReader(markup, reader);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    std::wstring clip = L"M 0,0 L " + Number(page.width) + L",0 " + Number(page.width) + L"," +
-                        Number(page.height) + L" 0," + Number(page.height) + L" Z";
-    hr = writer_->WriteStartElement(nullptr, L"Canvas", namespace_.c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"RenderTransform", nullptr,
-                                           MatrixText(transform).c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"Clip", nullptr, clip.c_str());
-    if (SUCCEEDED(hr))
-        hr = CopyContent(reader.Get(), keyPrefix, baseUri);
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteFullEndElement();
+    using xml::FormatNumber;
+    std::wstring clip = L"M 0,0 L " + FormatNumber(page.width) + L",0 " + FormatNumber(page.width) + L"," +
+                        FormatNumber(page.height) + L" 0," + FormatNumber(page.height) + L" Z";
+    writer_->StartElement(L"", L"Canvas", namespace_);
+    writer_->Attribute(L"RenderTransform", MatrixText(transform));
+    writer_->Attribute(L"Clip", clip);
+    hr = CopyContent(reader, keyPrefix, baseUri);
+    writer_->EndElement();
     return hr;
 }
 
 HRESULT SheetWriter::AddPath(const std::wstring& data, const std::wstring& fill, const Matrix& transform) {
-    HRESULT hr = writer_->WriteStartElement(nullptr, L"Path", namespace_.c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"RenderTransform", nullptr,
-                                           MatrixText(transform).c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"Fill", nullptr, fill.c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteAttributeString(nullptr, L"Data", nullptr, data.c_str());
-    if (SUCCEEDED(hr))
-        hr = writer_->WriteFullEndElement();
-    return hr;
+    writer_->StartElement(L"", L"Path", namespace_);
+    writer_->Attribute(L"RenderTransform", MatrixText(transform));
+    writer_->Attribute(L"Fill", fill);
+    writer_->Attribute(L"Data", data);
+    writer_->EndElement();
+    return S_OK;
 }
 
 HRESULT SheetWriter::End() {
-    HRESULT hr = writer_->WriteEndDocument();
-    if (SUCCEEDED(hr))
-        hr = writer_->Flush();
-    writer_.Reset();
+    writer_->EndDocument();
+    writer_.reset();
+    return S_OK;
+}
+
+// Copies everything inside the source FixedPage element into the Canvas
+// just started. The page's own namespace declarations go onto the Canvas,
+// so that prefixes its content (and markup compatibility) names stay bound.
+// Its property element FixedPage.Resources becomes Canvas.Resources (XPS
+// puts property elements first, so keys are known before anything refers to
+// them).
+HRESULT SheetWriter::CopyContent(xml::XmlReader& reader, const std::wstring& keyPrefix, const std::wstring& baseUri) {
+    keys_.clear();
+    xml::Node node;
+    HRESULT hr;
+    while (SUCCEEDED(hr = reader.Next(node)) && node != xml::Node::End) {
+        std::size_t depth = reader.Depth();
+        if (node == xml::Node::StartElement) {
+            if (depth == 1) {
+                for (const xml::Declaration& declaration : reader.Declarations()) {
+                    writer_->Declare(declaration.prefix, declaration.uri);
+                }
+                continue;  // the source FixedPage itself
+            }
+            bool isResources = depth == 2 && reader.LocalName() == L"FixedPage.Resources";
+            writer_->StartElement(reader.Prefix(), isResources ? L"Canvas.Resources" : reader.LocalName(),
+                                  reader.NamespaceUri());
+            for (const xml::Declaration& declaration : reader.Declarations()) {
+                writer_->Declare(declaration.prefix, declaration.uri);
+            }
+            for (const xml::Attribute& attribute : reader.Attributes()) {
+                bool isKey = attribute.uri == kKeyNamespace && attribute.local == L"Key";
+                writer_->Attribute(attribute.prefix, attribute.local, attribute.uri,
+                                   RewriteValue(attribute.local, attribute.value, isKey, keyPrefix, baseUri));
+            }
+        } else if (node == xml::Node::EndElement) {
+            if (depth > 0) {
+                writer_->EndElement();
+            }
+        } else if (depth > 1 && !IsBlank(reader.Text())) {
+            writer_->Text(reader.Text());
+        }
+    }
     return hr;
 }
 
-// Copies everything inside the source FixedPage element. Its property element
-// FixedPage.Resources becomes Canvas.Resources (XPS puts property elements
-// first, so keys are known before anything refers to them).
-HRESULT SheetWriter::CopyContent(IXmlReader* reader, const std::wstring& keyPrefix,
-                                 const std::wstring& baseUri) {
-    keys_.clear();
-    XmlNodeType nodeType;
-    HRESULT hr;
-    // Depth counted here: Wine's XmlLite reports an end element one level
-    // deeper than its start.
-    UINT openElements = 0;
-    while ((hr = reader->Read(&nodeType)) == S_OK) {
-        UINT depth = openElements;
-        switch (nodeType) {
-            case XmlNodeType_Element: {
-                if (!reader->IsEmptyElement()) {
-                    ++openElements;
-                }
-                if (depth == 0) {
-                    break;  // the source FixedPage itself
-                }
-                const wchar_t* pName = nullptr;
-                const wchar_t* pNamespace = nullptr;
-                reader->GetLocalName(&pName, nullptr);
-                reader->GetNamespaceUri(&pNamespace, nullptr);
-                bool isEmpty = reader->IsEmptyElement() != FALSE;
-                const wchar_t* pWritten = depth == 1 && std::wcscmp(pName, L"FixedPage.Resources") == 0
-                                              ? L"Canvas.Resources"
-                                              : pName;
-                hr = writer_->WriteStartElement(nullptr, pWritten, pNamespace);
-                for (HRESULT hrAttribute = reader->MoveToFirstAttribute();
-                     SUCCEEDED(hr) && hrAttribute == S_OK; hrAttribute = reader->MoveToNextAttribute()) {
-                    const wchar_t *pPrefix, *pLocal, *pAttributeNamespace, *pValue;
-                    reader->GetPrefix(&pPrefix, nullptr);
-                    reader->GetLocalName(&pLocal, nullptr);
-                    reader->GetNamespaceUri(&pAttributeNamespace, nullptr);
-                    reader->GetValue(&pValue, nullptr);
-                    if (std::wcscmp(pAttributeNamespace, kXmlnsNamespace) == 0) {
-                        // Declarations follow from the names the writer writes.
-                        continue;
-                    }
-                    bool isKey = std::wcscmp(pAttributeNamespace, kKeyNamespace) == 0 &&
-                                 std::wcscmp(pLocal, L"Key") == 0;
-                    std::wstring value = RewriteValue(pLocal, pValue, isKey, keyPrefix, baseUri);
-                    hr = writer_->WriteAttributeString(*pPrefix ? pPrefix : nullptr, pLocal,
-                                                       *pAttributeNamespace ? pAttributeNamespace : nullptr,
-                                                       value.c_str());
-                }
-                // Wine's XmlLite leaves its writer in a state that refuses the
-                // next sibling after WriteEndElement closes an empty element.
-                if (SUCCEEDED(hr) && isEmpty) {
-                    hr = writer_->WriteFullEndElement();
-                }
-                break;
-            }
-            case XmlNodeType_EndElement:
-                depth = --openElements;
-                if (depth > 0) {
-                    hr = writer_->WriteFullEndElement();
-                }
-                break;
-            case XmlNodeType_Text:
-            case XmlNodeType_CDATA: {
-                const wchar_t* pValue = nullptr;
-                reader->GetValue(&pValue, nullptr);
-                hr = writer_->WriteString(pValue);
-                break;
-            }
-            default:
-                break;  // whitespace, comments, processing instructions
-        }
-        if (FAILED(hr)) {
-            return hr;
-        }
-    }
-    return FAILED(hr) ? hr : S_OK;
-}
-
-std::wstring SheetWriter::RewriteValue(const wchar_t* localName, const wchar_t* value, bool isKey,
+std::wstring SheetWriter::RewriteValue(const std::wstring& localName, const std::wstring& value, bool isKey,
                                        const std::wstring& keyPrefix, const std::wstring& baseUri) {
-    std::wstring text(value);
+    const std::wstring& text = value;
     if (isKey) {
         keys_.insert(text);
         return keyPrefix + text;
@@ -319,17 +208,23 @@ std::wstring SheetWriter::RewriteValue(const wchar_t* localName, const wchar_t* 
     if (baseUri.empty()) {
         return text;
     }
-    if (std::wcscmp(localName, L"FontUri") == 0 || std::wcscmp(localName, L"ImageSource") == 0 ||
-        std::wcscmp(localName, L"Source") == 0) {
+    if (StartsWith(text, kColorConvertedBitmap) && text.back() == L'}') {
+        // "{ColorConvertedBitmap image profile}": both are part references.
+        std::wstring inner = text.substr(std::wcslen(kColorConvertedBitmap), text.size() - 1 - std::wcslen(kColorConvertedBitmap));
+        size_t space = inner.find(L' ');
+        if (space != std::wstring::npos) {
+            return kColorConvertedBitmap + ResolvePartUri(baseUri, inner.substr(0, space)) + L" " +
+                   ResolvePartUri(baseUri, inner.substr(space + 1)) + L"}";
+        }
+    }
+    if (localName == L"FontUri" || localName == L"ImageSource" || localName == L"Source") {
         return ResolvePartUri(baseUri, text);
     }
     if (StartsWith(text, kContextColor)) {
         size_t start = std::wcslen(kContextColor);
         size_t end = text.find(L' ', start);
-        std::wstring profile =
-            text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        return kContextColor + ResolvePartUri(baseUri, profile) +
-               (end == std::wstring::npos ? L"" : text.substr(end));
+        std::wstring profile = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        return kContextColor + ResolvePartUri(baseUri, profile) + (end == std::wstring::npos ? L"" : text.substr(end));
     }
     return text;
 }

@@ -2,14 +2,16 @@
 // of placed source pages (each in a clipped, transformed Canvas) and paths.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
 
 #include <windows.h>
-#include <wrl/client.h>
-#include <xmllite.h>
 
 #include "driver/filters/filterpipeline.h"
+#include "xps/xmlreader.h"
+#include "xps/xmlwriter.h"
+#include "xps/xpspackage.h"
 
 // An affine transform as XPS writes it: (x, y) -> (x*m11 + y*m21 + dx, x*m12 + y*m22 + dy).
 struct Matrix {
@@ -51,14 +53,13 @@ public:
     HRESULT End();
 
 private:
-    HRESULT CopyContent(IXmlReader* reader, const std::wstring& keyPrefix, const std::wstring& baseUri);
-    std::wstring RewriteValue(const wchar_t* localName, const wchar_t* value, bool isKey,
+    HRESULT CopyContent(xml::XmlReader& reader, const std::wstring& keyPrefix, const std::wstring& baseUri);
+    std::wstring RewriteValue(const std::wstring& localName, const std::wstring& value, bool isKey,
                               const std::wstring& keyPrefix, const std::wstring& baseUri);
 
-    Microsoft::WRL::ComPtr<IXmlWriter> writer_;
+    std::unique_ptr<xml::XmlWriter> writer_;
     std::wstring namespace_;
     std::set<std::wstring> keys_;
 };
 
-// Resolves a part reference relative to the part baseUri ("/Documents/1/Pages/1.fpage").
-std::wstring ResolvePartUri(const std::wstring& baseUri, const std::wstring& reference);
+using xps::ResolvePartUri;

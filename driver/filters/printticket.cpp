@@ -1,4 +1,4 @@
-// ApplyPrintTicket: reads a Print Schema print ticket with XmlLite and applies
+// ApplyPrintTicket: reads a Print Schema print ticket with XmlReader and applies
 // the public keywords the filters act on to FilterSettings.
 //
 // A ticket names its features and options with QNames ("psk:PageScaling")
@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/filters/xmllitelibrary.h"
+#include "xps/xmlnumber.h"
+#include "xps/xmlreader.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ constexpr wchar_t kFrameworkUri[] =
     L"http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework";
 constexpr wchar_t kKeywordsUri[] =
     L"http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords";
-constexpr wchar_t kXmlnsUri[] = L"http://www.w3.org/2000/xmlns/";
 // The package's own names (*PrintSchemaPrivateNamespaceURI in zorvanedrv.gpd).
 constexpr wchar_t kPackageUri[] = L"http://schemas.zorvane.com/creator/printschema/2026";
 
@@ -67,111 +67,40 @@ struct Element {
     }
 };
 
-// The namespace declarations in scope, innermost last.
-class NamespaceScopes {
-public:
-    void Open() { starts_.push_back(declarations_.size()); }
-    void Close() {
-        declarations_.resize(starts_.back());
-        starts_.pop_back();
+// The element the reader stands on; its name attribute is a QName resolved
+// where the element stands.
+HRESULT ReadElement(const xml::XmlReader& reader, Element& element) {
+    element.uri = reader.NamespaceUri();
+    element.local = reader.LocalName();
+    const std::wstring* name = reader.Find(L"name");
+    if (name == nullptr) {
+        return S_OK;
     }
-    void Declare(std::wstring prefix, std::wstring uri) {
-        declarations_.emplace_back(std::move(prefix), std::move(uri));
-    }
-    // A QName's namespace URI and local name; an unprefixed name is in the
-    // default namespace. False for an undeclared prefix.
-    bool Resolve(const std::wstring& qname, std::wstring& uri, std::wstring& local) const {
-        std::size_t colon = qname.find(L':');
-        std::wstring prefix = colon == std::wstring::npos ? std::wstring() : qname.substr(0, colon);
-        local = colon == std::wstring::npos ? qname : qname.substr(colon + 1);
-        for (auto it = declarations_.rbegin(); it != declarations_.rend(); ++it) {
-            if (it->first == prefix) {
-                uri = it->second;
-                return true;
-            }
-        }
-        uri.clear();
-        return prefix.empty();
-    }
-
-private:
-    std::vector<std::pair<std::wstring, std::wstring>> declarations_;
-    std::vector<std::size_t> starts_;
-};
-
-// A name or value of the node the reader stands on, through its getter.
-using ReaderGetter = HRESULT (STDMETHODCALLTYPE IXmlReader::*)(LPCWSTR*, UINT*);
-std::wstring ReaderText(IXmlReader* reader, ReaderGetter getter) {
-    const wchar_t* p = nullptr;
-    return SUCCEEDED((reader->*getter)(&p, nullptr)) && p != nullptr ? p : L"";
+    element.hasName = true;
+    std::size_t colon = name->find(L':');
+    std::wstring prefix = colon == std::wstring::npos ? std::wstring() : name->substr(0, colon);
+    element.nameLocal = colon == std::wstring::npos ? *name : name->substr(colon + 1);
+    return reader.LookupNamespace(prefix, element.nameUri) ? S_OK : xml::kMalformed;
 }
 
-// The element the reader stands on, with its namespace declarations taken
-// into scopes first: its own name attribute may use them.
-HRESULT ReadElement(IXmlReader* reader, NamespaceScopes& scopes, Element& element) {
-    element.uri = ReaderText(reader, &IXmlReader::GetNamespaceUri);
-    element.local = ReaderText(reader, &IXmlReader::GetLocalName);
-    scopes.Open();
-    std::wstring name;
-    HRESULT hr;
-    for (hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute()) {
-        std::wstring local = ReaderText(reader, &IXmlReader::GetLocalName);
-        std::wstring uri = ReaderText(reader, &IXmlReader::GetNamespaceUri);
-        if (uri == kXmlnsUri) {
-            // xmlns:p="..." has the prefix "xmlns" and the local name p;
-            // xmlns="..." the local name "xmlns" and no prefix.
-            scopes.Declare(ReaderText(reader, &IXmlReader::GetPrefix).empty() ? std::wstring() : local,
-                           ReaderText(reader, &IXmlReader::GetValue));
-        } else if (uri.empty() && local == L"name") {
-            name = ReaderText(reader, &IXmlReader::GetValue);
-            element.hasName = true;
-        }
-    }
-    if (FAILED(hr)) {
-        return hr;
-    }
-    if (element.hasName && !scopes.Resolve(name, element.nameUri, element.nameLocal)) {
-        return NC_E_UNDECLAREDPREFIX;
-    }
-    return S_OK;
-}
-
-HRESULT ReadDocument(IXmlReader* reader, Element& document) {
+HRESULT ReadDocument(xml::XmlReader& reader, Element& document) {
     std::vector<Element> open(1);  // the document, then every element not yet closed
-    NamespaceScopes scopes;
-    auto close = [&] {
-        scopes.Close();
-        Element done = std::move(open.back());
-        open.pop_back();
-        open.back().children.push_back(std::move(done));
-    };
-    XmlNodeType type;
+    xml::Node node;
     HRESULT hr;
-    while ((hr = reader->Read(&type)) == S_OK) {
-        switch (type) {
-            case XmlNodeType_Element: {
-                bool empty = reader->IsEmptyElement() != FALSE;
-                Element element;
-                hr = ReadElement(reader, scopes, element);
-                if (FAILED(hr)) {
-                    return hr;
-                }
-                open.push_back(std::move(element));
-                if (empty) {
-                    close();
-                }
-                break;
+    while (SUCCEEDED(hr = reader.Next(node)) && node != xml::Node::End) {
+        if (node == xml::Node::StartElement) {
+            Element element;
+            hr = ReadElement(reader, element);
+            if (FAILED(hr)) {
+                return hr;
             }
-            case XmlNodeType_EndElement:
-                close();
-                break;
-            case XmlNodeType_Text:
-            case XmlNodeType_CDATA:
-            case XmlNodeType_Whitespace:
-                open.back().text += ReaderText(reader, &IXmlReader::GetValue);
-                break;
-            default:
-                break;
+            open.push_back(std::move(element));
+        } else if (node == xml::Node::EndElement) {
+            Element done = std::move(open.back());
+            open.pop_back();
+            open.back().children.push_back(std::move(done));
+        } else {
+            open.back().text += reader.Text();
         }
     }
     if (FAILED(hr)) {
@@ -182,17 +111,12 @@ HRESULT ReadDocument(IXmlReader* reader, Element& document) {
 }
 
 HRESULT ParseTicket(const void* pTicket, std::size_t cbTicket, Element& ticket) {
-    // Declared first, so that it outlives the reader that reads from it.
-    const std::string markup =
-        cbTicket != 0 ? std::string(static_cast<const char*>(pTicket), cbTicket) : std::string();
-    Microsoft::WRL::ComPtr<IXmlReader> reader;
-    HRESULT hr = CreateMarkupReader(markup, reader);
-    if (SUCCEEDED(hr)) {
-        hr = reader->SetProperty(XmlReaderProperty_MaxElementDepth, kMaxElementDepth);
-    }
+    xml::XmlReader reader;
+    reader.SetMaxDepth(kMaxElementDepth);
     Element document;
+    HRESULT hr = reader.Open(pTicket, cbTicket);
     if (SUCCEEDED(hr)) {
-        hr = ReadDocument(reader.Get(), document);
+        hr = ReadDocument(reader, document);
     }
     if (FAILED(hr)) {
         return hr;
@@ -206,36 +130,8 @@ HRESULT ParseTicket(const void* pTicket, std::size_t cbTicket, Element& ticket) 
 
 // ---- Values ----------------------------------------------------------------------
 
-// An xs:integer or xs:decimal ("-12", "0.5"), surrounding white space
-// allowed; read by hand because the C runtime's wcstod follows the process's
-// locale, which may want a decimal comma.
-bool ParseNumber(const std::wstring& text, double& number) {
-    std::size_t i = text.find_first_not_of(L" \t\r\n");
-    std::size_t end = text.find_last_not_of(L" \t\r\n");
-    if (i == std::wstring::npos) {
-        return false;
-    }
-    bool negative = text[i] == L'-';
-    i += text[i] == L'-' || text[i] == L'+' ? 1 : 0;
-    double value = 0.0, scale = 1.0;
-    bool digits = false, point = false;
-    for (; i <= end; ++i) {
-        if (text[i] >= L'0' && text[i] <= L'9') {
-            value = value * 10.0 + (text[i] - L'0');
-            scale *= point ? 10.0 : 1.0;
-            digits = true;
-        } else if (text[i] == L'.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    if (!digits || !std::isfinite(value)) {
-        return false;
-    }
-    number = (negative ? -value : value) / scale;
-    return true;
-}
+// An xs:integer or xs:decimal ("-12", "0.5"), surrounding white space allowed.
+bool ParseNumber(const std::wstring& text, double& number) { return xml::ParseNumber(text, number); }
 
 bool ParseInRange(const std::wstring& text, double low, double high, double& number) {
     double value;

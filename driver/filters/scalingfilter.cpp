@@ -23,7 +23,7 @@ protected:
         PageInfo info;
         HRESULT hr = ReadPage(page, markup, info);
         if (FAILED(hr)) {
-            return XpsFilter::OnPage(page, settings);
+            return hr;
         }
         const MediaSettings& media = settings.media;
         PageInfo sheet = info;

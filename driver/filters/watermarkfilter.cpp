@@ -39,8 +39,7 @@ protected:
         PageInfo info;
         HRESULT hr = ReadPage(page, markup, info);
         if (FAILED(hr)) {
-            // Markup this filter cannot read goes on as it came.
-            return XpsFilter::OnPage(page, settings);
+            return hr;
         }
         std::wstring pathData;
         double advance = 0, ascent = 0, descent = 0;

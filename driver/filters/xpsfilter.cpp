@@ -98,13 +98,9 @@ HRESULT XpsFilter::Run() {
 HRESULT XpsFilter::Dispatch(IUnknown* part) {
     ComPtr<IFixedPage> page;
     if (SUCCEEDED(part->QueryInterface(IID_IFixedPage, reinterpret_cast<void**>(page.GetAddressOf())))) {
-        ComPtr<IPartPrintTicket> ticket;
-        if (FAILED(page->GetPrintTicket(&ticket)) || !ticket) {
-            return OnPage(page.Get(), documentSettings_);
-        }
         FilterSettings pageSettings = documentSettings_;
-        ApplyTicketOf(ticket.Get(), pageSettings);
-        return OnPage(page.Get(), pageSettings);
+        HRESULT hr = ApplyTicketOf(page.Get(), pageSettings);
+        return FAILED(hr) ? hr : OnPage(page.Get(), pageSettings);
     }
     ComPtr<IFixedDocument> document;
     if (SUCCEEDED(
@@ -117,22 +113,16 @@ HRESULT XpsFilter::Dispatch(IUnknown* part) {
         }
         inDocument_ = true;
         documentSettings_ = jobSettings_;
-        ComPtr<IPartPrintTicket> ticket;
-        if (SUCCEEDED(document->GetPrintTicket(&ticket)) && ticket) {
-            ApplyTicketOf(ticket.Get(), documentSettings_);
-        }
-        return OnDocument(document.Get());
+        HRESULT hr = ApplyTicketOf(document.Get(), documentSettings_);
+        return FAILED(hr) ? hr : OnDocument(document.Get());
     }
     ComPtr<IFixedDocumentSequence> sequence;
     if (SUCCEEDED(part->QueryInterface(IID_IFixedDocumentSequence,
                                        reinterpret_cast<void**>(sequence.GetAddressOf())))) {
         jobSettings_ = FilterSettings();
-        ComPtr<IPartPrintTicket> ticket;
-        if (SUCCEEDED(sequence->GetPrintTicket(&ticket)) && ticket) {
-            ApplyTicketOf(ticket.Get(), jobSettings_);
-        }
+        HRESULT hr = ApplyTicketOf(sequence.Get(), jobSettings_);
         documentSettings_ = jobSettings_;
-        return consumer_->SendFixedDocumentSequence(sequence.Get());
+        return FAILED(hr) ? hr : consumer_->SendFixedDocumentSequence(sequence.Get());
     }
     ComPtr<IXpsDocument> package;
     if (SUCCEEDED(part->QueryInterface(IID_IXpsDocument, reinterpret_cast<void**>(package.GetAddressOf())))) {
@@ -141,11 +131,20 @@ HRESULT XpsFilter::Dispatch(IUnknown* part) {
     return consumer_->SendXpsUnknown(part);
 }
 
-// A ticket that cannot be read or parsed changes nothing: the job goes on
-// with what the tickets above it said.
-HRESULT XpsFilter::ApplyTicketOf(IPartPrintTicket* ticket, FilterSettings& settings) {
+// The part's own ticket onto settings. E_ELEMENT_NOT_FOUND is the one
+// answer that means "no ticket"; any other failure to get, read or parse
+// the ticket fails the job, since the job would come out other than asked.
+template <typename PartWithTicket>
+HRESULT XpsFilter::ApplyTicketOf(PartWithTicket* part, FilterSettings& settings) {
+    ComPtr<IPartPrintTicket> ticket;
+    HRESULT hr = part->GetPrintTicket(&ticket);
+    if (hr == E_ELEMENT_NOT_FOUND || (SUCCEEDED(hr) && !ticket)) {
+        return S_OK;
+    }
     std::string bytes;
-    HRESULT hr = ReadPart(ticket, bytes);
+    if (SUCCEEDED(hr)) {
+        hr = ReadPart(ticket.Get(), bytes);
+    }
     if (SUCCEEDED(hr)) {
         hr = ApplyPrintTicket(bytes.data(), bytes.size(), settings);
     }
@@ -205,7 +204,7 @@ HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, c
         hr = writer.End();
     }
     if (FAILED(hr)) {
-        return consumer_->SendFixedPage(page);
+        return hr;
     }
     ComPtr<IPrintWriteStream> stream;
     hr = page->GetWriteStream(&stream);

@@ -52,7 +52,7 @@ protected:
     // Replaces the page's markup (its resources stay) with its content placed
     // on a sheet through transform, with the filled path overlay over it if
     // one is given, and hands the page on. Markup that cannot be rewritten
-    // goes on as it came.
+    // fails the job: the page would go on without what the ticket asks.
     struct Overlay {
         std::wstring pathData;
         std::wstring fill;
@@ -64,7 +64,8 @@ protected:
 private:
     HRESULT Run();
     HRESULT Dispatch(IUnknown* part);
-    HRESULT ApplyTicketOf(IPartPrintTicket* ticket, FilterSettings& settings);
+    template <typename PartWithTicket>
+    HRESULT ApplyTicketOf(PartWithTicket* part, FilterSettings& settings);
 
     std::atomic<bool> shutdown_{false};
     Microsoft::WRL::ComPtr<IXpsDocumentProvider> provider_;

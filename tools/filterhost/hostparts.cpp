@@ -1,4 +1,4 @@
-#include "driver/filterhost/hostparts.h"
+#include "tools/filterhost/hostparts.h"
 
 #include "driver/filters/comptr.h"
 

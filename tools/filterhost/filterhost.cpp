@@ -17,10 +17,10 @@
 
 #include <psapi.h>
 
-#include "driver/filterhost/hostparts.h"
-#include "driver/filterhost/package.h"
 #include "driver/filters/filterpipeline.h"
-#include "driver/filters/xmllitelibrary.h"
+#include "tools/filterhost/hostparts.h"
+#include "tools/filterhost/package.h"
+#include "xps/xmlreader.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -197,29 +197,20 @@ std::wstring DistributionFolder() {
 HRESULT ReadPipelineConfig(const std::wstring& path, std::vector<FilterEntry>& filters) {
     std::string markup;
     HRESULT hr = ReadFileBytes(path, markup);
-    ComPtr<IXmlReader> reader;
+    xml::XmlReader reader;
     if (SUCCEEDED(hr))
-        hr = CreateMarkupReader(markup, reader);
-    XmlNodeType nodeType;
-    while (SUCCEEDED(hr) && (hr = reader->Read(&nodeType)) == S_OK) {
-        const wchar_t* pName = nullptr;
-        reader->GetLocalName(&pName, nullptr);
-        if (nodeType != XmlNodeType_Element || std::wstring(pName) != L"Filter")
+        hr = reader.Open(markup);
+    xml::Node node;
+    while (SUCCEEDED(hr) && SUCCEEDED(hr = reader.Next(node)) && node != xml::Node::End) {
+        if (node != xml::Node::StartElement || reader.LocalName() != L"Filter")
             continue;
         FilterEntry entry;
-        for (HRESULT hrAttribute = reader->MoveToFirstAttribute(); hrAttribute == S_OK;
-             hrAttribute = reader->MoveToNextAttribute()) {
-            const wchar_t *pLocal, *pValue;
-            reader->GetLocalName(&pLocal, nullptr);
-            reader->GetValue(&pValue, nullptr);
-            std::wstring local(pLocal);
-            if (local == L"dll")
-                entry.dll = pValue;
-            if (local == L"clsid")
-                entry.classId = pValue;
-            if (local == L"name")
-                entry.name = pValue;
-        }
+        const std::wstring* dll = reader.Find(L"dll");
+        const std::wstring* classId = reader.Find(L"clsid");
+        const std::wstring* name = reader.Find(L"name");
+        entry.dll = dll != nullptr ? *dll : L"";
+        entry.classId = classId != nullptr ? *classId : L"";
+        entry.name = name != nullptr ? *name : L"";
         filters.push_back(entry);
     }
     return FAILED(hr) ? hr : (filters.empty() ? E_INVALIDARG : S_OK);
@@ -252,27 +243,50 @@ HRESULT LoadFilter(const std::wstring& folder, FilterEntry& entry) {
 
 struct ThreadWork {
     Job* job;
-    FilterEntry* filter;  // null: the package reader
-    PackageReader* reader;
+    FilterEntry* filter;    // the filter this thread runs, or
+    PackageReader* reader;  // the package reader, or
+    PackageWriter* writer;  // the package writer
 };
+
+HRESULT DoWork(ThreadWork* work, std::wstring& who) {
+    if (work->filter != nullptr) {
+        who = work->filter->name;
+        return work->filter->filter->StartOperation();
+    }
+    if (work->reader != nullptr) {
+        who = L"reading the input package";
+        return work->reader->Send(work->job->channels.front()->Consumer());
+    }
+    who = L"writing the output package";
+    return work->writer->Receive(work->job->channels.back()->Provider());
+}
 
 DWORD WINAPI RunThread(void* parameter) {
     ThreadWork* work = static_cast<ThreadWork*>(parameter);
     HRESULT hrInit = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::wstring who = L"a filter thread";
     HRESULT hr;
-    std::wstring who;
-    if (work->filter != nullptr) {
-        who = work->filter->name;
-        hr = work->filter->filter->StartOperation();
-    } else {
-        who = L"reading the input package";
-        hr = work->reader->Send(work->job->channels.front()->Consumer());
+    // What a filter or the host lets escape ends this job, not the process.
+    try {
+        hr = DoWork(work, who);
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    } catch (...) {
+        hr = E_UNEXPECTED;
     }
     if (FAILED(hr))
         work->job->Stop(who, hr);
     if (SUCCEEDED(hrInit))
         ::CoUninitialize();
     return 0;
+}
+
+// The job's time limit, in seconds: ZORVANE_FILTERHOST_TIMEOUT, or ten minutes.
+DWORD JobTimeLimit() {
+    wchar_t pText[16];
+    DWORD cch = ::GetEnvironmentVariableW(L"ZORVANE_FILTERHOST_TIMEOUT", pText, 16);
+    unsigned long seconds = cch > 0 && cch < 16 ? std::wcstoul(pText, nullptr, 10) : 0;
+    return seconds > 0 && seconds < 86400 ? static_cast<DWORD>(seconds * 1000) : 600000;
 }
 
 int Fail(const std::wstring& who, HRESULT hr) {
@@ -297,7 +311,7 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
     if (FAILED(hr))
         return Fail(L"reading the input package", hr);
     PackageWriter writer;
-    hr = writer.Create(output);
+    hr = writer.Create(output, reader.Flavour());
     if (FAILED(hr))
         return Fail(L"creating the output package", hr);
 
@@ -328,9 +342,10 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
     }
 
     std::vector<ThreadWork> work;
-    work.push_back({&job, nullptr, &reader});
+    work.push_back({&job, nullptr, &reader, nullptr});
     for (FilterEntry& entry : job.filters)
-        work.push_back({&job, &entry, nullptr});
+        work.push_back({&job, &entry, nullptr, nullptr});
+    work.push_back({&job, nullptr, nullptr, &writer});
     std::vector<HANDLE> threads;
     for (ThreadWork& item : work) {
         HANDLE thread = ::CreateThread(nullptr, 0, RunThread, &item, 0, nullptr);
@@ -340,10 +355,18 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
         }
         threads.push_back(thread);
     }
-    hr = writer.Receive(job.channels.back()->Provider());
-    if (FAILED(hr))
-        job.Stop(L"writing the output package", hr);
-    ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    DWORD count = static_cast<DWORD>(threads.size());
+    if (::WaitForMultipleObjects(count, threads.data(), TRUE, JobTimeLimit()) == WAIT_TIMEOUT) {
+        job.Stop(L"the job's time limit", HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+        // A filter that does not stop when told cannot be ended safely
+        // inside this process: the process ends with the job.
+        if (::WaitForMultipleObjects(count, threads.data(), TRUE, 30000) == WAIT_TIMEOUT) {
+            writer.Discard();
+            Fail(job.failure.who, job.failure.hr);
+            std::fflush(stderr);
+            ::ExitProcess(1);
+        }
+    }
     for (HANDLE thread : threads)
         ::CloseHandle(thread);
     for (FilterEntry& entry : job.filters)
@@ -372,11 +395,18 @@ void PrintStatistics(DWORD startTicks) {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3 || argc > 4) {
         std::fwprintf(stderr, L"usage: zorvanefilterhost IN.xps OUT.xps [TICKET.xml]\n");
-        return 2;
+        return 1;
     }
     DWORD startTicks = ::GetTickCount();
     HRESULT hrInit = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    int exitCode = RunJob(argv[1], argv[2], argc == 4 ? argv[3] : L"");
+    int exitCode;
+    try {
+        exitCode = RunJob(argv[1], argv[2], argc == 4 ? argv[3] : L"");
+    } catch (const std::bad_alloc&) {
+        exitCode = Fail(L"the filter host", E_OUTOFMEMORY);
+    } catch (...) {
+        exitCode = Fail(L"the filter host", E_UNEXPECTED);
+    }
     if (SUCCEEDED(hrInit)) {
         ::CoUninitialize();
     }

@@ -1,0 +1,116 @@
+#include "xps/xmlnumber.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace xml {
+
+namespace {
+
+bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// Digits of a non-negative integer.
+std::wstring Digits(std::uint64_t value) {
+    wchar_t buffer[24];
+    wchar_t* p = buffer + 24;
+    do {
+        *--p = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::wstring(p, buffer + 24);
+}
+
+}  // namespace
+
+bool ParseNumber(const wchar_t* begin, const wchar_t* end, double& value) {
+    while (begin < end && IsSpace(*begin)) {
+        ++begin;
+    }
+    while (end > begin && IsSpace(end[-1])) {
+        --end;
+    }
+    const wchar_t* p = begin;
+    bool negative = p < end && *p == L'-';
+    p += p < end && (*p == L'-' || *p == L'+') ? 1 : 0;
+    // Up to 19 significant digits are kept; the rest only move the exponent.
+    std::uint64_t mantissa = 0;
+    int kept = 0, exponent = 0;
+    bool digits = false;
+    for (; p < end && IsDigit(*p); ++p, digits = true) {
+        if (kept < 19) {
+            mantissa = mantissa * 10 + (*p - L'0');
+            kept += mantissa != 0 ? 1 : 0;
+        } else {
+            ++exponent;
+        }
+    }
+    if (p < end && *p == L'.') {
+        for (++p; p < end && IsDigit(*p); ++p, digits = true) {
+            if (kept < 19) {
+                mantissa = mantissa * 10 + (*p - L'0');
+                kept += mantissa != 0 ? 1 : 0;
+                --exponent;
+            }
+        }
+    }
+    if (!digits) {
+        return false;
+    }
+    if (p < end && (*p == L'e' || *p == L'E')) {
+        ++p;
+        bool negativeExponent = p < end && *p == L'-';
+        p += p < end && (*p == L'-' || *p == L'+') ? 1 : 0;
+        if (p == end) {
+            return false;
+        }
+        int written = 0;
+        for (; p < end && IsDigit(*p); ++p) {
+            written = written < 100000 ? written * 10 + (*p - L'0') : written;
+        }
+        exponent += negativeExponent ? -written : written;
+    }
+    if (p != end) {
+        return false;
+    }
+    // Powers of ten up to 1e22 are exact, so dividing rounds once: "12.34" is 12.34.
+    double result = mantissa == 0                          ? 0.0
+                    : exponent < 0 && exponent >= -22 ? static_cast<double>(mantissa) / std::pow(10.0, -exponent)
+                                                      : static_cast<double>(mantissa) * std::pow(10.0, exponent);
+    if (!std::isfinite(result)) {
+        return false;
+    }
+    value = negative ? -result : result;
+    return true;
+}
+
+bool ParseNumber(const std::wstring& text, double& value) {
+    return ParseNumber(text.data(), text.data() + text.size(), value);
+}
+
+std::wstring FormatNumber(double value) {
+    if (!std::isfinite(value)) {
+        return L"0";
+    }
+    double magnitude = std::fabs(value);
+    if (magnitude >= 1e14) {
+        // Beyond any page: an exponent keeps the text short and exact enough.
+        int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+        std::wstring mantissa = FormatNumber(value / std::pow(10.0, exponent));
+        return mantissa + L"E" + (exponent < 0 ? L"-" : L"") + Digits(static_cast<std::uint64_t>(std::abs(exponent)));
+    }
+    std::uint64_t scaled = static_cast<std::uint64_t>(std::llround(magnitude * 10000.0));
+    if (scaled == 0) {
+        return L"0";
+    }
+    std::wstring text = (value < 0 ? L"-" : L"") + Digits(scaled / 10000);
+    std::uint64_t fraction = scaled % 10000;
+    if (fraction != 0) {
+        std::wstring decimals = Digits(fraction + 10000).substr(1);  // four digits, leading zeros kept
+        decimals.erase(decimals.find_last_not_of(L'0') + 1);
+        text += L"." + decimals;
+    }
+    return text;
+}
+
+}  // namespace xml

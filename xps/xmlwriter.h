@@ -1,0 +1,57 @@
+// XmlWriter: markup written as UTF-8 into a string, every value escaped, the
+// namespace declarations an element needs written on it. Never throws except
+// std::bad_alloc.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace xml {
+
+class XmlWriter {
+public:
+    explicit XmlWriter(std::string& output) : out_(output) {}
+    // <?xml version="1.0" encoding="UTF-8"?>
+    void WriteDeclaration();
+    // An element in namespace uri, written with prefix (empty: the default
+    // namespace); its declaration is added when that prefix is not bound to
+    // uri where the element stands.
+    void StartElement(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri);
+    // A declaration on the element just started, kept whether or not a name
+    // uses it (markup compatibility lists prefixes by name).
+    void Declare(const std::wstring& prefix, const std::wstring& uri);
+    // An attribute of the element just started; uri empty: no namespace.
+    void Attribute(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri,
+                   const std::wstring& value);
+    void Attribute(const wchar_t* local, const std::wstring& value) { Attribute(L"", local, L"", value); }
+    void Text(const std::wstring& text);
+    // Ends the innermost element ("/>" when nothing was written inside it).
+    void EndElement();
+    // Ends every element still open.
+    void EndDocument();
+
+private:
+    struct Binding {
+        std::wstring prefix, uri;
+    };
+    struct OpenElement {
+        std::wstring qname;
+        std::size_t scope;
+    };
+    void CloseStartTag();
+    void Bind(const std::wstring& prefix, const std::wstring& uri);
+    bool IsBound(const std::wstring& prefix, const std::wstring& uri) const;
+    void Escaped(const std::wstring& text, bool inAttribute);
+
+    std::string& out_;
+    std::vector<Binding> bindings_;
+    std::vector<OpenElement> open_;
+    bool startTagOpen_ = false;
+    unsigned generatedPrefixes_ = 0;
+};
+
+// UTF-8 and UTF-16 for markup and part names; invalid input gives U+FFFD.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+}  // namespace xml
