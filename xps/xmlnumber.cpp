@@ -74,9 +74,10 @@ bool ParseNumber(const wchar_t* begin, const wchar_t* end, double& value) {
         return false;
     }
     // Powers of ten up to 1e22 are exact, so dividing rounds once: "12.34" is 12.34.
-    double result = mantissa == 0                          ? 0.0
-                    : exponent < 0 && exponent >= -22 ? static_cast<double>(mantissa) / std::pow(10.0, -exponent)
-                                                      : static_cast<double>(mantissa) * std::pow(10.0, exponent);
+    double result = mantissa == 0 ? 0.0
+                    : exponent < 0 && exponent >= -22
+                        ? static_cast<double>(mantissa) / std::pow(10.0, -exponent)
+                        : static_cast<double>(mantissa) * std::pow(10.0, exponent);
     if (!std::isfinite(result)) {
         return false;
     }
@@ -97,7 +98,8 @@ std::wstring FormatNumber(double value) {
         // Beyond any page: an exponent keeps the text short and exact enough.
         int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
         std::wstring mantissa = FormatNumber(value / std::pow(10.0, exponent));
-        return mantissa + L"E" + (exponent < 0 ? L"-" : L"") + Digits(static_cast<std::uint64_t>(std::abs(exponent)));
+        return mantissa + L"E" + (exponent < 0 ? L"-" : L"") +
+               Digits(static_cast<std::uint64_t>(std::abs(exponent)));
     }
     std::uint64_t scaled = static_cast<std::uint64_t>(std::llround(magnitude * 10000.0));
     if (scaled == 0) {

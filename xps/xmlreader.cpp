@@ -52,7 +52,11 @@ bool DecodeUtf8(const unsigned char* p, std::size_t size, std::wstring& out) {
     out.reserve(size);
     for (std::size_t i = 0; i < size;) {
         std::uint32_t c = p[i];
-        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        std::size_t length = c < 0x80             ? 1
+                             : (c & 0xE0) == 0xC0 ? 2
+                             : (c & 0xF0) == 0xE0 ? 3
+                             : (c & 0xF8) == 0xF0 ? 4
+                                                  : 0;
         if (length == 0 || i + length > size) {
             return false;
         }
@@ -536,7 +540,8 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
         } else {
             continue;
         }
-        if (declaration.uri == kXmlnsNamespace || (declaration.prefix.empty() && declaration.uri == kXmlNamespace)) {
+        if (declaration.uri == kXmlnsNamespace ||
+            (declaration.prefix.empty() && declaration.uri == kXmlNamespace)) {
             return kMalformed;
         }
         bindings_.push_back(declaration);
@@ -553,7 +558,8 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
         if (!SplitQName(rawAttribute.qname, attribute.prefix, attribute.local)) {
             return kMalformed;
         }
-        if (!attribute.prefix.empty() && (!Resolve(attribute.prefix, attribute.uri) || attribute.uri.empty())) {
+        if (!attribute.prefix.empty() &&
+            (!Resolve(attribute.prefix, attribute.uri) || attribute.uri.empty())) {
             return kMalformed;  // an undeclared prefix
         }
         for (const Attribute& other : attributes_) {

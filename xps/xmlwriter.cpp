@@ -11,7 +11,8 @@ std::string ToUtf8(const std::wstring& text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
@@ -41,7 +42,11 @@ std::wstring FromUtf8(const std::string& text) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0; i < text.size();) {
         std::uint32_t c = p[i];
-        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        std::size_t length = c < 0x80             ? 1
+                             : (c & 0xE0) == 0xC0 ? 2
+                             : (c & 0xF0) == 0xE0 ? 3
+                             : (c & 0xF8) == 0xF0 ? 4
+                                                  : 0;
         bool valid = length != 0 && i + length <= text.size();
         if (valid && length > 1) {
             c &= 0x7F >> length;
@@ -107,7 +112,7 @@ void XmlWriter::StartElement(const std::wstring& prefix, const std::wstring& loc
 }
 
 void XmlWriter::Declare(const std::wstring& prefix, const std::wstring& uri) {
-    if (startTagOpen_ && prefix != L"xml" && !uri.empty()) {
+    if (startTagOpen_ && !uri.empty() && !IsBound(prefix, uri)) {
         Bind(prefix, uri);
     }
 }

@@ -17,8 +17,9 @@ public:
     // namespace); its declaration is added when that prefix is not bound to
     // uri where the element stands.
     void StartElement(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri);
-    // A declaration on the element just started, kept whether or not a name
-    // uses it (markup compatibility lists prefixes by name).
+    // A declaration on the element just started unless the prefix is bound
+    // so already, kept whether or not a name uses it (markup compatibility
+    // lists prefixes by name).
     void Declare(const std::wstring& prefix, const std::wstring& uri);
     // An attribute of the element just started; uri empty: no namespace.
     void Attribute(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri,

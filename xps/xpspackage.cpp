@@ -77,7 +77,8 @@ Relation RelationOf(const std::wstring& type) {
 std::wstring RelationshipType(Relation relation, Flavour flavour) {
     for (const auto& known : kFixedRelations) {
         if (known.relation == relation) {
-            return (flavour == Flavour::OpenXps ? kOpenXpsRelations : kXpsRelations) + std::wstring(known.name);
+            return (flavour == Flavour::OpenXps ? kOpenXpsRelations : kXpsRelations) +
+                   std::wstring(known.name);
         }
     }
     for (const auto& known : kPackageRelationNames) {
@@ -88,7 +89,9 @@ std::wstring RelationshipType(Relation relation, Flavour flavour) {
     return std::wstring();
 }
 
-const wchar_t* MarkupNamespace(Flavour flavour) { return flavour == Flavour::OpenXps ? kOpenXpsMarkup : kXpsMarkup; }
+const wchar_t* MarkupNamespace(Flavour flavour) {
+    return flavour == Flavour::OpenXps ? kOpenXpsMarkup : kXpsMarkup;
+}
 
 HRESULT XpsPackage::OpenFile(const std::wstring& path) {
     std::unique_ptr<FileSource> file(new FileSource());
@@ -136,7 +139,8 @@ std::wstring XpsPackage::ContentType(const std::wstring& partName) const {
         }
     }
     std::size_t dot = key.rfind(L'.');
-    std::wstring extension = dot == std::wstring::npos || key.find(L'/', dot) != std::wstring::npos ? L"" : key.substr(dot + 1);
+    std::wstring extension =
+        dot == std::wstring::npos || key.find(L'/', dot) != std::wstring::npos ? L"" : key.substr(dot + 1);
     for (const auto& type : defaults_) {
         if (type.first == extension) {
             return type.second;
@@ -145,7 +149,8 @@ std::wstring XpsPackage::ContentType(const std::wstring& partName) const {
     return L"application/octet-stream";
 }
 
-HRESULT XpsPackage::Relationships(const std::wstring& partName, std::vector<Relationship>& relationships) const {
+HRESULT XpsPackage::Relationships(const std::wstring& partName,
+                                  std::vector<Relationship>& relationships) const {
     relationships.clear();
     std::wstring source = partName.empty() ? L"/" : partName;
     std::string markup;
@@ -213,7 +218,8 @@ HRESULT XpsPackage::ReadFixedList(const std::wstring& partName, const wchar_t* r
             if (markupNamespace == nullptr || reader.LocalName() != root) {
                 return kNotAPackage;
             }
-        } else if (reader.Depth() == 2 && reader.LocalName() == child && reader.NamespaceUri() == markupNamespace) {
+        } else if (reader.Depth() == 2 && reader.LocalName() == child &&
+                   reader.NamespaceUri() == markupNamespace) {
             const std::wstring* source = reader.Find(L"Source");
             if (source == nullptr) {
                 return xml::kMalformed;
@@ -239,8 +245,8 @@ HRESULT XpsPackage::ReadStructure(FixedStructure& structure) const {
     }
     const wchar_t* sequenceNamespace = nullptr;
     std::vector<std::wstring> documents;
-    HRESULT hr = ReadFixedList(structure.sequence, L"FixedDocumentSequence", L"DocumentReference", sequenceNamespace,
-                               documents);
+    HRESULT hr = ReadFixedList(structure.sequence, L"FixedDocumentSequence", L"DocumentReference",
+                               sequenceNamespace, documents);
     if (FAILED(hr)) {
         return hr;
     }

@@ -63,7 +63,9 @@ public:
     HRESULT OpenFile(const std::wstring& path);
 
     bool Has(const std::wstring& partName) const { return zip_.Has(partName); }
-    HRESULT Read(const std::wstring& partName, std::string& content) const { return zip_.Read(partName, content); }
+    HRESULT Read(const std::wstring& partName, std::string& content) const {
+        return zip_.Read(partName, content);
+    }
     // The part's name as the package spells it.
     std::wstring NameOf(const std::wstring& partName) const { return zip_.NameOf(partName); }
     std::wstring ContentType(const std::wstring& partName) const;

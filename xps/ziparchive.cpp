@@ -6,7 +6,6 @@
 
 #include "xps/xmlwriter.h"
 
-
 namespace xps {
 
 const HRESULT kNotAPackage = HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
@@ -365,7 +364,8 @@ HRESULT ZipArchive::ReadItem(const Item& item, std::string& content) const {
         inflateEnd(&stream);
     }
     if (failed || written != item.size ||
-        crc32(0, reinterpret_cast<const Bytef*>(content.data() + start), static_cast<uInt>(item.size)) != item.crc) {
+        crc32(0, reinterpret_cast<const Bytef*>(content.data() + start), static_cast<uInt>(item.size)) !=
+            item.crc) {
         return kDamaged;
     }
     return S_OK;

@@ -114,8 +114,8 @@ HRESULT SheetWriter::Begin(const PageInfo& sheet, std::string* output) {
     return S_OK;
 }
 
-HRESULT SheetWriter::AddPage(const std::string& markup, const Matrix& transform, const std::wstring& keyPrefix,
-                             const std::wstring& baseUri) {
+HRESULT SheetWriter::AddPage(const std::string& markup, const Matrix& transform,
+                             const std::wstring& keyPrefix, const std::wstring& baseUri) {
     PageInfo page;
     HRESULT hr = ReadPageInfo(markup, page);
     xml::XmlReader reader;
@@ -157,7 +157,8 @@ HRESULT SheetWriter::End() {
 // Its property element FixedPage.Resources becomes Canvas.Resources (XPS
 // puts property elements first, so keys are known before anything refers to
 // them).
-HRESULT SheetWriter::CopyContent(xml::XmlReader& reader, const std::wstring& keyPrefix, const std::wstring& baseUri) {
+HRESULT SheetWriter::CopyContent(xml::XmlReader& reader, const std::wstring& keyPrefix,
+                                 const std::wstring& baseUri) {
     keys_.clear();
     xml::Node node;
     HRESULT hr;
@@ -210,7 +211,8 @@ std::wstring SheetWriter::RewriteValue(const std::wstring& localName, const std:
     }
     if (StartsWith(text, kColorConvertedBitmap) && text.back() == L'}') {
         // "{ColorConvertedBitmap image profile}": both are part references.
-        std::wstring inner = text.substr(std::wcslen(kColorConvertedBitmap), text.size() - 1 - std::wcslen(kColorConvertedBitmap));
+        std::wstring inner = text.substr(std::wcslen(kColorConvertedBitmap),
+                                         text.size() - 1 - std::wcslen(kColorConvertedBitmap));
         size_t space = inner.find(L' ');
         if (space != std::wstring::npos) {
             return kColorConvertedBitmap + ResolvePartUri(baseUri, inner.substr(0, space)) + L" " +
@@ -223,8 +225,10 @@ std::wstring SheetWriter::RewriteValue(const std::wstring& localName, const std:
     if (StartsWith(text, kContextColor)) {
         size_t start = std::wcslen(kContextColor);
         size_t end = text.find(L' ', start);
-        std::wstring profile = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        return kContextColor + ResolvePartUri(baseUri, profile) + (end == std::wstring::npos ? L"" : text.substr(end));
+        std::wstring profile =
+            text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        return kContextColor + ResolvePartUri(baseUri, profile) +
+               (end == std::wstring::npos ? L"" : text.substr(end));
     }
     return text;
 }

@@ -195,7 +195,9 @@ HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, c
     SheetWriter writer;
     HRESULT hr = writer.Begin(sheet, &placed);
     if (SUCCEEDED(hr)) {
-        hr = writer.AddPage(markup, transform, L"", L"");
+        // Keys unique in the whole job: libgxps takes a key in a canvas's
+        // resources as meaning the same on every page.
+        hr = writer.AddPage(markup, transform, L"p" + std::to_wstring(++placedPages_) + L"_", L"");
     }
     if (SUCCEEDED(hr) && overlay != nullptr) {
         hr = writer.AddPath(overlay->pathData, overlay->fill, overlay->transform);

@@ -75,6 +75,7 @@ private:
     FilterSettings documentSettings_;
     bool inDocument_ = false;
     unsigned newParts_ = 0;
+    unsigned placedPages_ = 0;
 };
 
 // Each filter DLL defines these two: its class ID and its filter object (null

@@ -1,0 +1,39 @@
+"""Reading the pictures the XPS readers draw: MuPDF's PNM and libgxps's PNG,
+as (width, height, rows of RGB tuples)."""
+import re
+import struct
+import zlib
+
+
+def read_png(path):
+    """(width, height, rows of RGB tuples) of an 8-bit RGB(A) PNG."""
+    data = open(path, "rb").read()
+    pos, chunks, header = 8, b"", None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        header = body if kind == b"IHDR" else header
+        chunks += body if kind == b"IDAT" else b""
+        pos += 12 + length
+    width, height, depth, colour_type = struct.unpack(">IIBB", header[:10])
+    channels = {2: 3, 6: 4}[colour_type]
+    raw, stride, rows, previous = zlib.decompress(chunks), width * channels, [], bytearray(width * channels)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up, corner = previous[i], previous[i - channels] if i >= channels else 0
+            predictor = [0, left, up, (left + up) // 2,
+                         min((left, up, corner), key=lambda p: (abs(left + up - corner - p), [left, up, corner].index(p)))][kind]
+            line[i] = (line[i] + predictor) & 255
+        rows.append([tuple(line[x * channels:x * channels + 3]) for x in range(width)])
+        previous = line
+    return width, height, rows
+
+
+def read_pnm(path):
+    data = open(path, "rb").read()
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    width, height, pixels = int(header.group(1)), int(header.group(2)), data[header.end():]
+    return width, height, [[tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
+                           for y in range(height)]
