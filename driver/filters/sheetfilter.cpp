@@ -16,8 +16,7 @@ HRESULT SheetFilter::OnDocument(IFixedDocument* document) {
 }
 
 HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
-                               const std::vector<IFixedPage*>& cells,
-                               const std::vector<std::pair<unsigned, unsigned>>& cellPlaces) {
+                               const std::vector<IFixedPage*>& cells, const std::vector<Cell>& cellPlaces) {
     std::vector<std::string> markups(cells.size());
     std::vector<PageInfo> pages(cells.size());
     std::vector<IFixedPage*> sources;
@@ -62,8 +61,8 @@ HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns,
         }
         const PageInfo& page = pages[i];
         double scale = std::min(cellWidth / page.width, cellHeight / page.height);
-        double x = cellPlaces[i].first * cellWidth + (cellWidth - page.width * scale) / 2;
-        double y = cellPlaces[i].second * cellHeight + (cellHeight - page.height * scale) / 2;
+        double x = cellPlaces[i].column * cellWidth + (cellWidth - page.width * scale) / 2;
+        double y = cellPlaces[i].row * cellHeight + (cellHeight - page.height * scale) / 2;
         hr = writer.AddPage(markups[i], ScaleThenMove(scale, x, y), keyPrefix + std::to_wstring(i) + L"_",
                             PageUri(cells[i]));
     }

@@ -7,6 +7,7 @@
 
 #include <wrl/client.h>
 
+#include "driver/filters/sheetlayout.h"
 #include "driver/filters/xpsfilter.h"
 
 class SheetFilter : public XpsFilter {
@@ -20,11 +21,10 @@ protected:
     using PageList = std::vector<Microsoft::WRL::ComPtr<IFixedPage>>;
 
     // Sends one sheet of columns x rows cells; cells[i] (null: blank) goes
-    // into the cell at column, row = cellPlaces[i]. The sheet is the ticket's
+    // into the cell cellPlaces[i]. The sheet is the ticket's
     // media, or else the first page's size, turned to match the grid's shape.
     HRESULT SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
-                      const std::vector<IFixedPage*>& cells,
-                      const std::vector<std::pair<unsigned, unsigned>>& cellPlaces);
+                      const std::vector<IFixedPage*>& cells, const std::vector<Cell>& cellPlaces);
 
 private:
     unsigned sheets_ = 0;
