@@ -34,7 +34,7 @@ protected:
         HRESULT hr = S_OK;
         for (const BookletSide& side : BookletSides(held_.size())) {
             hr = SendSheet(DocumentSettings(), 2, 1, {pageAt(side.left), pageAt(side.right)},
-                           {{0, 0}, {1, 0}});
+                           {{0, 0}, {1, 0}}, held_[0].Get());
             if (FAILED(hr)) {
                 break;
             }

@@ -46,7 +46,7 @@ private:
             pages.push_back(held_[i].Get());
             places.push_back(layout.Place(static_cast<unsigned>(i)));
         }
-        HRESULT hr = SendSheet(DocumentSettings(), layout.Columns(), layout.Rows(), pages, places);
+        HRESULT hr = SendSheet(DocumentSettings(), layout.Columns(), layout.Rows(), pages, places, pages[0]);
         held_.clear();
         return hr;
     }
