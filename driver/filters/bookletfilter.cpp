@@ -30,16 +30,14 @@ protected:
         if (held_.empty() || (DocumentSettings().booklet.allDocuments && !endOfJob)) {
             return S_OK;
         }
-        size_t count = held_.size();
-        size_t padded = (count + 3) / 4 * 4;
-        auto pageAt = [&](size_t index) { return index < count ? held_[index].Get() : nullptr; };
+        auto pageAt = [&](size_t index) { return index == kBlankPage ? nullptr : held_[index].Get(); };
         HRESULT hr = S_OK;
-        // Sheet side 2k: last-but-k on the left, k on the right; the back
-        // (2k+1) the reverse pair.
-        for (size_t side = 0; SUCCEEDED(hr) && side < padded / 2; ++side) {
-            size_t left = side % 2 == 0 ? padded - 1 - side : side;
-            size_t right = side % 2 == 0 ? side : padded - 1 - side;
-            hr = SendSheet(DocumentSettings(), 2, 1, {pageAt(left), pageAt(right)}, {{0, 0}, {1, 0}});
+        for (const BookletSide& side : BookletSides(held_.size())) {
+            hr = SendSheet(DocumentSettings(), 2, 1, {pageAt(side.left), pageAt(side.right)},
+                           {{0, 0}, {1, 0}}, held_[0].Get());
+            if (FAILED(hr)) {
+                break;
+            }
         }
         held_.clear();
         return hr;

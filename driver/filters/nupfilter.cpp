@@ -1,7 +1,6 @@
 // zorvanenup.dll: psk:DocumentNUp / psk:JobNUpAllDocumentsContiguously with
 // psk:PagesPerSheet and psk:PresentationDirection. Each document starts on a
 // sheet of its own unless the job-level feature puts all documents together.
-#include <cmath>
 #include <new>
 
 #include "driver/filters/sheetfilter.h"
@@ -12,29 +11,6 @@ const CLSID kFilterClassId = {0x23fceed8, 0x2bae, 0x44e4, {0xa8, 0xc4, 0x15, 0x1
 namespace {
 
 constexpr unsigned kMaxPagesPerSheet = 16;
-
-// Rows and columns on a sheet: 2 -> 2x1, 4 -> 2x2, 6 -> 3x2, 8 -> 4x2, 9 -> 3x3, 16 -> 4x4.
-void Grid(unsigned pagesPerSheet, unsigned& columns, unsigned& rows) {
-    rows = static_cast<unsigned>(std::sqrt(static_cast<double>(pagesPerSheet)) + 1e-9);
-    columns = (pagesPerSheet + rows - 1) / rows;
-}
-
-// The column and row of the index-th page on a sheet.
-std::pair<unsigned, unsigned> Place(unsigned index, unsigned columns, unsigned rows,
-                                    PresentationDirection direction) {
-    bool columnsFirst =
-        direction == PresentationDirection::RightBottom || direction == PresentationDirection::LeftBottom ||
-        direction == PresentationDirection::RightTop || direction == PresentationDirection::LeftTop;
-    unsigned column = columnsFirst ? index % columns : index / rows;
-    unsigned row = columnsFirst ? index / columns : index % rows;
-    bool rightToLeft =
-        direction == PresentationDirection::LeftBottom || direction == PresentationDirection::BottomLeft ||
-        direction == PresentationDirection::LeftTop || direction == PresentationDirection::TopLeft;
-    bool bottomToTop =
-        direction == PresentationDirection::RightTop || direction == PresentationDirection::TopRight ||
-        direction == PresentationDirection::LeftTop || direction == PresentationDirection::TopLeft;
-    return {rightToLeft ? columns - 1 - column : column, bottomToTop ? rows - 1 - row : row};
-}
 
 class NUpFilter final : public SheetFilter {
 protected:
@@ -63,15 +39,14 @@ protected:
 private:
     HRESULT SendHeld() {
         const NUpSettings& nup = DocumentSettings().nup;
-        unsigned columns, rows;
-        Grid(nup.pagesPerSheet, columns, rows);
-        std::vector<IFixedPage*> cells;
-        std::vector<std::pair<unsigned, unsigned>> places;
+        NUpLayout layout(nup.pagesPerSheet, nup.direction);
+        std::vector<IFixedPage*> pages;
+        std::vector<Cell> places;
         for (size_t i = 0; i < held_.size(); ++i) {
-            cells.push_back(held_[i].Get());
-            places.push_back(Place(static_cast<unsigned>(i), columns, rows, nup.direction));
+            pages.push_back(held_[i].Get());
+            places.push_back(layout.Place(static_cast<unsigned>(i)));
         }
-        HRESULT hr = SendSheet(DocumentSettings(), columns, rows, cells, places);
+        HRESULT hr = SendSheet(DocumentSettings(), layout.Columns(), layout.Rows(), pages, places, pages[0]);
         held_.clear();
         return hr;
     }

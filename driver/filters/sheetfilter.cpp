@@ -16,31 +16,37 @@ HRESULT SheetFilter::OnDocument(IFixedDocument* document) {
 }
 
 HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
-                               const std::vector<IFixedPage*>& cells,
-                               const std::vector<std::pair<unsigned, unsigned>>& cellPlaces) {
-    std::vector<std::string> markups(cells.size());
-    std::vector<PageInfo> pages(cells.size());
+                               const std::vector<IFixedPage*>& pages, const std::vector<Cell>& places,
+                               IFixedPage* sizeIfBlank) {
+    std::vector<std::string> markups(pages.size());
+    std::vector<PageInfo> infos(pages.size());
     std::vector<IFixedPage*> sources;
-    IFixedPage* first = nullptr;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (cells[i] == nullptr) {
+    PageInfo sheet;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i] == nullptr) {
             continue;
         }
-        HRESULT hr = ReadPage(cells[i], markups[i], pages[i]);
+        HRESULT hr = ReadPage(pages[i], markups[i], infos[i]);
         if (FAILED(hr)) {
             // A page that cannot be read cannot be placed: the job fails
             // rather than lose it.
             return hr;
         }
-        sources.push_back(cells[i]);
-        if (first == nullptr) {
-            first = cells[i];
+        if (sources.empty()) {
+            sheet = infos[i];
+        }
+        sources.push_back(pages[i]);
+    }
+    if (sources.empty()) {
+        // A booklet is whole sheets: its blank back goes out too, or the
+        // next booklet's front would be printed there.
+        std::string sizeMarkup;
+        HRESULT hr = ReadPage(sizeIfBlank, sizeMarkup, sheet);
+        if (FAILED(hr)) {
+            return hr;
         }
     }
-    if (first == nullptr) {
-        return S_OK;
-    }
-    PageInfo sheet = pages[std::find(cells.begin(), cells.end(), first) - cells.begin()];
+    IFixedPage* first = sources.empty() ? sizeIfBlank : sources.front();
     if (settings.media.width > 0 && settings.media.height > 0) {
         sheet.width = settings.media.width;
         sheet.height = settings.media.height;
@@ -56,16 +62,16 @@ HRESULT SheetFilter::SendSheet(const FilterSettings& settings, unsigned columns,
     std::string markup;
     SheetWriter writer;
     HRESULT hr = writer.Begin(sheet, &markup);
-    for (size_t i = 0; SUCCEEDED(hr) && i < cells.size(); ++i) {
-        if (cells[i] == nullptr) {
+    for (size_t i = 0; SUCCEEDED(hr) && i < pages.size(); ++i) {
+        if (pages[i] == nullptr) {
             continue;
         }
-        const PageInfo& page = pages[i];
+        const PageInfo& page = infos[i];
         double scale = std::min(cellWidth / page.width, cellHeight / page.height);
-        double x = cellPlaces[i].first * cellWidth + (cellWidth - page.width * scale) / 2;
-        double y = cellPlaces[i].second * cellHeight + (cellHeight - page.height * scale) / 2;
+        double x = places[i].column * cellWidth + (cellWidth - page.width * scale) / 2;
+        double y = places[i].row * cellHeight + (cellHeight - page.height * scale) / 2;
         hr = writer.AddPage(markups[i], ScaleThenMove(scale, x, y), keyPrefix + std::to_wstring(i) + L"_",
-                            PageUri(cells[i]));
+                            PageUri(pages[i]));
     }
     if (SUCCEEDED(hr))
         hr = writer.End();

@@ -7,6 +7,7 @@
 
 #include <wrl/client.h>
 
+#include "driver/filters/sheetlayout.h"
 #include "driver/filters/xpsfilter.h"
 
 class SheetFilter : public XpsFilter {
@@ -19,12 +20,14 @@ protected:
 
     using PageList = std::vector<Microsoft::WRL::ComPtr<IFixedPage>>;
 
-    // Sends one sheet of columns x rows cells; cells[i] (null: blank) goes
-    // into the cell at column, row = cellPlaces[i]. The sheet is the ticket's
-    // media, or else the first page's size, turned to match the grid's shape.
+    // Sends one sheet of columns x rows cells; pages[i] (null: blank) goes
+    // into the cell places[i]. The sheet is the ticket's media, or else the
+    // size of its first page, turned to match the grid's shape. A sheet of
+    // blank cells (the back of a booklet's only sheet) still goes out, blank,
+    // sized by sizeIfBlank instead.
     HRESULT SendSheet(const FilterSettings& settings, unsigned columns, unsigned rows,
-                      const std::vector<IFixedPage*>& cells,
-                      const std::vector<std::pair<unsigned, unsigned>>& cellPlaces);
+                      const std::vector<IFixedPage*>& pages, const std::vector<Cell>& places,
+                      IFixedPage* sizeIfBlank);
 
 private:
     unsigned sheets_ = 0;
