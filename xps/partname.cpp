@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "xps/xmlwriter.h"
+#include "xps/utf8.h"
 
 namespace xps {
 

@@ -1,5 +1,7 @@
 #include "xps/xmlreader.h"
 
+#include "xps/utf8.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -47,41 +49,6 @@ void Append(std::wstring& out, std::uint32_t c) {
     }
 }
 
-// Decodes UTF-8, refusing overlong forms, surrogates and what XML forbids.
-bool DecodeUtf8(const unsigned char* p, std::size_t size, std::wstring& out) {
-    out.reserve(size);
-    for (std::size_t i = 0; i < size;) {
-        std::uint32_t c = p[i];
-        std::size_t length = c < 0x80             ? 1
-                             : (c & 0xE0) == 0xC0 ? 2
-                             : (c & 0xF0) == 0xE0 ? 3
-                             : (c & 0xF8) == 0xF0 ? 4
-                                                  : 0;
-        if (length == 0 || i + length > size) {
-            return false;
-        }
-        if (length > 1) {
-            c &= 0x7F >> length;
-            for (std::size_t k = 1; k < length; ++k) {
-                if ((p[i + k] & 0xC0) != 0x80) {
-                    return false;
-                }
-                c = c << 6 | (p[i + k] & 0x3F);
-            }
-            static const std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (c < kLeast[length]) {
-                return false;
-            }
-        }
-        if (!IsXmlChar(c)) {
-            return false;
-        }
-        Append(out, c);
-        i += length;
-    }
-    return true;
-}
-
 bool DecodeUtf16(const unsigned char* p, std::size_t size, bool bigEndian, std::wstring& out) {
     if (size % 2 != 0) {
         return false;
@@ -101,10 +68,21 @@ bool DecodeUtf16(const unsigned char* p, std::size_t size, bool bigEndian, std::
             i += 2;
             continue;
         }
-        if ((c >= 0xDC00 && c <= 0xDFFF) || !IsXmlChar(c)) {
+        if (c >= 0xDC00 && c <= 0xDFFF) {
             return false;
         }
         out += c;
+    }
+    return true;
+}
+
+// Every character is one XML allows (a surrogate pair stands for one of the
+// supplementary planes, all allowed).
+bool AllXmlChars(const std::wstring& text) {
+    for (wchar_t c : text) {
+        if (!IsXmlChar(c) && !(c >= 0xD800 && c <= 0xDFFF)) {
+            return false;
+        }
     }
     return true;
 }
@@ -168,16 +146,16 @@ HRESULT XmlReader::Open(const void* bytes, std::size_t size) {
     bindings_.clear();
     bool decoded;
     if (size >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-        decoded = DecodeUtf8(p + 3, size - 3, input_);
+        decoded = DecodeUtf8(p + 3, size - 3, false, input_);
     } else if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
         decoded = DecodeUtf16(p + 2, size - 2, p[0] == 0xFE, input_);
     } else if (size >= 2 && (p[0] == 0 || p[1] == 0)) {
         // No mark: a document starts with '<', which shows the byte order.
         decoded = DecodeUtf16(p, size, p[0] == 0, input_);
     } else {
-        decoded = DecodeUtf8(p, size, input_);
+        decoded = DecodeUtf8(p, size, false, input_);
     }
-    if (!decoded) {
+    if (!decoded || !AllXmlChars(input_)) {
         return Fail(kUnsupportedEncoding);
     }
     NormaliseLineEnds(input_);
@@ -203,16 +181,7 @@ HRESULT XmlReader::ReadDeclaration() {
             return first ? kMalformed : S_OK;
         }
         std::wstring name, value;
-        if (position_ == before || !ReadName(name)) {
-            return kMalformed;
-        }
-        SkipSpace();
-        if (!At(L"=")) {
-            return kMalformed;
-        }
-        ++position_;
-        SkipSpace();
-        HRESULT hr = ReadAttributeValue(value);
+        HRESULT hr = position_ == before ? kMalformed : ReadNameAndValue(name, value);
         if (FAILED(hr)) {
             return hr;
         }
@@ -475,6 +444,20 @@ HRESULT XmlReader::ReadAttributeValue(std::wstring& value) {
     }
 }
 
+// name = "value", white space allowed around the sign.
+HRESULT XmlReader::ReadNameAndValue(std::wstring& name, std::wstring& value) {
+    if (!ReadName(name)) {
+        return kMalformed;
+    }
+    SkipSpace();
+    if (!At(L"=")) {
+        return kMalformed;
+    }
+    ++position_;
+    SkipSpace();
+    return ReadAttributeValue(value);
+}
+
 HRESULT XmlReader::ReadStartTag(Node& node) {
     if (ended_) {
         return kMalformed;  // a second root element
@@ -498,16 +481,7 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
             break;
         }
         RawAttribute attribute;
-        if (position_ == before || !ReadName(attribute.qname)) {
-            return kMalformed;
-        }
-        SkipSpace();
-        if (!At(L"=")) {
-            return kMalformed;
-        }
-        ++position_;
-        SkipSpace();
-        HRESULT hr = ReadAttributeValue(attribute.value);
+        HRESULT hr = position_ == before ? kMalformed : ReadNameAndValue(attribute.qname, attribute.value);
         if (FAILED(hr)) {
             return hr;
         }

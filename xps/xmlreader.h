@@ -82,6 +82,7 @@ private:
     HRESULT ReadText(Node& node);
     HRESULT ReadReference(std::wstring& out);
     HRESULT ReadAttributeValue(std::wstring& value);
+    HRESULT ReadNameAndValue(std::wstring& name, std::wstring& value);
     HRESULT SkipUntil(const wchar_t* terminator);
     HRESULT ReadDeclaration();
     bool ReadName(std::wstring& name);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "xps/utf8.h"
+
 namespace xml {
 
 class XmlWriter {
@@ -50,9 +52,5 @@ private:
     bool startTagOpen_ = false;
     unsigned generatedPrefixes_ = 0;
 };
-
-// UTF-8 and UTF-16 for markup and part names; invalid input gives U+FFFD.
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 }  // namespace xml

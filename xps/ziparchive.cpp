@@ -4,7 +4,7 @@
 
 #include <zlib.h>
 
-#include "xps/xmlwriter.h"
+#include "xps/utf8.h"
 
 namespace xps {
 
