@@ -5,6 +5,8 @@
 #include <new>
 #include <vector>
 
+#include "xps/xmlnumber.h"
+
 namespace {
 
 // The em height the outlines are taken at, in pixels: large enough that the
@@ -52,8 +54,7 @@ private:
     HGDIOBJ previous_;
 };
 
-// Abbreviated geometry in XPS units; numbers to 1/100 unit, written without
-// the C runtime's locale.
+// Abbreviated geometry in XPS units, numbers written as all markup's are.
 class GeometryWriter {
 public:
     GeometryWriter(double scale, std::wstring& out) : scale_(scale), out_(out) {}
@@ -64,28 +65,10 @@ public:
     }
     void Point(double x, double y) {
         out_ += L' ';
-        Number(x * scale_);
-        out_ += L',';
-        Number(y * scale_);
+        out_ += xml::FormatNumber(x * scale_) + L"," + xml::FormatNumber(y * scale_);
     }
 
 private:
-    void Number(double value) {
-        long long hundredths = std::llround(value * 100.0);
-        if (hundredths < 0) {
-            out_ += L'-';
-            hundredths = -hundredths;
-        }
-        out_ += std::to_wstring(hundredths / 100);
-        if (long long fraction = hundredths % 100) {
-            out_ += L'.';
-            out_ += static_cast<wchar_t>(L'0' + fraction / 10);
-            if (fraction % 10 != 0) {
-                out_ += static_cast<wchar_t>(L'0' + fraction % 10);
-            }
-        }
-    }
-
     double scale_;
     std::wstring& out_;
 };
