@@ -1,0 +1,702 @@
+#include "engine/pdfwriter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/pdfimage.h"
+
+namespace engine {
+
+namespace {
+
+// A page's bounds against which brushes are painted: far beyond any page.
+constexpr double kHuge = 1e6;
+// Tiles of one tiled brush drawn at most; beyond, the brush's average shows.
+constexpr int kMaxTiles = 4096;
+// Repeats of a reflected or repeated gradient drawn at most.
+constexpr int kMaxGradientRepeats = 256;
+
+std::string N(double value) { return PdfNumber(value); }
+
+std::string MatrixOperands(const Matrix& m) {
+    return N(m.m11) + " " + N(m.m12) + " " + N(m.m21) + " " + N(m.m22) + " " + N(m.dx) + " " + N(m.dy);
+}
+
+bool Invert(const Matrix& m, Matrix& inverse) {
+    double determinant = m.m11 * m.m22 - m.m12 * m.m21;
+    if (!(std::fabs(determinant) > 1e-12)) {
+        return false;
+    }
+    inverse.m11 = m.m22 / determinant;
+    inverse.m12 = -m.m12 / determinant;
+    inverse.m21 = -m.m21 / determinant;
+    inverse.m22 = m.m11 / determinant;
+    inverse.dx = -(m.dx * inverse.m11 + m.dy * inverse.m21);
+    inverse.dy = -(m.dx * inverse.m12 + m.dy * inverse.m22);
+    return true;
+}
+
+// The bounds of a geometry's points (control points included): enough to
+// know what a brush must cover.
+Rect Bounds(const Geometry& geometry) {
+    double x0 = kHuge, y0 = kHuge, x1 = -kHuge, y1 = -kHuge;
+    auto add = [&](Point p) {
+        x0 = std::min(x0, p.x);
+        y0 = std::min(y0, p.y);
+        x1 = std::max(x1, p.x);
+        y1 = std::max(y1, p.y);
+    };
+    for (const Figure& figure : geometry.figures) {
+        add(figure.start);
+        for (const Segment& segment : figure.segments) {
+            if (segment.cubic) {
+                add(segment.control1);
+                add(segment.control2);
+            }
+            add(segment.end);
+        }
+    }
+    return x1 < x0 ? Rect{} : Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+Rect TransformedBounds(const Rect& r, const Matrix& m) {
+    Geometry box;
+    Figure figure;
+    figure.start = Apply(m, {r.x, r.y});
+    for (Point p :
+         {Point{r.x + r.width, r.y}, Point{r.x + r.width, r.y + r.height}, Point{r.x, r.y + r.height}}) {
+        Segment segment;
+        segment.end = Apply(m, p);
+        figure.segments.push_back(segment);
+    }
+    box.figures.push_back(figure);
+    return Bounds(box);
+}
+
+Color Mix(const Color& a, const Color& b, double t) {
+    return {a.a + (b.a - a.a) * t, a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+// The colour of a gradient at t in [0, 1], the stops' own offsets anywhere.
+Color ColorAt(const std::vector<GradientStop>& stops, double t) {
+    if (t <= stops.front().offset) {
+        return stops.front().color;
+    }
+    for (std::size_t i = 1; i < stops.size(); ++i) {
+        if (t <= stops[i].offset) {
+            double span = stops[i].offset - stops[i - 1].offset;
+            return Mix(stops[i - 1].color, stops[i].color, span > 0 ? (t - stops[i - 1].offset) / span : 1);
+        }
+    }
+    return stops.back().color;
+}
+
+bool AllOpaque(const std::vector<GradientStop>& stops) {
+    for (const GradientStop& stop : stops) {
+        if (stop.color.a < 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Rgb(const Color& c) { return N(c.r) + " " + N(c.g) + " " + N(c.b); }
+
+}  // namespace
+
+// One page's content (or a form's inside it) and the resources it names.
+class PdfWriter::PageContent {
+public:
+    PageContent(PdfWriter& writer, std::map<std::string, std::string>& resources)
+        : writer_(writer), resources_(resources) {}
+
+    std::string& Out() { return out_; }
+
+    HRESULT DrawCanvas(const Canvas& canvas) {
+        for (const Element& element : canvas.children) {
+            HRESULT hr = DrawElement(element);
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        return S_OK;
+    }
+
+private:
+    HRESULT DrawElement(const Element& element) {
+        const ElementBase* base =
+            element.kind == ElementKind::Canvas ? static_cast<const ElementBase*>(element.canvas.get())
+            : element.kind == ElementKind::Path ? static_cast<const ElementBase*>(element.path.get())
+                                                : static_cast<const ElementBase*>(element.glyphs.get());
+        if (base == nullptr || base->opacity <= 0) {
+            return S_OK;
+        }
+        out_ += "q\n";
+        if (!base->transform.IsIdentity()) {
+            out_ += MatrixOperands(base->transform) + " cm\n";
+        }
+        if (base->clip) {
+            Clip(*base->clip);
+        }
+        HRESULT hr = S_OK;
+        bool grouped = base->opacity < 1 || base->opacityMask;
+        if (grouped && writer_.options_.conformance != PdfConformance::PdfA1b) {
+            hr = DrawGrouped(element, *base);
+        } else {
+            hr = DrawContent(element);
+        }
+        out_ += "Q\n";
+        return hr;
+    }
+
+    HRESULT DrawContent(const Element& element) {
+        switch (element.kind) {
+            case ElementKind::Canvas:
+                return DrawCanvas(*element.canvas);
+            case ElementKind::Path:
+                return DrawPath(*element.path);
+            case ElementKind::Glyphs:
+                return S_OK;  // text comes with the font module
+        }
+        return S_OK;
+    }
+
+    // Opacity and opacity masks apply to what the element draws as a whole:
+    // a transparency group, drawn through a graphics state.
+    HRESULT DrawGrouped(const Element& element, const ElementBase& base) {
+        PageContent inner(writer_, resources_);
+        HRESULT hr = inner.DrawContent(element);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        int form = 0;
+        hr = Form(inner.out_, form);
+        int mask = 0;
+        if (SUCCEEDED(hr) && base.opacityMask) {
+            PageContent maskContent(writer_, resources_);
+            maskContent.Paint(*base.opacityMask, Rect{-kHuge / 2, -kHuge / 2, kHuge, kHuge}, 1);
+            int maskForm = 0;
+            hr = Form(maskContent.out_, maskForm);
+            if (SUCCEEDED(hr)) {
+                mask = writer_.file_.Reserve();
+                hr = writer_.file_.WriteObject(mask,
+                                               "<</Type/Mask/S/Alpha/G " + PdfReference(maskForm) + ">>");
+            }
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        out_ += Name("ExtGState", "GS", writer_.ExtGState(base.opacity, base.opacity, mask)) + " gs\n";
+        out_ += Name("XObject", "Fm", form) + " Do\n";
+        return S_OK;
+    }
+
+    HRESULT Form(const std::string& content, int& id) {
+        id = writer_.file_.Reserve();
+        return writer_.file_.WriteStream(
+            id,
+            "/Type/XObject/Subtype/Form/BBox[" + N(-kHuge) + " " + N(-kHuge) + " " + N(kHuge) + " " +
+                N(kHuge) + "]/Group<</S/Transparency/CS/DeviceRGB>>" + "/Resources " + resources_["#self"],
+            content, true);
+    }
+
+    // A resource name for an object, added to the page's dictionary.
+    std::string Name(const std::string& category, const char* stem, int id) {
+        std::string& entries = resources_[category];
+        std::string reference = PdfReference(id);
+        std::size_t at = entries.find(" " + reference);
+        if (at != std::string::npos) {
+            std::size_t start = entries.rfind('/', at);
+            return entries.substr(start, at - start);
+        }
+        std::string name = "/" + std::string(stem) + std::to_string(id);
+        entries += name + " " + reference;
+        return name;
+    }
+
+    void PathOperators(const Geometry& geometry, bool forStroke) {
+        for (const Figure& figure : geometry.figures) {
+            if (!forStroke && !figure.filled) {
+                continue;
+            }
+            out_ += N(figure.start.x) + " " + N(figure.start.y) + " m\n";
+            for (const Segment& segment : figure.segments) {
+                if (forStroke && !segment.stroked) {
+                    out_ += N(segment.end.x) + " " + N(segment.end.y) + " m\n";
+                } else if (segment.cubic) {
+                    out_ += N(segment.control1.x) + " " + N(segment.control1.y) + " " +
+                            N(segment.control2.x) + " " + N(segment.control2.y) + " " + N(segment.end.x) +
+                            " " + N(segment.end.y) + " c\n";
+                } else {
+                    out_ += N(segment.end.x) + " " + N(segment.end.y) + " l\n";
+                }
+            }
+            if (figure.closed) {
+                out_ += "h\n";
+            }
+        }
+    }
+
+    void Clip(const Geometry& geometry) {
+        PathOperators(geometry, false);
+        out_ += geometry.fillRule == FillRule::EvenOdd ? "W* n\n" : "W n\n";
+    }
+
+    HRESULT DrawPath(const PathElement& path) {
+        if (path.fill && !path.data.Empty()) {
+            HRESULT hr = Fill(path.data, *path.fill);
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        if (path.stroke && !path.data.Empty() && path.strokeStyle.thickness > 0) {
+            StrokePath(path);
+        }
+        return S_OK;
+    }
+
+    HRESULT Fill(const Geometry& geometry, const Brush& brush) {
+        if (brush.kind == BrushKind::Solid) {
+            out_ += "q\n";
+            Alpha(brush.color.a * brush.opacity, 1);
+            out_ += Rgb(brush.color) + " rg\n";
+            PathOperators(geometry, false);
+            out_ += geometry.fillRule == FillRule::EvenOdd ? "f*\nQ\n" : "f\nQ\n";
+            return S_OK;
+        }
+        out_ += "q\n";
+        Clip(geometry);
+        Paint(brush, Bounds(geometry), 1);
+        out_ += "Q\n";
+        return S_OK;
+    }
+
+    // A stroke in one colour: gradients and tiles stroke in their average.
+    void StrokePath(const PathElement& path) {
+        const engine::Stroke& style = path.strokeStyle;
+        Color color = path.stroke->kind == BrushKind::Solid ? path.stroke->color
+                      : path.stroke->stops.empty()          ? Color{1, 0.5, 0.5, 0.5}
+                                                            : ColorAt(path.stroke->stops, 0.5);
+        out_ += "q\n";
+        Alpha(1, color.a * path.stroke->opacity);
+        out_ += Rgb(color) + " RG\n" + N(style.thickness) + " w\n";
+        static const char* kCaps[] = {"0", "2", "1", "1"};  // flat, square, round, triangle (as round)
+        static const char* kJoins[] = {"0", "2", "1"};
+        out_ += std::string(kCaps[static_cast<int>(style.startCap)]) + " J\n" +
+                kJoins[static_cast<int>(style.join)] + " j\n" + N(std::max(1.0, style.miterLimit)) + " M\n";
+        if (!style.dashes.empty()) {
+            out_ += "[";
+            for (double dash : style.dashes) {
+                out_ += N(dash * style.thickness) + " ";
+            }
+            out_ += "] " + N(style.dashOffset * style.thickness) + " d\n";
+        }
+        PathOperators(path.data, true);
+        out_ += "S\nQ\n";
+    }
+
+    void Alpha(double fill, double stroke) {
+        fill = std::max(0.0, std::min(1.0, fill));
+        stroke = std::max(0.0, std::min(1.0, stroke));
+        if (fill < 1 || stroke < 1) {
+            if (writer_.options_.conformance == PdfConformance::PdfA1b) {
+                return;  // no transparency in PDF/A-1
+            }
+            out_ += Name("ExtGState", "GS", writer_.ExtGState(fill, stroke, 0)) + " gs\n";
+        }
+    }
+
+    // Paints a brush over area (in the current space), which a clip bounds.
+    void Paint(const Brush& brush, const Rect& area, double opacity) {
+        switch (brush.kind) {
+            case BrushKind::Solid:
+                out_ += "q\n";
+                Alpha(brush.color.a * brush.opacity * opacity, 1);
+                out_ += Rgb(brush.color) + " rg\n" + N(area.x) + " " + N(area.y) + " " + N(area.width) + " " +
+                        N(area.height) + " re f\nQ\n";
+                return;
+            case BrushKind::LinearGradient:
+            case BrushKind::RadialGradient:
+                PaintGradient(brush, area, opacity);
+                return;
+            case BrushKind::Image:
+                PaintImage(brush, area, opacity);
+                return;
+            case BrushKind::Visual:
+                PaintVisual(brush, area, opacity);
+                return;
+        }
+    }
+
+    // The gradient's function over [t0, t1], reflected or repeated outside
+    // [0, 1] as its spread says.
+    std::string Function(const Brush& brush, double t0, double t1, bool alpha) {
+        std::vector<std::pair<double, Color>> points;
+        auto colorAt = [&](double t) {
+            double u = t;
+            if (brush.spread != SpreadMethod::Pad) {
+                double period = std::floor(t);
+                u = t - period;
+                if (brush.spread == SpreadMethod::Reflect && static_cast<long long>(period) % 2 != 0) {
+                    u = 1 - u;
+                }
+            }
+            return ColorAt(brush.stops, std::max(0.0, std::min(1.0, u)));
+        };
+        points.emplace_back(t0, colorAt(t0));
+        for (long long k = static_cast<long long>(std::floor(t0)); k <= static_cast<long long>(std::ceil(t1));
+             ++k) {
+            for (const GradientStop& stop : brush.stops) {
+                for (double t : {k + stop.offset, k + 1 - stop.offset}) {
+                    if (t > t0 && t < t1 && (brush.spread == SpreadMethod::Reflect || t == k + stop.offset)) {
+                        points.emplace_back(t, colorAt(t));
+                    }
+                }
+            }
+            if (k > t0 && k < t1) {
+                points.emplace_back(k, colorAt(k - 1e-9));
+                points.emplace_back(k, colorAt(k));
+            }
+        }
+        points.emplace_back(t1, colorAt(t1));
+        std::stable_sort(points.begin(), points.end(),
+                         [](const std::pair<double, Color>& a, const std::pair<double, Color>& b) {
+                             return a.first < b.first;
+                         });
+        auto components = [&](const Color& c) { return alpha ? N(c.a) : Rgb(c); };
+        std::string functions, bounds, encode;
+        int count = 0;
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            if (points[i].first <= points[i - 1].first && i + 1 < points.size()) {
+                continue;
+            }
+            functions += "<</FunctionType 2/Domain[0 1]/C0[" + components(points[i - 1].second) + "]/C1[" +
+                         components(points[i].second) + "]/N 1>>";
+            if (count > 0) {
+                bounds += N(points[i - 1].first) + " ";
+            }
+            encode += "0 1 ";
+            ++count;
+        }
+        return "<</FunctionType 3/Domain[" + N(t0) + " " + N(t1) + "]/Functions[" + functions + "]/Bounds[" +
+               bounds + "]/Encode[" + encode + "]>>";
+    }
+
+    void PaintGradient(const Brush& brush, const Rect& area, double opacity) {
+        if (brush.stops.empty()) {
+            return;
+        }
+        Matrix toBrush;  // from the current space into the brush's
+        Matrix inverse;
+        bool invertible = Invert(brush.transform, inverse);
+        if (!invertible) {
+            return;
+        }
+        out_ += "q\n";
+        if (!brush.transform.IsIdentity()) {
+            out_ += MatrixOperands(brush.transform) + " cm\n";
+        }
+        Rect region = TransformedBounds(area, inverse);
+        std::string coords;
+        double t0 = 0, t1 = 1;
+        int type = 2;
+        if (brush.kind == BrushKind::LinearGradient) {
+            double vx = brush.end.x - brush.start.x, vy = brush.end.y - brush.start.y;
+            double length2 = vx * vx + vy * vy;
+            if (!(length2 > 1e-12)) {
+                out_ += "Q\n";
+                return;
+            }
+            if (brush.spread != SpreadMethod::Pad) {
+                // The range of t over the region's corners.
+                t0 = kHuge, t1 = -kHuge;
+                for (Point p : {Point{region.x, region.y}, Point{region.x + region.width, region.y},
+                                Point{region.x, region.y + region.height},
+                                Point{region.x + region.width, region.y + region.height}}) {
+                    double t = ((p.x - brush.start.x) * vx + (p.y - brush.start.y) * vy) / length2;
+                    t0 = std::min(t0, t);
+                    t1 = std::max(t1, t);
+                }
+                t0 = std::max(t0, -static_cast<double>(kMaxGradientRepeats) / 2);
+                t1 = std::min(t1, static_cast<double>(kMaxGradientRepeats) / 2);
+            }
+            coords = N(brush.start.x + vx * t0) + " " + N(brush.start.y + vy * t0) + " " +
+                     N(brush.start.x + vx * t1) + " " + N(brush.start.y + vy * t1);
+        } else {
+            if (!(brush.radiusX > 0 && brush.radiusY > 0)) {
+                out_ += "Q\n";
+                return;
+            }
+            // The ellipse as a circle of radius radiusX in a space squeezed
+            // vertically; repeats are drawn as far as the region reaches.
+            double squeeze = brush.radiusY / brush.radiusX;
+            out_ += "1 0 0 " + N(squeeze) + " 0 0 cm\n";
+            region = TransformedBounds(region, Matrix{1, 0, 0, 1 / squeeze, 0, 0});
+            if (brush.spread != SpreadMethod::Pad) {
+                double reach =
+                    std::hypot(std::max(std::fabs(region.x - brush.center.x),
+                                        std::fabs(region.x + region.width - brush.center.x)),
+                               std::max(std::fabs(region.y - brush.center.y / squeeze),
+                                        std::fabs(region.y + region.height - brush.center.y / squeeze)));
+                t1 = std::min(static_cast<double>(kMaxGradientRepeats), reach / brush.radiusX + 1);
+            }
+            type = 3;
+            double ox = brush.gradientOrigin.x, oy = brush.gradientOrigin.y / squeeze;
+            double cx = brush.center.x, cy = brush.center.y / squeeze;
+            // Beyond t = 1 the circles grow from the origin through the ellipse.
+            coords = N(ox) + " " + N(oy) + " 0 " + N(ox + (cx - ox) * t1) + " " + N(oy + (cy - oy) * t1) +
+                     " " + N(brush.radiusX * t1);
+        }
+        std::string extend = brush.spread == SpreadMethod::Pad ? "/Extend[true true]" : "/Extend[true true]";
+        std::string shading = "<</ShadingType " + std::to_string(type) + "/ColorSpace/DeviceRGB/Coords[" +
+                              coords + "]/Domain[" + N(t0) + " " + N(t1) + "]/Function " +
+                              Function(brush, t0, t1, false) + extend + ">>";
+        double alpha = brush.opacity * opacity;
+        if (!AllOpaque(brush.stops) && writer_.options_.conformance != PdfConformance::PdfA1b) {
+            // Stops' own alpha: a soft mask of the same shading in grey.
+            std::string maskShading = "<</ShadingType " + std::to_string(type) +
+                                      "/ColorSpace/DeviceGray/Coords[" + coords + "]/Domain[" + N(t0) + " " +
+                                      N(t1) + "]/Function " + Function(brush, t0, t1, true) + extend + ">>";
+            int maskForm = writer_.file_.Reserve();
+            writer_.file_.WriteStream(
+                maskForm,
+                "/Type/XObject/Subtype/Form/BBox[" + N(-kHuge) + " " + N(-kHuge) + " " + N(kHuge) + " " +
+                    N(kHuge) + "]/Group<</S/Transparency/CS/DeviceGray>>/Resources<</Shading<</Sh0 " +
+                    maskShading + ">>>>",
+                "/Sh0 sh", true);
+            int mask = writer_.file_.Reserve();
+            writer_.file_.WriteObject(mask, "<</Type/Mask/S/Luminosity/G " + PdfReference(maskForm) + ">>");
+            out_ += Name("ExtGState", "GS", writer_.ExtGState(alpha, alpha, mask)) + " gs\n";
+        } else {
+            Alpha(alpha, 1);
+        }
+        int id = writer_.file_.Reserve();
+        writer_.file_.WriteObject(id, shading);
+        out_ += Name("Shading", "Sh", id) + " sh\nQ\n";
+    }
+
+    // The part of the tile plane the area needs: the viewport repeated.
+    void PaintTiles(const Brush& brush, const Rect& area, const std::string& tile) {
+        Matrix inverse;
+        if (!Invert(brush.transform, inverse) || !(brush.viewport.width > 0) ||
+            !(brush.viewport.height > 0)) {
+            return;
+        }
+        out_ += "q\n";
+        if (!brush.transform.IsIdentity()) {
+            out_ += MatrixOperands(brush.transform) + " cm\n";
+        }
+        const Rect& vp = brush.viewport;
+        long long i0 = 0, i1 = 0, j0 = 0, j1 = 0;
+        if (brush.tileMode != TileMode::None) {
+            Rect region = TransformedBounds(area, inverse);
+            i0 = static_cast<long long>(std::floor((region.x - vp.x) / vp.width));
+            i1 = static_cast<long long>(std::ceil((region.x + region.width - vp.x) / vp.width));
+            j0 = static_cast<long long>(std::floor((region.y - vp.y) / vp.height));
+            j1 = static_cast<long long>(std::ceil((region.y + region.height - vp.y) / vp.height));
+            if ((i1 - i0 + 1) * (j1 - j0 + 1) > kMaxTiles) {
+                i1 = i0 + std::min<long long>(i1 - i0, 63);
+                j1 = j0 + std::min<long long>(j1 - j0, 63);
+            }
+        }
+        for (long long j = j0; j <= j1; ++j) {
+            for (long long i = i0; i <= i1; ++i) {
+                bool flipX =
+                    (brush.tileMode == TileMode::FlipX || brush.tileMode == TileMode::FlipXY) && (i % 2 != 0);
+                bool flipY =
+                    (brush.tileMode == TileMode::FlipY || brush.tileMode == TileMode::FlipXY) && (j % 2 != 0);
+                double x = vp.x + i * vp.width, y = vp.y + j * vp.height;
+                Matrix place{flipX ? -1.0 : 1.0,       0, 0, flipY ? -1.0 : 1.0, flipX ? x + vp.width : x,
+                             flipY ? y + vp.height : y};
+                out_ += "q\n" + MatrixOperands(place) + " cm\n0 0 " + N(vp.width) + " " + N(vp.height) +
+                        " re W n\n" + tile + "Q\n";
+            }
+        }
+        out_ += "Q\n";
+    }
+
+    // The viewbox mapped onto the viewport's size at the origin.
+    static Matrix ViewboxToTile(const Brush& brush) {
+        double sx = brush.viewbox.width > 0 ? brush.viewport.width / brush.viewbox.width : 0;
+        double sy = brush.viewbox.height > 0 ? brush.viewport.height / brush.viewbox.height : 0;
+        return Matrix{sx, 0, 0, sy, -brush.viewbox.x * sx, -brush.viewbox.y * sy};
+    }
+
+    void PaintImage(const Brush& brush, const Rect& area, double opacity) {
+        if (!brush.image) {
+            return;
+        }
+        int id = 0;
+        double width = 0, height = 0;
+        if (FAILED(writer_.ImageObject(*brush.image, id, width, height))) {
+            failure_ = failure_ == S_OK ? E_FAIL : failure_;
+            return;
+        }
+        std::string tile;
+        double alpha = brush.opacity * opacity;
+        if (alpha < 1 && writer_.options_.conformance != PdfConformance::PdfA1b) {
+            tile += Name("ExtGState", "GS", writer_.ExtGState(alpha, alpha, 0)) + " gs\n";
+        }
+        // The image's unit square, upright in this y-down space, at its size.
+        Matrix image = Multiply(Matrix{width, 0, 0, -height, 0, height}, ViewboxToTile(brush));
+        tile += MatrixOperands(image) + " cm\n" + Name("XObject", "Im", id) + " Do\n";
+        PaintTiles(brush, area, tile);
+    }
+
+    void PaintVisual(const Brush& brush, const Rect& area, double opacity) {
+        if (!brush.visual) {
+            return;
+        }
+        PageContent inner(writer_, resources_);
+        inner.DrawCanvas(*brush.visual);
+        std::string tile;
+        double alpha = brush.opacity * opacity;
+        if (alpha < 1 && writer_.options_.conformance != PdfConformance::PdfA1b) {
+            tile += Name("ExtGState", "GS", writer_.ExtGState(alpha, alpha, 0)) + " gs\n";
+        }
+        tile += MatrixOperands(ViewboxToTile(brush)) + " cm\n" + inner.out_;
+        PaintTiles(brush, area, tile);
+    }
+
+public:
+    HRESULT failure_ = S_OK;
+
+private:
+    PdfWriter& writer_;
+    std::map<std::string, std::string>& resources_;
+    std::string out_;
+};
+
+PdfWriter::PdfWriter(ByteSink sink, const xps::XpsPackage& package, PdfOptions options)
+    : file_(std::move(sink)), package_(package), options_(std::move(options)) {}
+
+PdfWriter::~PdfWriter() = default;
+
+HRESULT PdfWriter::Begin() {
+    HRESULT hr = file_.Begin(options_.conformance == PdfConformance::PdfA1b ? "1.4" : "1.7");
+    catalog_ = file_.Reserve();
+    pages_ = file_.Reserve();
+    info_ = file_.Reserve();
+    return hr;
+}
+
+int PdfWriter::ExtGState(double fillAlpha, double strokeAlpha, int softMask) {
+    std::string dictionary = "<</Type/ExtGState/ca " + PdfNumber(fillAlpha) + "/CA " +
+                             PdfNumber(strokeAlpha) +
+                             (softMask != 0 ? "/SMask " + PdfReference(softMask) : std::string()) + ">>";
+    auto found = states_.find(dictionary);
+    if (found != states_.end()) {
+        return found->second;
+    }
+    int id = file_.Reserve();
+    file_.WriteObject(id, dictionary);
+    states_[dictionary] = id;
+    return id;
+}
+
+HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, double& height) {
+    std::wstring key = xps::PartKey(image.part);
+    auto found = images_.find(key);
+    if (found != images_.end()) {
+        id = found->second.id;
+        width = found->second.width;
+        height = found->second.height;
+        return S_OK;
+    }
+    std::string bytes;
+    HRESULT hr = package_.Read(image.part, bytes);
+    PdfImage pdfImage;
+    if (SUCCEEDED(hr)) {
+        hr = MakePdfImage(bytes, image.contentType, pdfImage);
+    }
+    if (FAILED(hr)) {
+        return hr;
+    }
+    int smask = 0;
+    if (!pdfImage.alpha.empty()) {
+        smask = file_.Reserve();
+        hr = file_.WriteStream(smask,
+                               "/Type/XObject/Subtype/Image/Width " + std::to_string(pdfImage.width) +
+                                   "/Height " + std::to_string(pdfImage.height) +
+                                   "/ColorSpace/DeviceGray/BitsPerComponent 8",
+                               pdfImage.alpha, true);
+    }
+    id = file_.Reserve();
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteStream(id,
+                               "/Type/XObject/Subtype/Image/Width " + std::to_string(pdfImage.width) +
+                                   "/Height " + std::to_string(pdfImage.height) + "/ColorSpace" +
+                                   pdfImage.colorSpace + "/BitsPerComponent 8" + pdfImage.extra +
+                                   (smask != 0 ? "/SMask " + PdfReference(smask) : std::string()),
+                               pdfImage.data, !pdfImage.isJpeg, pdfImage.isJpeg ? "DCTDecode" : nullptr);
+    }
+    width = pdfImage.width * 96.0 / (pdfImage.dpiX > 0 ? pdfImage.dpiX : 96.0);
+    height = pdfImage.height * 96.0 / (pdfImage.dpiY > 0 ? pdfImage.dpiY : 96.0);
+    images_[key] = {id, width, height};
+    return hr;
+}
+
+HRESULT PdfWriter::AddPage(const Page& page) {
+    std::map<std::string, std::string> resources;
+    int resourcesId = file_.Reserve();
+    resources["#self"] = PdfReference(resourcesId);
+    PageContent content(*this, resources);
+    // PDF's points, y up, to XPS units, y down.
+    content.Out() = "0.75 0 0 -0.75 0 " + PdfNumber(page.height * 0.75) + " cm\n";
+    HRESULT hr = content.DrawCanvas(page.root);
+    if (SUCCEEDED(hr)) {
+        hr = content.failure_;
+    }
+    int contentId = file_.Reserve();
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteStream(contentId, "", content.Out(), true);
+    }
+    std::string dictionary = "<<";
+    for (const auto& category : resources) {
+        if (category.first != "#self") {
+            dictionary += "/" + category.first + "<<" + category.second + ">>";
+        }
+    }
+    dictionary += ">>";
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteObject(resourcesId, dictionary);
+    }
+    int pageId = file_.Reserve();
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteObject(
+            pageId, "<</Type/Page/Parent " + PdfReference(pages_) + "/MediaBox[0 0 " +
+                        PdfNumber(page.width * 0.75) + " " + PdfNumber(page.height * 0.75) + "]/Resources " +
+                        PdfReference(resourcesId) + "/Contents " + PdfReference(contentId) + ">>");
+    }
+    pageIds_.push_back(pageId);
+    return hr;
+}
+
+HRESULT PdfWriter::Finish() {
+    std::string kids;
+    for (int id : pageIds_) {
+        kids += PdfReference(id) + " ";
+    }
+    HRESULT hr = file_.WriteObject(
+        pages_, "<</Type/Pages/Kids[" + kids + "]/Count " + std::to_string(pageIds_.size()) + ">>");
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteObject(catalog_, "<</Type/Catalog/Pages " + PdfReference(pages_) + ">>");
+    }
+    std::string info =
+        "<</Producer " + PdfString(L"Zorvane Creator") + "/Creator " + PdfString(options_.creator);
+    if (!options_.title.empty()) {
+        info += "/Title " + PdfString(options_.title);
+    }
+    if (!options_.author.empty()) {
+        info += "/Author " + PdfString(options_.author);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteObject(info_, info + ">>");
+    }
+    if (SUCCEEDED(hr)) {
+        hr = file_.Finish("/Root " + PdfReference(catalog_) + "/Info " + PdfReference(info_));
+    }
+    return hr;
+}
+
+}  // namespace engine

@@ -1,0 +1,61 @@
+// PdfWriter: pages of the page model into a PDF, vector throughout. Each
+// page's content is made and written as it comes; what pages share (fonts,
+// images) is written once, fonts at the end with just the glyphs used.
+//
+// Page space: the page's content stream first turns PDF's space (points, y
+// up) into XPS's (1/96 inch, y down), so every model coordinate is written
+// as it is.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/pagemodel.h"
+#include "engine/pdffile.h"
+#include "xps/xpspackage.h"
+
+namespace engine {
+
+enum class PdfConformance { None, PdfA1b, PdfA2b };
+
+struct PdfOptions {
+    PdfConformance conformance = PdfConformance::None;
+    std::wstring title;
+    std::wstring author;
+    std::wstring creator = L"Zorvane Creator";
+    SYSTEMTIME created = {};  // UTC; all zero: now
+};
+
+class PdfWriter {
+public:
+    PdfWriter(ByteSink sink, const xps::XpsPackage& package, PdfOptions options);
+    ~PdfWriter();
+    HRESULT Begin();
+    HRESULT AddPage(const Page& page);
+    HRESULT Finish();
+
+private:
+    class PageContent;
+    friend class PageContent;
+
+    // The object of an image part, written on first use.
+    HRESULT ImageObject(const Image& image, int& id, double& width, double& height);
+    int ExtGState(double fillAlpha, double strokeAlpha, int softMask);
+
+    PdfFile file_;
+    const xps::XpsPackage& package_;
+    PdfOptions options_;
+    int catalog_ = 0, pages_ = 0, info_ = 0, metadata_ = 0, outputIntent_ = 0;
+    std::vector<int> pageIds_;
+    struct ImageEntry {
+        int id;
+        double width, height;  // in XPS units at the image's resolution
+    };
+    std::map<std::wstring, ImageEntry> images_;  // by part key
+    std::map<std::string, int> states_;          // graphics states by their dictionary
+};
+
+}  // namespace engine
