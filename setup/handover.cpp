@@ -66,8 +66,8 @@ HandOver Run64BitSetup(Installer& reporter, const std::wstring& childPath) {
         reporter.ReportError(L"Unable to start the 64-bit setup", childPath, sys::GetLastError());
         return HandOver::NotRun;
     }
-    sys::FileHandle process(processInfo.hProcess);
-    sys::FileHandle thread(processInfo.hThread);
+    sys::KernelObject process(processInfo.hProcess);
+    sys::KernelObject thread(processInfo.hThread);
     thread.Close();
 
     DWORD exitCode = 1;
