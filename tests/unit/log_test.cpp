@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "setup/installer.h"
 #include "tests/sim/simulated_machine.h"
 #include "tests/unit/test_support.h"
@@ -86,12 +87,12 @@ TEST_F(LogTest, LoggingOffOrUnreachableLogWritesNothingAndGoesOn) {
 
     EXPECT_FALSE(FileExists(missingDirectory));
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((machine.root + L"\\*.*").c_str(), &found);
+    FindHandle search(::FindFirstFileW((machine.root + L"\\*.*").c_str(), &found));
+    ASSERT_TRUE(search) << ::GetLastError();
     int entries = 0;
     do {
         entries += found.cFileName[0] != L'.';
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.Get(), &found));
     EXPECT_EQ(entries, 2);  // Windows and Setup, nothing else
     EXPECT_TRUE(machine.CallsTo("Sleep").empty());
     EXPECT_EQ(machine.OpenHandleCount(), 0);
