@@ -13,24 +13,12 @@ protected:
     std::wstring logPath = machine.root + L"\\log.txt";
 };
 
-// Holds a file open without sharing, as another process would.
-class ForeignHandle {
-public:
-    explicit ForeignHandle(const std::wstring& path)
-        : handle_(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    ~ForeignHandle() { Release(); }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void Release() {
-        if (IsOpen()) {
-            ::CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
-
-private:
-    HANDLE handle_;
-};
+// Holds a file open without sharing, as another process would: past the
+// seam, unseen by the machine.
+FileHandle HoldWithoutSharing(const std::wstring& path) {
+    return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 }  // namespace
 
@@ -110,12 +98,12 @@ TEST_F(LogTest, LeavesTheThreadsLastErrorAsItFoundIt) {
 }
 
 TEST_F(LogTest, WaitsBrieflyForALogThatAnotherProcessHolds) {
-    ForeignHandle holder(logPath);
-    ASSERT_TRUE(holder.IsOpen());
+    FileHandle holder = HoldWithoutSharing(logPath);
+    ASSERT_TRUE(holder);
     int sleeps = 0;
     machine.onSleep = [&](DWORD) {
         if (++sleeps == 3) {
-            holder.Release();
+            holder.Close();
         }
     };
     Installer(L"", logPath).Log(L"arrives");
@@ -128,8 +116,8 @@ TEST_F(LogTest, WaitsBrieflyForALogThatAnotherProcessHolds) {
 
 TEST_F(LogTest, GivesTheRecordUpWhenTheLogStaysHeld) {
     {
-        ForeignHandle holder(logPath);
-        ASSERT_TRUE(holder.IsOpen());
+        FileHandle holder = HoldWithoutSharing(logPath);
+        ASSERT_TRUE(holder);
         Installer(L"", logPath).Log(L"lost");
     }
     EXPECT_EQ(ReadBytes(logPath), "");
