@@ -30,34 +30,29 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-HANDLE OpenSource(const std::wstring& path) {
-    return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-}
-
 // Reads the source in chunks and hands each to sink; false when a call fails.
 template <typename Sink>
 bool ForEachChunk(const std::wstring& source, std::vector<BYTE>& chunk, Sink sink) {
-    HANDLE hSource = OpenSource(source);
-    bool ok = hSource != INVALID_HANDLE_VALUE;
+    FileHandle file(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    bool ok = static_cast<bool>(file);
     DWORD cbRead = 0;
-    while (ok && ::ReadFile(hSource, chunk.data(), static_cast<DWORD>(chunk.size()), &cbRead, nullptr) &&
+    while (ok && ::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &cbRead, nullptr) &&
            cbRead > 0) {
         ok = sink(chunk.data(), cbRead);
     }
-    ::CloseHandle(hSource);
     return ok;
 }
 
 double PlainCopy(const std::wstring& source, const std::wstring& target, std::vector<BYTE>& chunk) {
     double start = Seconds();
-    HANDLE hTarget = ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    bool ok = ForEachChunk(source, chunk, [&](BYTE* pData, DWORD cb) {
-        DWORD cbWritten = 0;
-        return ::WriteFile(hTarget, pData, cb, &cbWritten, nullptr) && cbWritten == cb;
-    });
-    ok = ::CloseHandle(hTarget) && ok;
+    FileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    bool ok = file && ForEachChunk(source, chunk, [&](BYTE* pData, DWORD cb) {
+                  DWORD cbWritten = 0;
+                  return ::WriteFile(file.Get(), pData, cb, &cbWritten, nullptr) && cbWritten == cb;
+              });
+    ok = file.Close() && ok;
     double elapsed = Seconds() - start;
     ::DeleteFileW(target.c_str());
     return ok ? elapsed : -1;
@@ -102,7 +97,7 @@ int main(int argc, char** argv) {
     // The job's bytes: not all alike, so that nothing along the way can
     // make less of them.
     std::wstring source = work + L"\\source.bin";
-    HANDLE hSource = ::CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    FileHandle file(::CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     unsigned state = 12345;
     for (unsigned long long done = 0; done < cbJob; done += chunk.size()) {
         for (BYTE& b : chunk) {
@@ -110,11 +105,11 @@ int main(int argc, char** argv) {
             b = static_cast<BYTE>(state >> 16);
         }
         DWORD cbWritten = 0;
-        ::WriteFile(hSource, chunk.data(),
+        ::WriteFile(file.Get(), chunk.data(),
                     static_cast<DWORD>(std::min<unsigned long long>(chunk.size(), cbJob - done)), &cbWritten,
                     nullptr);
     }
-    ::CloseHandle(hSource);
+    file.Close();
 
     FakeMonitorRegistry registry;
     Monitor monitor(registry.MonitorInit());

@@ -20,6 +20,7 @@
 
 #include "bench/installfloor.h"
 #include "bench/profiledseam.h"
+#include "platform/handles.h"
 #include "setup/installer.h"
 #include "setup/printeruninstaller.h"
 #include "setup/setup.h"
@@ -308,8 +309,8 @@ void DeletePrintersGrowth(int repetitions) {
 // ---- One log record, small log against large log ---------------------------
 
 void FillLog(const std::wstring& path, std::uint64_t bytes) {
-    HANDLE file =
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string line = "[Sun Dec 06 16:33:14 2026] Unable to uninstall driver or monitor, retrying...\r\n";
     std::string block;
     while (block.size() < (1u << 20)) {
@@ -318,10 +319,9 @@ void FillLog(const std::wstring& path, std::uint64_t bytes) {
     for (std::uint64_t written = 0; written < bytes;) {
         DWORD chunk = static_cast<DWORD>(std::min<std::uint64_t>(block.size(), bytes - written));
         DWORD done = 0;
-        ::WriteFile(file, block.data(), chunk, &done, nullptr);
+        ::WriteFile(file.Get(), block.data(), chunk, &done, nullptr);
         written += chunk;
     }
-    ::CloseHandle(file);
 }
 
 void LogRecordCost(int repetitions) {

@@ -115,7 +115,7 @@ void RegistryKey::Assign(const MonitorRegistry& registry, HANDLE handle) {
 DWORD MonitorRegistry::Open(const MONITORINIT& init, std::unique_ptr<MonitorRegistry>& registry) {
     if (SpoolerRegistryWorks(init)) {
         registry = std::make_unique<MonitorRegistry>(*init.pMonitorReg, init.hckRegistryRoot, init.hSpooler,
-                                                     OwnRegistryKey());
+                                                     RegistryKeyHandle());
         return ERROR_SUCCESS;
     }
     HKEY hRoot = nullptr;
@@ -124,13 +124,13 @@ DWORD MonitorRegistry::Open(const MONITORINIT& init, std::unique_ptr<MonitorRegi
     if (lResult != ERROR_SUCCESS) {
         return static_cast<DWORD>(lResult);
     }
-    OwnRegistryKey ownRoot(hRoot);
+    RegistryKeyHandle ownRoot(hRoot);
     registry = std::make_unique<MonitorRegistry>(kWin32Registry, hRoot, nullptr, std::move(ownRoot));
     return ERROR_SUCCESS;
 }
 
 MonitorRegistry::MonitorRegistry(const MONITORREG& functions, HANDLE root, HANDLE spooler,
-                                 OwnRegistryKey ownRoot)
+                                 RegistryKeyHandle ownRoot)
     : functions_(functions), root_(root), spooler_(spooler), ownRoot_(std::move(ownRoot)) {}
 
 MonitorRegistry::~MonitorRegistry() = default;

@@ -18,7 +18,7 @@
 #include <winsplp.h>
 #include <winspool.h>
 
-#include "monitor/scopedhandle.h"
+#include "platform/handles.h"
 
 class MonitorRegistry;
 
@@ -54,7 +54,7 @@ public:
     static DWORD Open(const MONITORINIT& init, std::unique_ptr<MonitorRegistry>& registry);
     // Calls go to the given functions, rooted at root; ownRoot, when set, is
     // the same root as a key of this object's own.
-    MonitorRegistry(const MONITORREG& functions, HANDLE root, HANDLE spooler, OwnRegistryKey ownRoot);
+    MonitorRegistry(const MONITORREG& functions, HANDLE root, HANDLE spooler, RegistryKeyHandle ownRoot);
     ~MonitorRegistry();
     MonitorRegistry(const MonitorRegistry&) = delete;
     MonitorRegistry& operator=(const MonitorRegistry&) = delete;
@@ -77,5 +77,5 @@ private:
     HANDLE root_;
     HANDLE spooler_;
     // The root when the monitor's own key is in use; closed with this object.
-    OwnRegistryKey ownRoot_;
+    RegistryKeyHandle ownRoot_;
 };

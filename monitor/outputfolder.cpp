@@ -127,8 +127,8 @@ std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root) {
         return {};
     }
     WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW(JoinPath(folders[0].Path(), L"*").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE) {
+    FindHandle search(::FindFirstFileW(JoinPath(folders[0].Path(), L"*").c_str(), &found));
+    if (!search) {
         return folders;
     }
     do {
@@ -139,8 +139,7 @@ std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root) {
                                nullptr, folder) == ERROR_SUCCESS) {
             folders.push_back(std::move(folder));
         }
-    } while (::FindNextFileW(hFind, &found));
-    ::FindClose(hFind);
+    } while (::FindNextFileW(search.Get(), &found));
     return folders;
 }
 

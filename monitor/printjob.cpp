@@ -204,8 +204,8 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
 void KeepLeftoverJobsAsIncomplete(const std::wstring& root) {
     for (const SecureFolder& folder : ExistingJobFolders(root)) {
         WIN32_FIND_DATAW found;
-        HANDLE hFind = ::FindFirstFileW(JoinPath(folder.Path(), kTemporaryPattern).c_str(), &found);
-        if (hFind == INVALID_HANDLE_VALUE) {
+        FindHandle search(::FindFirstFileW(JoinPath(folder.Path(), kTemporaryPattern).c_str(), &found));
+        if (!search) {
             continue;
         }
         do {
@@ -223,7 +223,6 @@ void KeepLeftoverJobsAsIncomplete(const std::wstring& root) {
                 continue;
             }
             PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false);
-        } while (::FindNextFileW(hFind, &found));
-        ::FindClose(hFind);
+        } while (::FindNextFileW(search.Get(), &found));
     }
 }

@@ -19,7 +19,7 @@
 #include <windows.h>
 
 #include "monitor/outputfolder.h"
-#include "monitor/scopedhandle.h"
+#include "platform/handles.h"
 
 class PrintJob {
 public:

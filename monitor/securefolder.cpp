@@ -61,15 +61,15 @@ DWORD CheckPlain(HANDLE hFolder, const std::wstring& path) {
 }
 
 bool IsProcessAccount(PSID sid) {
-    HANDLE hToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
+    KernelObject token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) {
+        token.Release();  // nothing was opened
         return false;
     }
-    FileHandle token(hToken);
     DWORD cbNeeded = 0;
-    ::GetTokenInformation(hToken, TokenUser, nullptr, 0, &cbNeeded);
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &cbNeeded);
     std::vector<BYTE> buffer(cbNeeded);
-    if (cbNeeded == 0 || !::GetTokenInformation(hToken, TokenUser, buffer.data(), cbNeeded, &cbNeeded)) {
+    if (cbNeeded == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), cbNeeded, &cbNeeded)) {
         return false;
     }
     return ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;

@@ -12,7 +12,7 @@
 
 #include <windows.h>
 
-#include "monitor/scopedhandle.h"
+#include "platform/handles.h"
 
 class SecureFolder {
 public:

@@ -5,7 +5,7 @@
 #include <sddl.h>
 #include <winspool.h>
 
-#include "monitor/scopedhandle.h"
+#include "platform/handles.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/seamhandles.h"
 #include "setup/installer.h"
 #include "setup/portmonitorinstaller.h"
-#include "setup/uniquehandle.h"
 
 namespace {
 
@@ -66,16 +66,16 @@ HandOver Run64BitSetup(Installer& reporter, const std::wstring& childPath) {
         reporter.ReportError(L"Unable to start the 64-bit setup", childPath, sys::GetLastError());
         return HandOver::NotRun;
     }
-    FileHandle process(processInfo.hProcess);
-    FileHandle thread(processInfo.hThread);
-    thread.reset();
+    sys::KernelObject process(processInfo.hProcess);
+    sys::KernelObject thread(processInfo.hThread);
+    thread.Close();
 
     DWORD exitCode = 1;
-    if (sys::WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
+    if (sys::WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED) {
         reporter.ReportError(L"WaitForSingleObject", childPath, sys::GetLastError());
         return HandOver::ChildFailed;
     }
-    if (!sys::GetExitCodeProcess(process.get(), &exitCode)) {
+    if (!sys::GetExitCodeProcess(process.Get(), &exitCode)) {
         reporter.ReportError(L"GetExitCodeProcess", childPath, sys::GetLastError());
         return HandOver::ChildFailed;
     }

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "setup/uniquehandle.h"
+#include "platform/seamhandles.h"
 
 namespace {
 
@@ -82,17 +82,17 @@ std::wstring PlainLogPath(const std::wstring& logPath) {
 // Opens the log for appending, created when missing, shared with nobody. A
 // link itself is opened, not what it points at. Writing is needed besides
 // appending to cut a short record back, reading attributes to see links.
-FileHandle OpenLogForAppend(const std::wstring& logPath) {
+sys::FileHandle OpenLogForAppend(const std::wstring& logPath) {
     std::wstring fullPath = logPath.empty() ? logPath : PlainLogPath(logPath);
     if (fullPath.empty()) {
-        return FileHandle();
+        return sys::FileHandle();
     }
     for (int attempt = 1;; ++attempt) {
-        FileHandle file(sys::CreateFileW(
+        sys::FileHandle file(sys::CreateFileW(
             fullPath.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_DATA | FILE_APPEND_DATA, 0, nullptr,
             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (file) {
-            return IsLink(file.get()) ? FileHandle() : std::move(file);
+            return IsLink(file.Get()) ? sys::FileHandle() : std::move(file);
         }
         if (sys::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kLogOpenTries) {
             return file;
@@ -130,12 +130,12 @@ Installer::Installer(const std::wstring& sourceDir, const std::wstring& logPath)
 
 void Installer::WriteLogRecord(const std::wstring& message) {
     DWORD dwSavedError = sys::GetLastError();
-    FileHandle file = OpenLogForAppend(logPath);
+    sys::FileHandle file = OpenLogForAppend(logPath);
     if (file) {
         SYSTEMTIME now;
         sys::GetLocalTime(&now);
-        AppendWhole(file.get(), ToLogBytes(L"[" + FormatTimeStamp(now) + L"] " + message + L"\n"));
-        file.reset();
+        AppendWhole(file.Get(), ToLogBytes(L"[" + FormatTimeStamp(now) + L"] " + message + L"\n"));
+        file.Close();
     }
     sys::SetLastError(dwSavedError);
 }
@@ -146,15 +146,15 @@ void Installer::ReportError(const std::wstring& message, const std::wstring& det
     }
     std::wstring sTitle = code != 0 ? FormatLogMessage(L"Error: %s: %d", {message, code}) : message;
 
-    LocalText pBuffer;
+    sys::LocalText pBuffer;
     DWORD dwLen = sys::FormatMessageW(kFormatMessageFlags, nullptr, code, kNeutralDefaultLanguage,
-                                      reinterpret_cast<LPWSTR>(pBuffer.receive()), 0, nullptr);
+                                      reinterpret_cast<LPWSTR>(pBuffer.Receive()), 0, nullptr);
     // A code without system text (SetupAPI's own codes) still gets its record,
     // with the heading and the detail alone.
     std::wstring msg = detail;
     if (code != 0 && dwLen != 0 && pBuffer) {
         msg += L". ";
-        msg += pBuffer.get();
+        msg += pBuffer.Get();
     }
     if (logEnabled) {
         Log(L"%s %s", sTitle, msg);
@@ -164,23 +164,23 @@ void Installer::ReportError(const std::wstring& message, const std::wstring& det
 void Installer::LogError(const std::wstring& message, DWORD code) { ReportError(message, L"", code); }
 
 bool Installer::IsSpoolerRunning() {
-    ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
+    sys::ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
     if (!hSCManager) {
         return false;
     }
-    ServiceHandle hService(sys::OpenServiceW(hSCManager.get(), kSpoolerService, SERVICE_QUERY_STATUS));
+    sys::ServiceHandle hService(sys::OpenServiceW(hSCManager.Get(), kSpoolerService, SERVICE_QUERY_STATUS));
     if (!hService) {
         return false;
     }
     SERVICE_STATUS ssStatus{};
-    return sys::QueryServiceStatus(hService.get(), &ssStatus) && ssStatus.dwCurrentState == SERVICE_RUNNING;
+    return sys::QueryServiceStatus(hService.Get(), &ssStatus) && ssStatus.dwCurrentState == SERVICE_RUNNING;
 }
 
 // The service control manager, to start and stop services, or its failure
 // reported.
-ServiceHandle Installer::OpenServiceManager() {
+sys::ServiceHandle Installer::OpenServiceManager() {
     sys::SetLastError(0);
-    ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
+    sys::ServiceHandle hSCManager(sys::OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
     if (!hSCManager) {
         LogError(L"opening connection to service manager", sys::GetLastError());
     }
@@ -191,20 +191,20 @@ bool Installer::StartSpooler() {
     bool result = false;
     HANDLE hServer = nullptr;
 
-    ServiceHandle hSCManager = OpenServiceManager();
+    sys::ServiceHandle hSCManager = OpenServiceManager();
     if (!hSCManager) {
         return false;
     }
     sys::SetLastError(0);
-    ServiceHandle hService(
-        sys::OpenServiceW(hSCManager.get(), kSpoolerService, SERVICE_START | SERVICE_QUERY_STATUS));
+    sys::ServiceHandle hService(
+        sys::OpenServiceW(hSCManager.Get(), kSpoolerService, SERVICE_START | SERVICE_QUERY_STATUS));
     if (!hService) {
         return false;
     }
 
     for (int attempt = 0; attempt < kStartAttempts && hServer == nullptr; ++attempt) {
         sys::SetLastError(0);
-        if (!sys::StartServiceW(hService.get(), 0, nullptr) &&
+        if (!sys::StartServiceW(hService.Get(), 0, nullptr) &&
             sys::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
             LogError(L"starting spooler service", sys::GetLastError());
             return false;
@@ -212,12 +212,12 @@ bool Installer::StartSpooler() {
 
         sys::SetLastError(0);
         SERVICE_STATUS ssStatus{};
-        bool queried = sys::QueryServiceStatus(hService.get(), &ssStatus);
+        bool queried = sys::QueryServiceStatus(hService.Get(), &ssStatus);
         for (int waits = 0; queried && ssStatus.dwCurrentState != SERVICE_RUNNING && waits < kStartWaits;
              ++waits) {
             sys::SetLastError(0);
             sys::Sleep(kStartWaitMs);
-            queried = sys::QueryServiceStatus(hService.get(), &ssStatus);
+            queried = sys::QueryServiceStatus(hService.Get(), &ssStatus);
         }
         // A time-out reports code 0; a failed query its own code.
         if (!queried || ssStatus.dwCurrentState != SERVICE_RUNNING) {
@@ -238,13 +238,13 @@ bool Installer::StartSpooler() {
 }
 
 bool Installer::StopSpooler() {
-    ServiceHandle hSCManager = OpenServiceManager();
+    sys::ServiceHandle hSCManager = OpenServiceManager();
     if (!hSCManager) {
         return false;
     }
     sys::SetLastError(0);
-    ServiceHandle hService(sys::OpenServiceW(hSCManager.get(), kSpoolerService,
-                                             SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS));
+    sys::ServiceHandle hService(sys::OpenServiceW(hSCManager.Get(), kSpoolerService,
+                                                  SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS));
     if (!hService) {
         LogError(L"opening connection to spooler service", sys::GetLastError());
         return false;
@@ -252,7 +252,7 @@ bool Installer::StopSpooler() {
 
     sys::SetLastError(0);
     SERVICE_STATUS ssStatus{};
-    if (!sys::ControlService(hService.get(), SERVICE_CONTROL_STOP, &ssStatus) &&
+    if (!sys::ControlService(hService.Get(), SERVICE_CONTROL_STOP, &ssStatus) &&
         sys::GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
         LogError(L"sending stop control code to spooler service", sys::GetLastError());
         return false;
@@ -261,7 +261,7 @@ bool Installer::StopSpooler() {
     // A failed query ends the wait as well: the service is as good as stopped.
     for (int waits = 1;; ++waits) {
         sys::Sleep(kStopWaitMs);
-        if (!sys::QueryServiceStatus(hService.get(), &ssStatus) ||
+        if (!sys::QueryServiceStatus(hService.Get(), &ssStatus) ||
             ssStatus.dwCurrentState == SERVICE_STOPPED) {
             return true;
         }

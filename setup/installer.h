@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/seamhandles.h"
 #include "setup/logformat.h"
-#include "setup/uniquehandle.h"
 
 class Installer {
 public:
@@ -45,7 +45,7 @@ protected:
 
 private:
     void WriteLogRecord(const std::wstring& message);
-    ServiceHandle OpenServiceManager();
+    sys::ServiceHandle OpenServiceManager();
 };
 
 // UTF-16 to 7-bit ASCII: units up to 0x7F as themselves, any other unit as

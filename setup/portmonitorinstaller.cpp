@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "setup/uniquehandle.h"
+#include "platform/seamhandles.h"
 
 namespace {
 
@@ -141,11 +141,11 @@ bool PortMonitorInstaller::AddPort() {
     }
     std::wstring xcvName = kMonitorXcvName;
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
-    PrinterHandle hXcv;
+    sys::PrinterHandle hXcv;
 
     sys::SetLastError(0);
-    if (!sys::OpenPrinterW(&xcvName[0], hXcv.receive(), &defaults)) {
-        hXcv.release();  // nothing was opened
+    if (!sys::OpenPrinterW(&xcvName[0], hXcv.Receive(), &defaults)) {
+        hXcv.Release();  // nothing was opened
         LogError(L"OpenPrinter", sys::GetLastError());
         Log(L"Unable to find printer to add port monitor '%s'", monitorName);
         return false;
@@ -156,7 +156,7 @@ bool PortMonitorInstaller::AddPort() {
     DWORD dwStatus = 0;
     DWORD cbInput = static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t));
     BOOL bSent =
-        sys::XcvDataW(hXcv.get(), L"AddPort", reinterpret_cast<PBYTE>(const_cast<wchar_t*>(portName.c_str())),
+        sys::XcvDataW(hXcv.Get(), L"AddPort", reinterpret_cast<PBYTE>(const_cast<wchar_t*>(portName.c_str())),
                       cbInput, reinterpret_cast<PBYTE>(&dwOutput), 0, &cbOutputNeeded, &dwStatus);
     // The spooler answers TRUE whenever it reached the monitor; the monitor's
     // own verdict is the status. A port that exists already is fine.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "setup/uniquehandle.h"
+#include "platform/seamhandles.h"
 
 // The source file as the compiler names it, for the unsupported-family line.
 #define ZORVANE_WIDEN2(text) L##text
@@ -148,8 +148,8 @@ bool PrinterDriverInstaller::CopySystemDrivers() {
 }
 
 // NTPRINT.INF, or its failure reported as both families report it.
-InfHandle PrinterDriverInstaller::OpenNtPrintInf() {
-    InfHandle hNtPrintInf(sys::SetupOpenInfFileW(kNtPrintInf, nullptr, INF_STYLE_WIN4, nullptr));
+sys::InfHandle PrinterDriverInstaller::OpenNtPrintInf() {
+    sys::InfHandle hNtPrintInf(sys::SetupOpenInfFileW(kNtPrintInf, nullptr, INF_STYLE_WIN4, nullptr));
     if (!hNtPrintInf) {
         DWORD dwError = sys::GetLastError();
         LogError(L"SetupOpenInfFile NTPRINT.INF", dwError);
@@ -174,9 +174,9 @@ bool PrinterDriverInstaller::MapDriverDirectory(HINF hNtPrintInf) {
 // logged; the step still succeeds.
 bool PrinterDriverInstaller::CopySystemDriversVistaOrLater() {
     // Declared in reverse order of closing: context, queue, then the INF.
-    InfHandle hNtPrintInf;
-    FileQueueHandle hQueue;
-    QueueCallbackContext context;
+    sys::InfHandle hNtPrintInf;
+    sys::FileQueueHandle hQueue;
+    sys::QueueCallbackContext context;
 
     sys::SetLastError(0);
     hNtPrintInf = OpenNtPrintInf();
@@ -184,33 +184,34 @@ bool PrinterDriverInstaller::CopySystemDriversVistaOrLater() {
         return false;
     }
     sys::SetLastError(0);
-    if (!MapDriverDirectory(hNtPrintInf.get())) {
+    if (!MapDriverDirectory(hNtPrintInf.Get())) {
         return false;
     }
-    hQueue = FileQueueHandle(sys::SetupOpenFileQueue());
+    hQueue = sys::FileQueueHandle(sys::SetupOpenFileQueue());
     if (!hQueue) {
         sys::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    context = QueueCallbackContext(sys::SetupInitDefaultQueueCallbackEx(nullptr, nullptr, 0, 0, nullptr));
+    context =
+        sys::QueueCallbackContext(sys::SetupInitDefaultQueueCallbackEx(nullptr, nullptr, 0, 0, nullptr));
     if (!context) {
         sys::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
 
-    if (!QueueSection(hNtPrintInf.get(), hQueue.get(), L"unidrv.oem")) {
+    if (!QueueSection(hNtPrintInf.Get(), hQueue.Get(), L"unidrv.oem")) {
         Log(L"Add Driver failed calling SetupInstallFilesFromInfSection unidrv.oem with code '%d'",
             sys::GetLastError());
     }
-    if (!QueueSection(hNtPrintInf.get(), hQueue.get(), L"XPSGPD.OEM")) {
+    if (!QueueSection(hNtPrintInf.Get(), hQueue.Get(), L"XPSGPD.OEM")) {
         Log(L"Add Driver failed calling SetupInstallFilesFromInfSection XPSGPD.OEM with code '%d'",
             sys::GetLastError());
     }
-    if (!QueueSection(hNtPrintInf.get(), hQueue.get(), L"xpsdrv.oem")) {
+    if (!QueueSection(hNtPrintInf.Get(), hQueue.Get(), L"xpsdrv.oem")) {
         Log(L"Add Driver failed calling SetupInstallFilesFromInfSection xpsdrv.oem with code '%d'",
             sys::GetLastError());
     }
-    if (!Commit(hQueue.get(), context.get())) {
+    if (!Commit(hQueue.Get(), context.Get())) {
         Log(L"Add Driver failed calling SetupCommitFileQueue (VistaOrLater) with code '%d'",
             sys::GetLastError());
     }
@@ -222,34 +223,35 @@ bool PrinterDriverInstaller::CopySystemDriversVistaOrLater() {
 bool PrinterDriverInstaller::CopySystemDriversPreVista() {
     // Declared in reverse order of closing: context, queue, NTPRINT.INF,
     // then MSXPSDRV.INF.
-    InfHandle hMsXpsDrvInf;
-    InfHandle hNtPrintInf;
-    FileQueueHandle hQueue;
-    QueueCallbackContext context;
+    sys::InfHandle hMsXpsDrvInf;
+    sys::InfHandle hNtPrintInf;
+    sys::FileQueueHandle hQueue;
+    sys::QueueCallbackContext context;
 
     hNtPrintInf = OpenNtPrintInf();
     if (!hNtPrintInf) {
         return false;
     }
-    if (!MapDriverDirectory(hNtPrintInf.get())) {
+    if (!MapDriverDirectory(hNtPrintInf.Get())) {
         return false;
     }
-    hMsXpsDrvInf = InfHandle(sys::SetupOpenInfFileW(kMsXpsDrvInf, nullptr, INF_STYLE_WIN4, nullptr));
+    hMsXpsDrvInf = sys::InfHandle(sys::SetupOpenInfFileW(kMsXpsDrvInf, nullptr, INF_STYLE_WIN4, nullptr));
     if (!hMsXpsDrvInf) {
         Log(L"Add Driver failed calling SetupOpenInfFile MSXPSDRV.INF with code '%d'", sys::GetLastError());
         return false;
     }
     sys::SetLastError(0);
-    if (!sys::SetupSetDirectoryIdW(hMsXpsDrvInf.get(), kPrinterDriverDirectoryId, driverDirectory.c_str())) {
+    if (!sys::SetupSetDirectoryIdW(hMsXpsDrvInf.Get(), kPrinterDriverDirectoryId, driverDirectory.c_str())) {
         Log(L"Add Driver failed calling SetupSetDirectoryId with code '%d'", sys::GetLastError());
         return false;
     }
-    hQueue = FileQueueHandle(sys::SetupOpenFileQueue());
+    hQueue = sys::FileQueueHandle(sys::SetupOpenFileQueue());
     if (!hQueue) {
         sys::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    context = QueueCallbackContext(sys::SetupInitDefaultQueueCallbackEx(nullptr, nullptr, 0, 0, nullptr));
+    context =
+        sys::QueueCallbackContext(sys::SetupInitDefaultQueueCallbackEx(nullptr, nullptr, 0, 0, nullptr));
     if (!context) {
         sys::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         Log(L"Add Driver failed calling SetupInitDefaultQueueCallbackEx with code '%d'",
@@ -258,21 +260,21 @@ bool PrinterDriverInstaller::CopySystemDriversPreVista() {
     }
 
     sys::SetLastError(0);
-    if (!QueueSection(hNtPrintInf.get(), hQueue.get(), L"unidrv.oem")) {
+    if (!QueueSection(hNtPrintInf.Get(), hQueue.Get(), L"unidrv.oem")) {
         LogError(L"SetupInstallFilesFromInfSection unidrv.oem", sys::GetLastError());
     }
     sys::SetLastError(0);
-    if (!QueueSection(hMsXpsDrvInf.get(), hQueue.get(), L"XPSGPD.OEM")) {
+    if (!QueueSection(hMsXpsDrvInf.Get(), hQueue.Get(), L"XPSGPD.OEM")) {
         Log(L"Add Driver failed calling SetupInstallFilesFromInfSection XPSGPD.OEM with code '%d'",
             sys::GetLastError());
     }
     sys::SetLastError(0);
-    if (!QueueSection(hMsXpsDrvInf.get(), hQueue.get(), L"xpsdrv.oem")) {
+    if (!QueueSection(hMsXpsDrvInf.Get(), hQueue.Get(), L"xpsdrv.oem")) {
         Log(L"Add Driver failed calling SetupInstallFilesFromInfSection xpsdrv.oem with code '%d'",
             sys::GetLastError());
     }
     sys::SetLastError(0);
-    if (!Commit(hQueue.get(), context.get())) {
+    if (!Commit(hQueue.Get(), context.Get())) {
         Log(L"Add Driver failed calling SetupCommitFileQueue (WinXP): installing XPSdrivers failed, perhaps "
             L"unsigned Unidrv.dll? See %s with code '%d'",
             kDriverSigningArticle, sys::GetLastError());
@@ -349,14 +351,14 @@ bool PrinterDriverInstaller::AddDriver() {
     std::wstring wstrMainDrvFile = driverDirectory + L"\\" + kUiDll;
     FILETIME ftDriverDate{};
     {
-        FileHandle hFile(sys::CreateFileW(wstrMainDrvFile.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        sys::FileHandle hFile(sys::CreateFileW(wstrMainDrvFile.c_str(), GENERIC_READ, FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hFile) {
             ReportError(L"CreateFile", wstrMainDrvFile, sys::GetLastError());
             Log(L"Add driver failed due to failure in CreateFile");
             return false;
         }
-        if (!sys::GetFileTime(hFile.get(), nullptr, nullptr, &ftDriverDate)) {
+        if (!sys::GetFileTime(hFile.Get(), nullptr, nullptr, &ftDriverDate)) {
             ReportError(L"GetFileTime", wstrMainDrvFile, sys::GetLastError());
             Log(L"Add driver failed due to failure in GetFileTime");
             return false;
@@ -468,7 +470,7 @@ bool PrinterDriverInstaller::AddPrinter() {
     printerInfo.Attributes = PRINTER_ATTRIBUTE_QUEUED | PRINTER_ATTRIBUTE_LOCAL;
 
     sys::SetLastError(0);
-    PrinterHandle hPrinter(sys::AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&printerInfo)));
+    sys::PrinterHandle hPrinter(sys::AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&printerInfo)));
     if (hPrinter) {
         return true;
     }

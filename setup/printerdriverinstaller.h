@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/seamhandles.h"
 #include "setup/installer.h"
-#include "setup/uniquehandle.h"
 
 // The driver's dependent files, double-NUL-terminated, for each family.
 extern const wchar_t PreVistaDependentFiles[];
@@ -55,7 +55,7 @@ protected:
     std::wstring driverDirectory;
 
 private:
-    InfHandle OpenNtPrintInf();
+    sys::InfHandle OpenNtPrintInf();
     bool MapDriverDirectory(HINF hNtPrintInf);
     bool CopySystemDriversVistaOrLater();
     int uncaughtExceptions_;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "setup/uniquehandle.h"
+#include "platform/seamhandles.h"
 
 namespace {
 
@@ -57,22 +57,22 @@ bool PrinterUninstaller::DeletePrinters() {
             continue;
         }
         PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
-        PrinterHandle hPrinter;
+        sys::PrinterHandle hPrinter;
         sys::SetLastError(0);
-        if (!sys::OpenPrinterW(record.pPrinterName, hPrinter.receive(), &defaults)) {
-            hPrinter.release();  // nothing was opened
+        if (!sys::OpenPrinterW(record.pPrinterName, hPrinter.Receive(), &defaults)) {
+            hPrinter.Release();  // nothing was opened
             LogError(L"OpenPrinter", sys::GetLastError());
             continue;
         }
         sys::SetLastError(0);
-        if (!sys::SetPrinterW(hPrinter.get(), 0, nullptr, PRINTER_CONTROL_PURGE)) {
+        if (!sys::SetPrinterW(hPrinter.Get(), 0, nullptr, PRINTER_CONTROL_PURGE)) {
             ReportError(L"SetPrinter", L"Purging all print jobs", sys::GetLastError());
         }
         sys::SetLastError(0);
-        if (!sys::DeletePrinter(hPrinter.get())) {
+        if (!sys::DeletePrinter(hPrinter.Get())) {
             LogError(L"DeletePrinter", sys::GetLastError());
         }
-        hPrinter.reset();
+        hPrinter.Close();
         Log(L"Deleted printer '%s' using driver name '%s'", record.pPrinterName, driverName);
         found = true;
     }

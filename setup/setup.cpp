@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/seamhandles.h"
 #include "setup/handover.h"
 #include "setup/installer.h"
 #include "setup/portmonitorinstaller.h"
@@ -11,7 +12,6 @@
 #include "setup/printerdriverinstaller.h"
 #include "setup/printeruninstaller.h"
 #include "setup/setuplock.h"
-#include "setup/uniquehandle.h"
 
 namespace {
 
@@ -48,12 +48,12 @@ const wchar_t* OsText(int osFamily) { return osFamily == 0 ? L"PreVista" : L"Vis
 // asks it: the open succeeds and leaves the last-error value at 0.
 bool PrinterIsInstalled(PortMonitorInstaller& monitorInstaller, const std::wstring& printerName) {
     std::wstring name = printerName;
-    PrinterHandle hPrinter;
+    sys::PrinterHandle hPrinter;
     sys::SetLastError(0);
-    BOOL bOpened = sys::OpenPrinterW(&name[0], hPrinter.receive(), nullptr);
+    BOOL bOpened = sys::OpenPrinterW(&name[0], hPrinter.Receive(), nullptr);
     DWORD dwError = sys::GetLastError();
     if (!bOpened) {
-        hPrinter.release();  // nothing was opened
+        hPrinter.Release();  // nothing was opened
         return false;
     }
     if (hPrinter && dwError == 0) {

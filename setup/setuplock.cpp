@@ -17,23 +17,23 @@ SetupLock::SetupLock(const std::wstring& logPath) : Installer(L"", logPath) {}
 
 SetupLock::~SetupLock() {
     if (owned_) {
-        sys::ReleaseMutex(hMutex_.get());
+        sys::ReleaseMutex(hMutex_.Get());
     }
 }
 
 // Creates the mutex, or opens it when another run made it first and its
 // security lets this account only wait on it.
 bool SetupLock::OpenMutex() {
-    LocalSecurityDescriptor pSecurity;
+    sys::LocalMemory pSecurity;
     sys::SetLastError(0);
     if (!sys::ConvertStringSecurityDescriptorToSecurityDescriptorW(kSetupLockSecurity, SDDL_REVISION_1,
-                                                                   pSecurity.receive(), nullptr)) {
+                                                                   pSecurity.Receive(), nullptr)) {
         ReportError(L"ConvertStringSecurityDescriptorToSecurityDescriptor", kSetupLockName,
                     sys::GetLastError());
         return false;
     }
-    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), pSecurity.get(), FALSE};
-    hMutex_ = KernelObject(sys::CreateMutexW(&security, FALSE, kSetupLockName));
+    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), pSecurity.Get(), FALSE};
+    hMutex_ = sys::KernelObject(sys::CreateMutexW(&security, FALSE, kSetupLockName));
     if (hMutex_) {
         return true;
     }
@@ -42,7 +42,7 @@ bool SetupLock::OpenMutex() {
         ReportError(L"CreateMutex", kSetupLockName, dwError);
         return false;
     }
-    hMutex_ = KernelObject(sys::OpenMutexW(kWaitAccess, FALSE, kSetupLockName));
+    hMutex_ = sys::KernelObject(sys::OpenMutexW(kWaitAccess, FALSE, kSetupLockName));
     if (!hMutex_) {
         ReportError(L"OpenMutex", kSetupLockName, sys::GetLastError());
         return false;
@@ -55,12 +55,12 @@ bool SetupLock::Acquire() {
         return false;
     }
     bool waited = false;
-    DWORD dwWait = sys::WaitForSingleObject(hMutex_.get(), 0);
+    DWORD dwWait = sys::WaitForSingleObject(hMutex_.Get(), 0);
     if (dwWait == WAIT_TIMEOUT) {
         waited = true;
         Log(L"Another setup run is in progress; waiting up to %d minutes for it to end.",
             kSetupLockWaitMinutes);
-        dwWait = sys::WaitForSingleObject(hMutex_.get(), kSetupLockWaitMinutes * 60 * 1000);
+        dwWait = sys::WaitForSingleObject(hMutex_.Get(), kSetupLockWaitMinutes * 60 * 1000);
     }
     switch (dwWait) {
         case WAIT_OBJECT_0:

@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "platform/seamhandles.h"
 #include "setup/installer.h"
-#include "setup/uniquehandle.h"
 
 // The lock's name, the same for every run of the product on the machine.
 extern const wchar_t kSetupLockName[];
@@ -28,6 +28,6 @@ public:
 
 private:
     bool OpenMutex();
-    KernelObject hMutex_;
+    sys::KernelObject hMutex_;
     bool owned_ = false;
 };

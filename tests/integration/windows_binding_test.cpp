@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/systemlibrary.h"
 #include "setup/installer.h"
@@ -112,14 +113,14 @@ TEST(WindowsBinding, LogAppendsRecordsToARealFile) {
 
 TEST(WindowsBinding, LogWaitsForAFileAnotherHandleReleasesSoon) {
     std::wstring logPath = TempLogPath(L"zorvane-binding-shared.txt");
-    HANDLE holder = ::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    HANDLE release = ::CreateThread(nullptr, 0, CloseHandleSoon, holder, 0, nullptr);
-    ASSERT_NE(release, nullptr);
+    FileHandle holder(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder) << ::GetLastError();
+    KernelObject release(::CreateThread(nullptr, 0, CloseHandleSoon, holder.Get(), 0, nullptr));
+    ASSERT_TRUE(release) << ::GetLastError();
+    holder.Release();  // the thread closes it
     Installer(L"", logPath).Log(L"arrives");
-    ::WaitForSingleObject(release, INFINITE);
-    ::CloseHandle(release);
+    ::WaitForSingleObject(release.Get(), INFINITE);
     std::string bytes = ReadBytes(logPath);
     EXPECT_EQ(bytes.size(), 27 + std::string("arrives\r\n").size());
     ::DeleteFileW(logPath.c_str());
@@ -127,11 +128,11 @@ TEST(WindowsBinding, LogWaitsForAFileAnotherHandleReleasesSoon) {
 
 TEST(WindowsBinding, LogGivesUpOnAFileHeldTooLong) {
     std::wstring logPath = TempLogPath(L"zorvane-binding-held.txt");
-    HANDLE holder = ::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    FileHandle holder(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder) << ::GetLastError();
     Installer(L"", logPath).Log(L"lost");
-    ::CloseHandle(holder);
+    holder.Close();
     EXPECT_EQ(ReadBytes(logPath), "");
     ::DeleteFileW(logPath.c_str());
 }

@@ -162,24 +162,23 @@ TempFolder::~TempFolder() { RemoveTree(path_); }
 std::vector<std::wstring> TempFolder::FileNamesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE) {
+    FindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search) {
         return names;
     }
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             names.push_back(found.cFileName);
         }
-    } while (::FindNextFileW(hFind, &found));
-    ::FindClose(hFind);
+    } while (::FindNextFileW(search.Get(), &found));
     std::sort(names.begin(), names.end());
     return names;
 }
 
 void TempFolder::RemoveTree(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (hFind != INVALID_HANDLE_VALUE) {
+    FindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search) {
         do {
             std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") {
@@ -191,8 +190,8 @@ void TempFolder::RemoveTree(const std::wstring& folder) {
             } else {
                 ::DeleteFileW(path.c_str());
             }
-        } while (::FindNextFileW(hFind, &found));
-        ::FindClose(hFind);
+        } while (::FindNextFileW(search.Get(), &found));
+        search.Close();
     }
     ::RemoveDirectoryW(folder.c_str());
 }

@@ -11,6 +11,7 @@
 #include <winsplp.h>
 #include <winspool.h>
 
+#include "platform/handles.h"
 #include "tests/monitor/fake_monitor_registry.h"
 
 // A path from the command line as Windows programs under Wine see it: Wine

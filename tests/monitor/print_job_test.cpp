@@ -249,11 +249,11 @@ TEST_P(PrintJobTest, TheFoldersOfAnOpenJobCannotBeRemovedOrRenamed) {
 TEST_P(PrintJobTest, AtItsStartTheMonitorKeepsWhatAnInterruptedJobLeftAsIncomplete) {
     ASSERT_TRUE(PrintJob("finished"));
     std::wstring leftover = JobFolder() + L"\\zcr0123456789abcdef0123456789abcdef.tmp";
-    HANDLE hFile = ::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    FileHandle file(::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file) << ::GetLastError();
     DWORD cbWritten = 0;
-    ::WriteFile(hFile, "interrupted", 11, &cbWritten, nullptr);
-    ::CloseHandle(hFile);
+    ::WriteFile(file.Get(), "interrupted", 11, &cbWritten, nullptr);
+    file.Close();
 
     Monitor restarted(Init());
     std::vector<std::wstring> files = JobFiles();
@@ -290,9 +290,9 @@ TEST_P(PrintJobTest, AMissingOutputFolderIsCreated) {
 
 TEST_P(PrintJobTest, AFileInThePlaceOfTheOutputFolderFailsTheJobStart) {
     std::wstring blocker = folder.Path() + L"\\blocker";
-    HANDLE hFile = ::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
-    ::CloseHandle(hFile);
+    FileHandle file(::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file) << ::GetLastError();
+    file.Close();
     SetOutputFolder(kPort, blocker + L"\\sub");
     HANDLE hPort = OpenPort();
     EXPECT_FALSE(StartDoc(hPort));

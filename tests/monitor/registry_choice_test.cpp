@@ -7,12 +7,12 @@ namespace {
 const wchar_t kPort[] = L"ZorvanePort";
 
 bool OwnKeyHasPort(const std::wstring& portName) {
-    HKEY hKey = nullptr;
+    RegistryKeyHandle key;
     std::wstring path = std::wstring(kOwnMonitorKey) + L"\\Ports\\" + portName;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+        key.Release();  // nothing was opened
         return false;
     }
-    ::RegCloseKey(hKey);
     return true;
 }
 

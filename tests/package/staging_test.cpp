@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
+
 namespace {
 
 const DWORD kDriverDirectoryId = 66000;
@@ -42,8 +44,8 @@ std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), t
 std::set<std::string> FilesIn(const std::wstring& directory) {
     std::set<std::string> names;
     WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((directory + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    FindHandle search(::FindFirstFileW((directory + L"\\*").c_str(), &data));
+    if (!search) {
         return names;
     }
     do {
@@ -52,8 +54,7 @@ std::set<std::string> FilesIn(const std::wstring& directory) {
             std::transform(name.begin(), name.end(), name.begin(), ::tolower);
             names.insert(name);
         }
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileW(search.Get(), &data));
     return names;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "setup/installer.h"
 #include "tests/sim/simulated_machine.h"
 #include "tests/unit/test_support.h"
@@ -12,24 +13,12 @@ protected:
     std::wstring logPath = machine.root + L"\\log.txt";
 };
 
-// Holds a file open without sharing, as another process would.
-class ForeignHandle {
-public:
-    explicit ForeignHandle(const std::wstring& path)
-        : handle_(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    ~ForeignHandle() { Release(); }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void Release() {
-        if (IsOpen()) {
-            ::CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
-
-private:
-    HANDLE handle_;
-};
+// Holds a file open without sharing, as another process would: past the
+// seam, unseen by the machine.
+FileHandle HoldWithoutSharing(const std::wstring& path) {
+    return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 }  // namespace
 
@@ -86,12 +75,12 @@ TEST_F(LogTest, LoggingOffOrUnreachableLogWritesNothingAndGoesOn) {
 
     EXPECT_FALSE(FileExists(missingDirectory));
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((machine.root + L"\\*.*").c_str(), &found);
+    FindHandle search(::FindFirstFileW((machine.root + L"\\*.*").c_str(), &found));
+    ASSERT_TRUE(search) << ::GetLastError();
     int entries = 0;
     do {
         entries += found.cFileName[0] != L'.';
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.Get(), &found));
     EXPECT_EQ(entries, 2);  // Windows and Setup, nothing else
     EXPECT_TRUE(machine.CallsTo("Sleep").empty());
     EXPECT_EQ(machine.OpenHandleCount(), 0);
@@ -109,12 +98,12 @@ TEST_F(LogTest, LeavesTheThreadsLastErrorAsItFoundIt) {
 }
 
 TEST_F(LogTest, WaitsBrieflyForALogThatAnotherProcessHolds) {
-    ForeignHandle holder(logPath);
-    ASSERT_TRUE(holder.IsOpen());
+    FileHandle holder = HoldWithoutSharing(logPath);
+    ASSERT_TRUE(holder);
     int sleeps = 0;
     machine.onSleep = [&](DWORD) {
         if (++sleeps == 3) {
-            holder.Release();
+            holder.Close();
         }
     };
     Installer(L"", logPath).Log(L"arrives");
@@ -127,8 +116,8 @@ TEST_F(LogTest, WaitsBrieflyForALogThatAnotherProcessHolds) {
 
 TEST_F(LogTest, GivesTheRecordUpWhenTheLogStaysHeld) {
     {
-        ForeignHandle holder(logPath);
-        ASSERT_TRUE(holder.IsOpen());
+        FileHandle holder = HoldWithoutSharing(logPath);
+        ASSERT_TRUE(holder);
         Installer(L"", logPath).Log(L"lost");
     }
     EXPECT_EQ(ReadBytes(logPath), "");

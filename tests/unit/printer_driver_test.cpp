@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "setup/printerdriverinstaller.h"
 #include "tests/sim/simulated_machine.h"
 #include "tests/unit/machine_seeds.h"
@@ -608,15 +609,15 @@ TEST(Staging, TheProjectsStandInInfFilesStageTheSystemFilesOnTheSimulatedMachine
         SimulatedMachine machine;
         std::wstring standins = ZORVANE_WIDE(ZORVANE_STANDINS_DIR) L"/inf/";
         WIN32_FIND_DATAW found;
-        HANDLE search = ::FindFirstFileW((standins + L"*").c_str(), &found);
-        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        FindHandle search(::FindFirstFileW((standins + L"*").c_str(), &found));
+        ASSERT_TRUE(search) << ::GetLastError();
         do {
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
                 ASSERT_TRUE(::CopyFileW((standins + found.cFileName).c_str(),
                                         (machine.infDirectory + L"\\" + found.cFileName).c_str(), FALSE));
             }
-        } while (::FindNextFileW(search, &found));
-        ::FindClose(search);
+        } while (::FindNextFileW(search.Get(), &found));
+        search.Close();
         machine.Fail("DeleteFileW", ERROR_ACCESS_DENIED);  // keep what was staged for the checks below
         {
             PrinterDriverInstaller driver(L"Zorvane Creator", L"Zorvane Creator", L"ZorvanePort", L"", family,

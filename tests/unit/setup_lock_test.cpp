@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "setup/setup.h"
 #include "setup/setuplock.h"
 #include "tests/unit/machine_seeds.h"
@@ -153,10 +154,9 @@ TEST(SetupLock, EveryAccountMayWaitOnTheLockAndOnlyAdministratorsMayChangeIt) {
         ASSERT_TRUE(::GetAce(dacl, i, &ace));
         auto allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
         ASSERT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        LPWSTR sid = nullptr;
-        ASSERT_TRUE(::ConvertSidToStringSidW(&allowed->SidStart, &sid));
-        granted[sid] |= allowed->Mask;
-        ::LocalFree(sid);
+        LocalText sid;
+        ASSERT_TRUE(::ConvertSidToStringSidW(&allowed->SidStart, sid.Receive()));
+        granted[sid.Get()] |= allowed->Mask;
     }
     const ACCESS_MASK kChange = WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_ALL | GENERIC_WRITE;
     const ACCESS_MASK kWait = SYNCHRONIZE | MUTEX_MODIFY_STATE;
