@@ -57,20 +57,14 @@ bool SplitPiece(const std::wstring& name, std::wstring& part, std::uint64_t& ind
 
 }  // namespace
 
-FileSource::~FileSource() {
-    if (file_ != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(file_);
-    }
-}
-
 HRESULT FileSource::Open(const std::wstring& path) {
-    file_ = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) {
+    file_ = FileHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) {
         return HRESULT_FROM_WIN32(::GetLastError());
     }
     DWORD high = 0;
-    DWORD low = ::GetFileSize(file_, &high);
+    DWORD low = ::GetFileSize(file_.Get(), &high);
     if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) {
         return HRESULT_FROM_WIN32(::GetLastError());
     }
@@ -91,7 +85,7 @@ bool FileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) co
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD read = 0;
-        if (!::ReadFile(file_, p, chunk, &read, &at) || read == 0) {
+        if (!::ReadFile(file_.Get(), p, chunk, &read, &at) || read == 0) {
             return false;
         }
         p += read;

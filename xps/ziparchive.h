@@ -18,6 +18,7 @@
 
 #include <windows.h>
 
+#include "platform/handles.h"
 #include "xps/partname.h"
 
 namespace xps {
@@ -50,13 +51,12 @@ public:
 
 class FileSource final : public ByteSource {
 public:
-    ~FileSource() override;
     HRESULT Open(const std::wstring& path);
     std::uint64_t Size() const override { return size_; }
     bool ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override;
 
 private:
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    FileHandle file_;
     std::uint64_t size_ = 0;
 };
 

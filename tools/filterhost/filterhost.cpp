@@ -18,6 +18,7 @@
 #include <psapi.h>
 
 #include "driver/filters/filterpipeline.h"
+#include "platform/handles.h"
 #include "tools/filterhost/hostparts.h"
 #include "tools/filterhost/package.h"
 #include "xps/xmlreader.h"
@@ -36,19 +37,16 @@ class Job;
 
 // The first failure of the job, and who had it.
 struct Failure {
-    CRITICAL_SECTION lock;
+    CriticalSection lock;
     std::wstring who;
     HRESULT hr = S_OK;
-    Failure() { ::InitializeCriticalSection(&lock); }
-    ~Failure() { ::DeleteCriticalSection(&lock); }
     bool Record(const std::wstring& name, HRESULT result) {
-        ::EnterCriticalSection(&lock);
+        CriticalSectionLock guard(lock);
         bool first = SUCCEEDED(hr);
         if (first) {
             who = name;
             hr = result;
         }
-        ::LeaveCriticalSection(&lock);
         return first;
     }
 };
@@ -120,11 +118,9 @@ private:
 
 class PropertyBag final : public JobObject<IPrintPipelinePropertyBag> {
 public:
-    PropertyBag() { ::InitializeCriticalSection(&lock_); }
     ~PropertyBag() {
         for (auto& property : properties_)
             ::VariantClear(&property.second);
-        ::DeleteCriticalSection(&lock_);
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         return Answer(riid, IID_IPrintPipelinePropertyBag, ppv);
@@ -132,40 +128,34 @@ public:
     HRESULT STDMETHODCALLTYPE AddProperty(const wchar_t* pszName, const VARIANT* pVar) override {
         if (pszName == nullptr || pVar == nullptr)
             return E_POINTER;
-        ::EnterCriticalSection(&lock_);
+        CriticalSectionLock guard(lock_);
         VARIANT& value = properties_[pszName];
         ::VariantClear(&value);
-        HRESULT hr = ::VariantCopy(&value, const_cast<VARIANT*>(pVar));
-        ::LeaveCriticalSection(&lock_);
-        return hr;
+        return ::VariantCopy(&value, const_cast<VARIANT*>(pVar));
     }
     HRESULT STDMETHODCALLTYPE GetProperty(const wchar_t* pszName, VARIANT* pVar) override {
         if (pszName == nullptr || pVar == nullptr)
             return E_POINTER;
         ::VariantInit(pVar);
-        ::EnterCriticalSection(&lock_);
+        CriticalSectionLock guard(lock_);
         auto found = properties_.find(pszName);
-        HRESULT hr = found == properties_.end() ? HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
-                                                : ::VariantCopy(pVar, &found->second);
-        ::LeaveCriticalSection(&lock_);
-        return hr;
+        return found == properties_.end() ? HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
+                                          : ::VariantCopy(pVar, &found->second);
     }
     BOOL STDMETHODCALLTYPE DeleteProperty(const wchar_t* pszName) override {
         if (pszName == nullptr)
             return FALSE;
-        ::EnterCriticalSection(&lock_);
+        CriticalSectionLock guard(lock_);
         auto found = properties_.find(pszName);
-        bool deleted = found != properties_.end();
-        if (deleted) {
-            ::VariantClear(&found->second);
-            properties_.erase(found);
-        }
-        ::LeaveCriticalSection(&lock_);
-        return deleted;
+        if (found == properties_.end())
+            return FALSE;
+        ::VariantClear(&found->second);
+        properties_.erase(found);
+        return TRUE;
     }
 
 private:
-    CRITICAL_SECTION lock_;
+    CriticalSection lock_;
     std::map<std::wstring, VARIANT> properties_;
 };
 
@@ -346,14 +336,15 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
     for (FilterEntry& entry : job.filters)
         work.push_back({&job, &entry, nullptr, nullptr});
     work.push_back({&job, nullptr, nullptr, &writer});
+    std::vector<KernelObject> owned;
     std::vector<HANDLE> threads;
     for (ThreadWork& item : work) {
-        HANDLE thread = ::CreateThread(nullptr, 0, RunThread, &item, 0, nullptr);
-        if (thread == nullptr) {
+        owned.emplace_back(::CreateThread(nullptr, 0, RunThread, &item, 0, nullptr));
+        if (!owned.back()) {
             job.Stop(L"starting a filter thread", HRESULT_FROM_WIN32(::GetLastError()));
             break;
         }
-        threads.push_back(thread);
+        threads.push_back(owned.back().Get());
     }
     DWORD count = static_cast<DWORD>(threads.size());
     if (::WaitForMultipleObjects(count, threads.data(), TRUE, JobTimeLimit()) == WAIT_TIMEOUT) {
@@ -367,8 +358,6 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
             ::ExitProcess(1);
         }
     }
-    for (HANDLE thread : threads)
-        ::CloseHandle(thread);
     for (FilterEntry& entry : job.filters)
         entry.filter.Reset();
 

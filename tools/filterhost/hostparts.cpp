@@ -376,21 +376,14 @@ HRESULT STDMETHODCALLTYPE PackagePart::SetThumbnail(IPartThumbnail*) { return S_
 Channel::Channel()
     : free_(::CreateSemaphoreW(nullptr, kChannelLength, kChannelLength, nullptr)),
       filled_(::CreateSemaphoreW(nullptr, 0, kChannelLength + 1, nullptr)),
-      aborted_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    ::InitializeCriticalSection(&lock_);
-}
+      aborted_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-Channel::~Channel() {
-    ::DeleteCriticalSection(&lock_);
-    ::CloseHandle(free_);
-    ::CloseHandle(filled_);
-    ::CloseHandle(aborted_);
-}
+Channel::~Channel() = default;
 
-void Channel::Abort() { ::SetEvent(aborted_); }
+void Channel::Abort() { ::SetEvent(aborted_.Get()); }
 
 HRESULT Channel::Wait(HANDLE semaphore) {
-    HANDLE handles[2] = {aborted_, semaphore};
+    HANDLE handles[2] = {aborted_.Get(), semaphore};
     DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     return result == WAIT_OBJECT_0 + 1 ? S_OK : E_ABORT;
 }
@@ -411,22 +404,25 @@ HRESULT STDMETHODCALLTYPE Channel::QueryInterface(REFIID riid, void** ppv) {
 }
 
 HRESULT Channel::Put(IUnknown* part) {
-    ::EnterCriticalSection(&lock_);
-    bool closed = closed_;
-    closed_ = closed_ || part == nullptr;
-    ::LeaveCriticalSection(&lock_);
+    bool closed;
+    {
+        CriticalSectionLock lock(lock_);
+        closed = closed_;
+        closed_ = closed_ || part == nullptr;
+    }
     if (closed)
         return E_UNEXPECTED;  // nothing may follow CloseSender
     // The end marker needs no free place: the receiver takes it last.
     if (part != nullptr) {
-        HRESULT hr = Wait(free_);
+        HRESULT hr = Wait(free_.Get());
         if (FAILED(hr))
             return hr;
     }
-    ::EnterCriticalSection(&lock_);
-    queue_.emplace_back(part);
-    ::LeaveCriticalSection(&lock_);
-    ::ReleaseSemaphore(filled_, 1, nullptr);
+    {
+        CriticalSectionLock lock(lock_);
+        queue_.emplace_back(part);
+    }
+    ::ReleaseSemaphore(filled_.Get(), 1, nullptr);
     return S_OK;
 }
 
@@ -434,22 +430,23 @@ HRESULT STDMETHODCALLTYPE Channel::GetXpsPart(IUnknown** ppIXpsPart) {
     if (ppIXpsPart == nullptr)
         return E_POINTER;
     *ppIXpsPart = nullptr;
-    HRESULT hr = Wait(filled_);
+    HRESULT hr = Wait(filled_.Get());
     if (FAILED(hr))
         return hr;
-    ::EnterCriticalSection(&lock_);
-    ComPtr<IUnknown> part = queue_.front();
-    queue_.pop_front();
-    ::LeaveCriticalSection(&lock_);
+    ComPtr<IUnknown> part;
+    {
+        CriticalSectionLock lock(lock_);
+        part = queue_.front();
+        queue_.pop_front();
+        if (!part) {
+            queue_.emplace_back(nullptr);  // every later call answers the end again
+        }
+    }
     if (!part) {
-        // Every later call answers the end again.
-        ::ReleaseSemaphore(filled_, 1, nullptr);
-        ::EnterCriticalSection(&lock_);
-        queue_.emplace_back(nullptr);
-        ::LeaveCriticalSection(&lock_);
+        ::ReleaseSemaphore(filled_.Get(), 1, nullptr);
         return S_OK;
     }
-    ::ReleaseSemaphore(free_, 1, nullptr);
+    ::ReleaseSemaphore(free_.Get(), 1, nullptr);
     *ppIXpsPart = part.Detach();
     return S_OK;
 }

@@ -16,6 +16,7 @@
 
 #include "driver/filters/comptr.h"
 #include "driver/filters/filterpipeline.h"
+#include "platform/handles.h"
 
 enum class PartKind { Page, Font, Image, ResourceDictionary, PrintTicket, ColorProfile, Thumbnail };
 
@@ -144,10 +145,10 @@ private:
     HRESULT Put(IUnknown* part);
     HRESULT Wait(HANDLE semaphore);
 
-    CRITICAL_SECTION lock_;
+    CriticalSection lock_;
     std::deque<Microsoft::WRL::ComPtr<IUnknown>> queue_;
-    HANDLE free_;     // counts free places
-    HANDLE filled_;   // counts parts waiting
-    HANDLE aborted_;  // set once by Abort
+    KernelObject free_;     // counts free places
+    KernelObject filled_;   // counts parts waiting
+    KernelObject aborted_;  // set once by Abort
     bool closed_ = false;
 };
