@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <sddl.h>
 #include <setupapi.h>
 #include <winspool.h>
 #include <winver.h>
@@ -23,10 +24,13 @@ using ::AddPrinterW;
 using ::CloseHandle;
 using ::ClosePrinter;
 using ::CloseServiceHandle;
+using ::ConvertStringSecurityDescriptorToSecurityDescriptorW;
 using ::CopyFileW;
 using ::CreateFileW;
+using ::CreateMutexW;
 using ::DeleteFileW;
 using ::EnumPortsW;
+using ::GetCurrentProcess;
 using ::GetFileAttributesW;
 using ::GetFileTime;
 using ::GetFileVersionInfoSizeW;
@@ -35,11 +39,14 @@ using ::GetModuleFileNameW;
 using ::GetPrinterDriverDirectoryW;
 using ::GetStdHandle;
 using ::GetSystemDirectoryW;
+using ::LocalFree;
 using ::MultiByteToWideChar;
+using ::OpenMutexW;
 using ::OpenPrinterW;
 using ::OpenSCManagerW;
 using ::OpenServiceW;
 using ::QueryServiceStatus;
+using ::ReleaseMutex;
 using ::SetupCloseFileQueue;
 using ::SetupCloseInfFile;
 using ::SetupCommitFileQueueW;
@@ -53,20 +60,36 @@ using ::SetupTermDefaultQueueCallback;
 using ::Sleep;
 using ::StartServiceW;
 using ::VerQueryValueW;
+using ::WaitForSingleObject;
 using ::WriteFile;
 using ::XcvDataW;
 
-// Newer than the headers' Windows XP target: looked up, as setup.exe does.
+// Newer than the headers' Windows XP target, or than Windows XP itself:
+// looked up at run time, as setup.exe does; absent, the call fails.
+template <typename Fn>
+Fn* Kernel32(const char* name) {
+    return reinterpret_cast<Fn*>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
-    auto fn = reinterpret_cast<BOOL(WINAPI*)(DWORD)>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    auto fn = Kernel32<BOOL WINAPI(DWORD)>("SetDefaultDllDirectories");
     return fn != nullptr && fn(flags);
 }
 
 BOOL WINAPI SetDllDirectoryW(LPCWSTR path) {
-    auto fn = reinterpret_cast<BOOL(WINAPI*)(LPCWSTR)>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDllDirectoryW")));
+    auto fn = Kernel32<BOOL WINAPI(LPCWSTR)>("SetDllDirectoryW");
     return fn != nullptr && fn(path);
+}
+
+BOOL WINAPI IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
+    auto fn = Kernel32<BOOL WINAPI(HANDLE, USHORT*, USHORT*)>("IsWow64Process2");
+    return fn != nullptr && fn(process, processMachine, nativeMachine);
+}
+
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
+    auto fn = Kernel32<BOOL WINAPI(HANDLE, PBOOL)>("IsWow64Process");
+    return fn != nullptr && fn(process, wow64);
 }
 }  // namespace api
 #endif
@@ -110,10 +133,54 @@ const wchar_t* const kLocalDriverFiles[] = {
     L"zorvanewmark.gpd",
 };
 const wchar_t* const kColorProfiles[] = {L"zorvaneCMYKPrinter.icc", L"zorvanewscRGB.icc"};
+const wchar_t kLockName[] = L"Global\\Zorvane Creator Setup";
+const wchar_t kLockSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
+constexpr DWORD kLockWaitMs = 10 * 60 * 1000;
 const wchar_t kComment[] =
     L"http://www.zorvane.example - Print to PDF, PDF/A, XPS, SVG, EMF, PNG, JPEG, and TIFF";
 
 bool Is(const char* arg, const char* option) { return ::lstrcmpiA(arg, option) == 0; }
+
+// Where the run belongs, asked as setup.exe asks it; the answer is not acted
+// on: the floor is the run that stays in this process (32-bit Windows).
+void AskNativeMachine() {
+    USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (!api::IsWow64Process2(api::GetCurrentProcess(), &processMachine, &nativeMachine)) {
+        BOOL wow64 = FALSE;
+        api::IsWow64Process(api::GetCurrentProcess(), &wow64);
+    }
+}
+
+// setup.exe's one run at a time: the machine-wide mutex, made (or opened,
+// when another account made it) and waited for before the run, released
+// after it.
+class RunLock {
+public:
+    RunLock() {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        api::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1, &descriptor,
+                                                                  nullptr);
+        SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+        mutex_ = api::CreateMutexW(&security, FALSE, kLockName);
+        if (mutex_ == nullptr) {
+            mutex_ = api::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kLockName);
+        }
+        api::LocalFree(descriptor);
+        if (api::WaitForSingleObject(mutex_, 0) == WAIT_TIMEOUT) {
+            api::WaitForSingleObject(mutex_, kLockWaitMs);
+        }
+    }
+    ~RunLock() {
+        api::ReleaseMutex(mutex_);
+        api::CloseHandle(mutex_);
+    }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+private:
+    HANDLE mutex_ = nullptr;
+};
 
 std::wstring ExecutableDirectory() {
     wchar_t path[MAX_PATH];
@@ -285,6 +352,31 @@ void WriteResultLine(const std::wstring& logPath) {
     }
 }
 
+// The installation proper, from the spooler's start to the staged files'
+// clean-up.
+void Install(bool preVista, bool standalone) {
+    std::wstring sourceDir = ExecutableDirectory();
+    StartSpooler();
+    std::wstring printer = kPrinter;
+    HANDLE existing = nullptr;
+    if (api::OpenPrinterW(&printer[0], &existing, nullptr)) {
+        api::ClosePrinter(existing);
+        return;
+    }
+    sourceDir = ExecutableDirectory();
+    InstallMonitor(sourceDir, standalone);
+    AddPort();
+
+    wchar_t driverDirBuffer[MAX_PATH];
+    DWORD needed = 0;
+    api::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(driverDirBuffer),
+                                    sizeof(driverDirBuffer), &needed);
+    std::wstring driverDir = driverDirBuffer;
+    AddDriver(sourceDir, driverDir, preVista);
+    AddPrinter(preVista);
+    CleanSystemDrivers(driverDir);
+}
+
 }  // namespace
 
 int FloorMain(int argc, char** argv) {
@@ -308,27 +400,11 @@ int FloorMain(int argc, char** argv) {
         }
     }
 
-    std::wstring sourceDir = ExecutableDirectory();
-    StartSpooler();
-    std::wstring printer = kPrinter;
-    HANDLE existing = nullptr;
-    if (api::OpenPrinterW(&printer[0], &existing, nullptr)) {
-        api::ClosePrinter(existing);
-        WriteResultLine(logPath);
-        return 0;
+    AskNativeMachine();
+    {
+        RunLock lock;
+        Install(preVista, standalone);
     }
-    sourceDir = ExecutableDirectory();
-    InstallMonitor(sourceDir, standalone);
-    AddPort();
-
-    wchar_t driverDirBuffer[MAX_PATH];
-    DWORD needed = 0;
-    api::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(driverDirBuffer),
-                                    sizeof(driverDirBuffer), &needed);
-    std::wstring driverDir = driverDirBuffer;
-    AddDriver(sourceDir, driverDir, preVista);
-    AddPrinter(preVista);
-    CleanSystemDrivers(driverDir);
     WriteResultLine(logPath);
     return 0;
 }

@@ -1,6 +1,7 @@
 // The floor of an installation: the platform calls that
 // "setup.exe /Install [PREVISTA | VISTAORLATER] [STANDALONE | BUNDLED] /log <path>"
-// makes on a machine without the product and with a running spooler, in the
+// makes on 32-bit Windows (the run stays in this process), on a machine
+// without the product, with a running spooler and no other setup run, in the
 // same order and with the same arguments, and nothing else: no log records,
 // no checks of the results beyond the handles the next call needs, no
 // last-error bookkeeping. bench/simbench.cpp checks the sequence against the

@@ -35,6 +35,11 @@ std::uint64_t sleepRequestedMs = 0;
 std::uint64_t logCalls = 0;
 std::int64_t logTicks = 0;
 HANDLE logHandle = INVALID_HANDLE_VALUE;
+// A log record begins with its path made absolute and its folders checked,
+// before its file is opened.
+bool logPathChecks = false;
+// The error text FormatMessageW handed out for a log record.
+HLOCAL logText = nullptr;
 
 std::int64_t Ticks() {
     LARGE_INTEGER now;
@@ -173,13 +178,27 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                             LPWSTR lpBuffer, DWORD nSize, va_list* Arguments) {
     PROFILED("FormatMessageW");
-    Timed timed(stat, true);
-    return inner::FormatMessageW(dwFlags, lpSource, dwMessageId, dwLanguageId, lpBuffer, nSize, Arguments);
+    DWORD length;
+    {
+        Timed timed(stat, true);
+        length =
+            inner::FormatMessageW(dwFlags, lpSource, dwMessageId, dwLanguageId, lpBuffer, nSize, Arguments);
+    }
+    if (length != 0 && (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
+        logText = *reinterpret_cast<HLOCAL*>(lpBuffer);
+    }
+    return length;
 }
 
+// The log's when it frees an error text; the lock's security descriptor is
+// freed here too.
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     PROFILED("LocalFree");
-    Timed timed(stat, true);
+    bool isLog = hMem != nullptr && hMem == logText;
+    if (isLog) {
+        logText = nullptr;
+    }
+    Timed timed(stat, isLog);
     return inner::LocalFree(hMem);
 }
 
@@ -219,8 +238,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     PROFILED("CreateFileW");
-    // The log is the one file opened for appending only.
-    bool isLog = dwDesiredAccess == FILE_APPEND_DATA;
+    // The log is the one file opened for appending.
+    bool isLog = (dwDesiredAccess & FILE_APPEND_DATA) != 0;
+    logPathChecks = false;
     HANDLE file;
     {
         Timed timed(stat, isLog);
@@ -256,6 +276,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 // Only the log makes paths absolute.
 DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
     PROFILED("GetFullPathNameW");
+    logPathChecks = true;
     Timed timed(stat, true);
     return inner::GetFullPathNameW(lpFileName, nBufferLength, lpBuffer, lpFilePart);
 }
@@ -269,7 +290,7 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     PROFILED("GetFileAttributesW");
-    Timed timed(stat);
+    Timed timed(stat, logPathChecks);
     return inner::GetFileAttributesW(lpFileName);
 }
 

@@ -22,8 +22,10 @@ struct SeamProfile {
     double platformMs = 0;         // inside the outermost calls, Sleep included
     double sleepMs = 0;            // inside Sleep
     std::uint64_t sleepRequestedMs = 0;
-    // The log's own calls, told apart by their arguments: the append-only
-    // open, and what follows on that handle until it is closed.
+    // The log's own calls, told apart by their arguments and order: the log
+    // path made absolute and its folders checked, the open for appending and
+    // what follows on that handle until it is closed, the time stamp, the
+    // error texts.
     std::uint64_t logCalls = 0;
     double logMs = 0;
 

@@ -22,7 +22,9 @@ public:
         if (length == 0 || length >= MAX_PATH) {
             return;
         }
-        FILE* out = _wfopen(path, L"w");
+        // Binary: lines end in LF alone, as bench/run's tools read them; text
+        // mode would end every value with a CR.
+        FILE* out = _wfopen(path, L"wb");
         if (out == nullptr) {
             return;
         }

@@ -87,15 +87,20 @@ std::wstring CallText(const SimulatedMachine::Call& call, const std::wstring& ro
 
 // The record without the log's own calls (the append-only open of the log
 // and what follows on it until it is closed, error texts) and without the
-// last-error bookkeeping.
+// last-error bookkeeping. A LocalFree is the log's when it frees an error
+// text; the lock's security descriptor is freed the same way.
 std::vector<std::wstring> PlatformCalls(const SimulatedMachine& machine, const std::wstring& logPath,
                                         size_t* logCalls) {
     std::vector<std::wstring> kept;
     bool inLogRecord = false;
+    bool textToFree = false;
     *logCalls = 0;
     for (const SimulatedMachine::Call& call : machine.calls) {
-        bool logCall =
-            call.name == "FormatMessageW" || call.name == "LocalFree" || call.name == "GetLocalTime";
+        bool logCall = call.name == "FormatMessageW" || call.name == "GetLocalTime" ||
+                       (call.name == "LocalFree" && textToFree);
+        if (call.name == "FormatMessageW" || call.name == "LocalFree") {
+            textToFree = call.name == "FormatMessageW";
+        }
         // A record begins with its path made absolute and its folders checked.
         if ((call.name == "GetFullPathNameW" || call.name == "CreateFileW") && !call.args.empty() &&
             call.args[0] == logPath) {
