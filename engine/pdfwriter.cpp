@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "engine/pdfimage.h"
+#include "engine/srgbprofile.h"
+#include "xps/xmlwriter.h"
 
 namespace engine {
 
@@ -672,6 +674,30 @@ HRESULT PdfWriter::AddPage(const Page& page) {
     return hr;
 }
 
+namespace {
+
+std::string TwoDigits(unsigned value) {
+    return std::string(1, static_cast<char>('0' + value / 10 % 10)) + static_cast<char>('0' + value % 10);
+}
+
+// The same moment as PDF's date ("D:20261207163000Z") and XMP's.
+void Dates(const SYSTEMTIME& t, std::string& pdf, std::string& xmp) {
+    std::string year = std::to_string(t.wYear);
+    pdf = "D:" + year + TwoDigits(t.wMonth) + TwoDigits(t.wDay) + TwoDigits(t.wHour) + TwoDigits(t.wMinute) +
+          TwoDigits(t.wSecond) + "Z";
+    xmp = year + "-" + TwoDigits(t.wMonth) + "-" + TwoDigits(t.wDay) + "T" + TwoDigits(t.wHour) + ":" +
+          TwoDigits(t.wMinute) + ":" + TwoDigits(t.wSecond) + "Z";
+}
+
+std::string XmlText(const std::wstring& text) {
+    std::string out;
+    xml::XmlWriter writer(out);
+    writer.Text(text);
+    return out;
+}
+
+}  // namespace
+
 HRESULT PdfWriter::Finish() {
     std::string kids;
     for (int id : pageIds_) {
@@ -679,11 +705,63 @@ HRESULT PdfWriter::Finish() {
     }
     HRESULT hr = file_.WriteObject(
         pages_, "<</Type/Pages/Kids[" + kids + "]/Count " + std::to_string(pageIds_.size()) + ">>");
-    if (SUCCEEDED(hr)) {
-        hr = file_.WriteObject(catalog_, "<</Type/Catalog/Pages " + PdfReference(pages_) + ">>");
+    SYSTEMTIME created = options_.created;
+    if (created.wYear == 0) {
+        ::GetSystemTime(&created);
     }
-    std::string info =
-        "<</Producer " + PdfString(L"Zorvane Creator") + "/Creator " + PdfString(options_.creator);
+    std::string pdfDate, xmpDate;
+    Dates(created, pdfDate, xmpDate);
+    bool archive = options_.conformance != PdfConformance::None;
+
+    // The document's metadata, as the Info dictionary says it too.
+    std::string xmp =
+        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+        "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+        "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\"" +
+        std::string(archive ? " xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\"" : "") +
+        "><dc:format>application/pdf</dc:format>";
+    if (!options_.title.empty()) {
+        xmp += "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + XmlText(options_.title) +
+               "</rdf:li></rdf:Alt></dc:title>";
+    }
+    if (!options_.author.empty()) {
+        xmp +=
+            "<dc:creator><rdf:Seq><rdf:li>" + XmlText(options_.author) + "</rdf:li></rdf:Seq></dc:creator>";
+    }
+    xmp += "<xmp:CreateDate>" + xmpDate + "</xmp:CreateDate><xmp:ModifyDate>" + xmpDate +
+           "</xmp:ModifyDate>" + "<xmp:CreatorTool>" + XmlText(options_.creator) +
+           "</xmp:CreatorTool><pdf:Producer>Zorvane Creator</pdf:Producer>";
+    if (archive) {
+        xmp += std::string("<pdfaid:part>") + (options_.conformance == PdfConformance::PdfA1b ? "1" : "2") +
+               "</pdfaid:part><pdfaid:conformance>B</pdfaid:conformance>";
+    }
+    xmp += "</rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+    int metadata = file_.Reserve();
+    if (SUCCEEDED(hr)) {
+        // Not compressed: PDF/A wants the metadata readable as it stands.
+        hr = file_.WriteStream(metadata, "/Type/Metadata/Subtype/XML", xmp, false);
+    }
+    std::string catalog =
+        "<</Type/Catalog/Pages " + PdfReference(pages_) + "/Metadata " + PdfReference(metadata);
+    if (archive) {
+        int profile = file_.Reserve();
+        if (SUCCEEDED(hr)) {
+            hr = file_.WriteStream(profile, "/N 3",
+                                   std::string(reinterpret_cast<const char*>(kSrgbProfile), kSrgbProfileSize),
+                                   true);
+        }
+        catalog +=
+            "/OutputIntents[<</Type/OutputIntent/S/GTS_PDFA1/OutputConditionIdentifier(sRGB IEC61966-2.1)"
+            "/Info(sRGB IEC61966-2.1)/DestOutputProfile " +
+            PdfReference(profile) + ">>]";
+    }
+    if (SUCCEEDED(hr)) {
+        hr = file_.WriteObject(catalog_, catalog + ">>");
+    }
+    std::string info = "<</Producer(Zorvane Creator)/Creator " + PdfString(options_.creator) +
+                       "/CreationDate(" + pdfDate + ")/ModDate(" + pdfDate + ")";
     if (!options_.title.empty()) {
         info += "/Title " + PdfString(options_.title);
     }
@@ -693,8 +771,23 @@ HRESULT PdfWriter::Finish() {
     if (SUCCEEDED(hr)) {
         hr = file_.WriteObject(info_, info + ">>");
     }
+    // A file identifier from what makes this file itself: its time, its
+    // title and its size so far.
+    std::string seed = xmp + std::to_string(pageIds_.size()) + std::to_string(::GetTickCount());
+    std::string id;
+    std::uint32_t hash = 2166136261u;
+    for (int round = 0; round < 4; ++round) {
+        for (unsigned char c : seed) {
+            hash = (hash ^ c) * 16777619u;
+        }
+        hash ^= static_cast<std::uint32_t>(round) * 0x9E3779B9u;
+        for (int i = 0; i < 4; ++i) {
+            id += static_cast<char>(hash >> (8 * i));
+        }
+    }
     if (SUCCEEDED(hr)) {
-        hr = file_.Finish("/Root " + PdfReference(catalog_) + "/Info " + PdfReference(info_));
+        hr = file_.Finish("/Root " + PdfReference(catalog_) + "/Info " + PdfReference(info_) + "/ID[" +
+                          PdfHexString(id) + PdfHexString(id) + "]");
     }
     return hr;
 }
