@@ -444,6 +444,34 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     return inner::CloseServiceHandle(hSCObject);
 }
 
+LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                            REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+    PROFILED("RegCreateKeyExW");
+    Timed timed(stat);
+    return inner::RegCreateKeyExW(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                                  lpSecurityAttributes, phkResult, lpdwDisposition);
+}
+
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData) {
+    PROFILED("RegSetValueExW");
+    Timed timed(stat);
+    return inner::RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    PROFILED("RegDeleteKeyW");
+    Timed timed(stat);
+    return inner::RegDeleteKeyW(hKey, lpSubKey);
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+    PROFILED("RegCloseKey");
+    Timed timed(stat);
+    return inner::RegCloseKey(hKey);
+}
+
 // ---- winspool.drv ----
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {

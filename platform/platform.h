@@ -141,6 +141,22 @@ BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* l
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
+// ---- Registry (advapi32) ----------------------------------------------------
+// These answer their code instead of setting the last-error value.
+
+// The monitor's event source, a key of the event log's Application log with
+// its message file and types. A failure is logged and the installation goes
+// on: the monitor's entries then lack their texts.
+LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                            REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition);
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData);
+// The event source once the monitor is gone; ERROR_FILE_NOT_FOUND counts as
+// removed, another failure is logged.
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+LONG WINAPI RegCloseKey(HKEY hKey);
+
 // ---- Print spooler (winspool.drv) -----------------------------------------
 
 // A printer by name (already installed?), the local print server (null

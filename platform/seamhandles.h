@@ -45,6 +45,11 @@ struct QueueCallbackContextTraits : NullWhenMissing<PVOID> {
     }
 };
 
+// RegCloseKey answers its code instead of setting the last-error value.
+struct RegistryKeyTraits : NullWhenMissing<HKEY> {
+    static bool Close(Handle h) { return sys::RegCloseKey(h) == ERROR_SUCCESS; }
+};
+
 template <typename Pointer>
 struct LocalMemoryTraits : NullWhenMissing<Pointer> {
     static bool Close(Pointer p) { return sys::LocalFree(p) == nullptr; }
@@ -57,6 +62,7 @@ using ServiceHandle = UniqueHandle<ServiceTraits>;
 using InfHandle = UniqueHandle<InfTraits>;
 using FileQueueHandle = UniqueHandle<FileQueueTraits>;
 using QueueCallbackContext = UniqueHandle<QueueCallbackContextTraits>;
+using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits<HLOCAL>>;
 using LocalText = UniqueHandle<LocalMemoryTraits<LPWSTR>>;
 

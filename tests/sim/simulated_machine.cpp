@@ -156,7 +156,8 @@ std::vector<SimulatedMachine::Call> SimulatedMachine::CallsTo(const std::string&
 int SimulatedMachine::OpenHandleCount() const {
     return static_cast<int>(openFiles.size() + openLocalMemory.size() + openServices.size() +
                             openPrinters.size() + openInfs.size() + openQueues.size() +
-                            openQueueContexts.size() + openProcesses.size() + openMutexes.size());
+                            openQueueContexts.size() + openProcesses.size() + openMutexes.size() +
+                            openKeys.size());
 }
 
 HANDLE SimulatedMachine::NewHandle() {

@@ -135,6 +135,10 @@ public:
     // The monitor's answer to "AddPort" for a port it does not have yet.
     DWORD addPortStatus = ERROR_SUCCESS;
 
+    // ---- The registry under HKEY_LOCAL_MACHINE ---------------------------------
+    // Key path -> value name -> its data as text (a REG_DWORD as its number).
+    std::map<std::wstring, std::map<std::wstring, std::wstring, NoCaseLess>, NoCaseLess> registry;
+
     // ---- Named mutexes --------------------------------------------------------
     struct Mutex {
         bool heldByOtherRun = false;   // another process owns it
@@ -219,6 +223,7 @@ public:
         DWORD access;
     };
     std::map<HANDLE, OpenMutex> openMutexes;
+    std::map<HKEY, std::wstring> openKeys;  // handle -> key path under HKEY_LOCAL_MACHINE
 
 private:
     struct Fault {

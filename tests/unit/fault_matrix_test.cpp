@@ -51,6 +51,9 @@ const std::map<std::string, DWORD> kDocumentedFailure = {
     {"QueryServiceStatus", ERROR_INVALID_HANDLE},
     {"StartServiceW", ERROR_SERVICE_DISABLED},
     {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
+    {"RegCreateKeyExW", ERROR_ACCESS_DENIED},
+    {"RegSetValueExW", ERROR_ACCESS_DENIED},
+    {"RegDeleteKeyW", ERROR_ACCESS_DENIED},
     {"OpenPrinterW", ERROR_INVALID_PRINTER_NAME},
     {"AddMonitorW", ERROR_MOD_NOT_FOUND},
     {"DeleteMonitorW", ERROR_PRINT_MONITOR_IN_USE},
@@ -84,6 +87,7 @@ const std::set<std::string> kCannotFail = {
     "CloseServiceHandle",  "ClosePrinter",      "SetupTermDefaultQueueCallback",
     "SetupCloseFileQueue", "SetupCloseInfFile", "SetupDefaultQueueCallbackW",
     "GetCurrentProcess",   "GetCommandLineW",   "ReleaseMutex",
+    "RegCloseKey",
 };
 
 // Calls of every log record besides its open, write and link check.
