@@ -46,6 +46,9 @@ using ::OpenPrinterW;
 using ::OpenSCManagerW;
 using ::OpenServiceW;
 using ::QueryServiceStatus;
+using ::RegCloseKey;
+using ::RegCreateKeyExW;
+using ::RegSetValueExW;
 using ::ReleaseMutex;
 using ::SetupCloseFileQueue;
 using ::SetupCloseInfFile;
@@ -220,6 +223,18 @@ void InstallMonitor(const std::wstring& sourceDir, bool standalone) {
                            (std::wstring(systemDir, length) + L"\\" + name).c_str(), FALSE);
         }
     }
+    HKEY source = nullptr;
+    api::RegCreateKeyExW(
+        HKEY_LOCAL_MACHINE,
+        (std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + kMonitor).c_str(), 0,
+        nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &source, nullptr);
+    const wchar_t kMessageFile[] = L"%SystemRoot%\\System32\\zorvanemon.dll";
+    api::RegSetValueExW(source, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                        reinterpret_cast<const BYTE*>(kMessageFile), sizeof(kMessageFile));
+    DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    api::RegSetValueExW(source, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                        sizeof(types));
+    api::RegCloseKey(source);
     std::wstring monitor = kMonitor;
     std::wstring dll = L"zorvanemon.dll";
     MONITOR_INFO_2W info{&monitor[0], nullptr, &dll[0]};

@@ -12,8 +12,14 @@ constexpr wchar_t kProductLibrary[] = L"queldac.dll";
 // Names the same monitor as the monitor name the entry point passes.
 constexpr wchar_t kMonitorXcvName[] = L",XcvMonitor Zorvane Creator Port Monitor";
 constexpr DWORD kPathBufferUnits = MAX_PATH;
+// Where CopyMonitorFiles puts the monitor, as the event log service reads it.
+constexpr wchar_t kEventMessageFile[] = L"%SystemRoot%\\System32\\zorvanemon.dll";
 
 }  // namespace
+
+std::wstring EventSourceKey(const std::wstring& monitorName) {
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + monitorName;
+}
 
 std::wstring ExecutableDirectory() {
     wchar_t pModulePath[kPathBufferUnits];
@@ -68,8 +74,39 @@ bool PortMonitorInstaller::CopyMonitorFiles(bool standalone) {
     return true;
 }
 
+bool PortMonitorInstaller::AddEventSource() {
+    auto failed = [this](const wchar_t* call, LONG lResult) {
+        LogError(call, static_cast<DWORD>(lResult));
+        Log(L"Unable to register the event source of port monitor '%s'", monitorName);
+        return false;
+    };
+    sys::RegistryKeyHandle key;
+    LONG lResult =
+        sys::RegCreateKeyExW(HKEY_LOCAL_MACHINE, EventSourceKey(monitorName).c_str(), 0, nullptr,
+                             REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
+    if (lResult != ERROR_SUCCESS) {
+        key.Release();  // nothing was opened
+        return failed(L"RegCreateKeyEx", lResult);
+    }
+    lResult =
+        sys::RegSetValueExW(key.Get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
+                            reinterpret_cast<const BYTE*>(kEventMessageFile), sizeof(kEventMessageFile));
+    if (lResult != ERROR_SUCCESS) {
+        return failed(L"RegSetValueEx EventMessageFile", lResult);
+    }
+    DWORD dwTypes = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    lResult = sys::RegSetValueExW(key.Get(), L"TypesSupported", 0, REG_DWORD,
+                                  reinterpret_cast<const BYTE*>(&dwTypes), sizeof(dwTypes));
+    if (lResult != ERROR_SUCCESS) {
+        return failed(L"RegSetValueEx TypesSupported", lResult);
+    }
+    return true;
+}
+
 bool PortMonitorInstaller::InstallMonitor(bool standalone) {
     CopyMonitorFiles(standalone);
+    // The monitor works without it: its result does not decide the step.
+    AddEventSource();
 
     std::wstring dllName = kMonitorDll;
     MONITOR_INFO_2W monitorInfo{};

@@ -69,6 +69,13 @@ TEST_F(PortMonitorTest, StandAloneCopiesMonitorThenLibraryAndRegisters) {
     for (const auto& copy : machine.CallsTo("CopyFileW")) {
         EXPECT_EQ(copy.args[2], L"0");  // an existing target is overwritten
     }
+    // The event source's message file is the monitor where it was copied.
+    auto& source = machine.registry.at(EventSourceKey(kMonitor));
+    std::wstring messageFile = source.at(L"EventMessageFile");
+    messageFile.replace(0, std::wstring(L"%SystemRoot%").size(), machine.root + L"\\Windows");
+    EXPECT_EQ(_wcsicmp(messageFile.c_str(), (machine.systemDirectory + L"\\zorvanemon.dll").c_str()), 0)
+        << Narrow(messageFile);
+    EXPECT_EQ(source.count(L"TypesSupported"), 1u);
 }
 
 TEST_F(PortMonitorTest, BundledCopiesTheMonitorAlone) {
@@ -118,6 +125,11 @@ TEST(PortMonitor, RegistrationOutcomes) {
          false,
          {"Error: AddMonitorW: 1722 . The RPC server is unavailable.\r\r\n",
           "Unable to add port monitor 'Zorvane Creator Port Monitor'"}},
+        {"event source refused",
+         [](SimulatedMachine& m) { m.Fail("RegSetValueExW", ERROR_ACCESS_DENIED); },
+         true,
+         {"Error: RegSetValueEx EventMessageFile: 5 . Access is denied.\r\r\n",
+          "Unable to register the event source of port monitor 'Zorvane Creator Port Monitor'"}},
     };
     for (const Case& c : cases) {
         SimulatedMachine machine;
@@ -221,9 +233,11 @@ TEST_F(PortMonitorTest, DeleteMonitorOutcomes) {
     printer.driver = L"Zorvane Creator";
     printer.port = kPort;
     machine.printers.push_back(printer);
+    machine.registry[EventSourceKey(kMonitor)][L"TypesSupported"] = L"7";
     PortMonitorUninstaller uninstaller(kMonitor, kPort, logPath);
 
     EXPECT_FALSE(uninstaller.DeleteMonitor());  // a printer still prints to its port
+    EXPECT_EQ(machine.registry.size(), 1u);     // and the monitor keeps its event source
     machine.printers.clear();
     EXPECT_TRUE(uninstaller.DeleteMonitor());
     EXPECT_TRUE(uninstaller.DeleteMonitor());
@@ -235,6 +249,7 @@ TEST_F(PortMonitorTest, DeleteMonitorOutcomes) {
                         "Port monitor 'Zorvane Creator Port Monitor' is unknown or already deleted"}));
     EXPECT_TRUE(machine.monitors.empty());
     EXPECT_TRUE(machine.ports.empty());
+    EXPECT_TRUE(machine.registry.empty());
     EXPECT_TRUE(FileExists(machine.systemDirectory + L"\\zorvanemon.dll"));
     EXPECT_EQ(machine.CallsTo("DeleteMonitorW")[0].args,
               (std::vector<std::wstring>{L"(null)", L"(null)", kMonitor}));
