@@ -1,5 +1,6 @@
 #include "monitor/printjob.h"
 
+#include <cstring>
 #include <cwchar>
 
 #include <ntsecapi.h>
@@ -103,7 +104,44 @@ DWORD RemoveFile(FileHandle& file, const std::wstring& path) {
 
 std::wstring JobLabel(DWORD jobId) { return L"job" + std::to_wstring(jobId); }
 
+// A copy of the bytes through ReadProcessMemory: a buffer the system could
+// not read fails here too, instead of faulting.
+bool CopyReadable(const BYTE* pData, DWORD cbData, std::vector<BYTE>& copy) {
+    copy.resize(cbData);
+    SIZE_T cbRead = 0;
+    return ::ReadProcessMemory(::GetCurrentProcess(), pData, copy.data(), cbData, &cbRead) &&
+           cbRead == cbData;
+}
+
 }  // namespace
+
+void WriteLedger::Written(const BYTE* pData, DWORD cbData) {
+    // The system has read the buffer: comparing it is safe.
+    bool retry = owedKnown_ && owed_.size() == cbData && std::memcmp(owed_.data(), pData, cbData) == 0;
+    if (owedError_ != ERROR_SUCCESS && !retry) {
+        LoseOwed();
+    }
+    owedError_ = ERROR_SUCCESS;
+    owed_.clear();
+    owedKnown_ = false;
+}
+
+void WriteLedger::Failed(const BYTE* pData, DWORD cbData, DWORD dwError) {
+    std::vector<BYTE> bytes;
+    bool known = CopyReadable(pData, cbData, bytes);
+    if (owedError_ != ERROR_SUCCESS && !(known && owedKnown_ && bytes == owed_)) {
+        LoseOwed();
+    }
+    owedError_ = dwError;
+    owed_ = std::move(bytes);
+    owedKnown_ = known;
+}
+
+void WriteLedger::LoseOwed() {
+    if (lostError_ == ERROR_SUCCESS) {
+        lostError_ = owedError_;
+    }
+}
 
 DWORD PrintJob::Begin(JobFolders folders, DWORD jobId, std::unique_ptr<PrintJob>& job) {
     std::unique_ptr<PrintJob> newJob = std::make_unique<PrintJob>(std::move(folders), jobId);
@@ -158,12 +196,13 @@ DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
     }
     if (::WriteFile(file_.Get(), pData, cbData, &cbWritten, nullptr)) {
         written_ += cbWritten;
-        failedWrite_ = ERROR_SUCCESS;
+        ledger_.Written(pData, cbData);
         return ERROR_SUCCESS;
     }
     // Saved before the clean-up, which may change the thread's last-error.
     DWORD dwError = ::GetLastError();
-    failedWrite_ = dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT;
+    dwError = dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT;
+    ledger_.Failed(pData, cbData, dwError);
     // What part of the buffer reached the file is taken back.
     cbWritten = 0;
     LARGE_INTEGER end;
@@ -171,13 +210,12 @@ DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
     if (::SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) {
         ::SetEndOfFile(file_.Get());
     }
-    return failedWrite_;
+    return dwError;
 }
 
 DWORD PrintJob::Finish(std::wstring& finalPath) {
-    bool complete = failedWrite_ == ERROR_SUCCESS;
-    DWORD dwError = Place(complete, finalPath);
-    return dwError != ERROR_SUCCESS ? dwError : failedWrite_;
+    DWORD dwError = Place(ledger_.Missing() == ERROR_SUCCESS, finalPath);
+    return dwError != ERROR_SUCCESS ? dwError : ledger_.Missing();
 }
 
 DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
@@ -186,7 +224,7 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     // its temporary name, for the next start of the monitor.
     DWORD dwError = folders_.owner.CheckStillPlain();
     // A job that carried no bytes is no document: nothing is lost without it.
-    bool noData = written_ == 0 && failedWrite_ == ERROR_SUCCESS;
+    bool noData = written_ == 0 && ledger_.Missing() == ERROR_SUCCESS;
     if (dwError == ERROR_SUCCESS) {
         dwError = noData
                       ? RemoveFile(file_, path_)

@@ -15,11 +15,37 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
 #include "monitor/outputfolder.h"
 #include "platform/handles.h"
+
+// What the spooler's writes left out of a job's file. A write that fails is
+// owed: the spooler retries a failed write, and a later write of the very
+// same bytes makes it good. A later write of other bytes, or one after a
+// failed write whose bytes could not be read to compare, leaves the file
+// without them for good.
+class WriteLedger {
+public:
+    // After a write that reached the file whole.
+    void Written(const BYTE* pData, DWORD cbData);
+    // After a write that failed with the error; pData need not be readable.
+    void Failed(const BYTE* pData, DWORD cbData, DWORD dwError);
+    // ERROR_SUCCESS while the file lacks nothing written to it; else the
+    // error of the first write it lacks.
+    DWORD Missing() const { return lostError_ != ERROR_SUCCESS ? lostError_ : owedError_; }
+
+private:
+    // A new write came instead of the owed one's retry.
+    void LoseOwed();
+
+    DWORD owedError_ = ERROR_SUCCESS;
+    bool owedKnown_ = false;  // owed_ holds the failed write's bytes
+    std::vector<BYTE> owed_;
+    DWORD lostError_ = ERROR_SUCCESS;
+};
 
 class PrintJob {
 public:
@@ -37,13 +63,15 @@ public:
 
     // Appends the bytes. A failed write answers its error and leaves the file
     // as it was before the call, so that the spooler's retry of the same
-    // buffer continues it; the job is complete again once a write succeeds.
+    // buffer continues it (see WriteLedger).
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);
     // Gives the file its final name and closes it; finalPath is where the
-    // data is, empty when the job carried no data and left no file. After a
-    // write that failed last, the file is kept as incomplete and the write's
-    // error is answered.
+    // data is, empty when the job carried no data and left no file. A file
+    // that lacks a write is kept as incomplete, and that write's error is
+    // answered.
     DWORD Finish(std::wstring& finalPath);
+    // Keeps a job that did not end as incomplete; finalPath as for Finish.
+    DWORD Abandon(std::wstring& finalPath) { return Place(false, finalPath); }
 
 private:
     DWORD Place(bool complete, std::wstring& finalPath);
@@ -54,7 +82,7 @@ private:
     std::wstring path_;  // where the file is now
     FileHandle file_;
     ULONGLONG written_ = 0;
-    DWORD failedWrite_ = ERROR_SUCCESS;
+    WriteLedger ledger_;
     bool placed_ = false;
 };
 

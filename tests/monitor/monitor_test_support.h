@@ -3,6 +3,7 @@
 // them), the two registries a monitor meets, and throwaway folders.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,27 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// A buffer the system cannot read makes WriteFile fail as a full disk would,
+// without filling the disk: Windows says ERROR_NOACCESS, Wine
+// ERROR_INVALID_USER_BUFFER.
+class UnreadableBuffer {
+public:
+    UnreadableBuffer()
+        : p_(static_cast<BYTE*>(::VirtualAlloc(nullptr, kSize, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS))) {}
+    ~UnreadableBuffer() { ::VirtualFree(p_, 0, MEM_RELEASE); }
+    // The space comes back: the same buffer now holds the bytes.
+    void MakeReadable(char fill) {
+        DWORD dwOld = 0;
+        ASSERT_TRUE(::VirtualProtect(p_, kSize, PAGE_READWRITE, &dwOld));
+        std::memset(p_, fill, kSize);
+    }
+    BYTE* Get() const { return p_; }
+    static constexpr DWORD kSize = 4096;
+
+private:
+    BYTE* p_;
 };
 
 // The whole file as bytes; empty when it does not exist.
