@@ -1,5 +1,8 @@
 #include "monitor/outputfolder.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -7,29 +10,57 @@ namespace {
 
 const wchar_t kProductFolder[] = L"Zorvane Creator";
 
-// Users: FILE_TRAVERSE | SYNCHRONIZE, on the root only.
-const wchar_t kRootSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x100020;;;BU)";
-const wchar_t kUnknownOwnerSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-// The owner: read, list, pass through and delete (0x1300A9), inherited by
-// the jobs' files.
+// The root and the unknown owner's folder, and inherited by what they hold.
+const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The owner: list, pass through and read the folder itself (0x1200A9), and
+// also delete the jobs' files in it (0x1300A9).
 std::wstring OwnerSecurity(const std::wstring& sid) {
-    return std::wstring(kUnknownOwnerSecurity) + L"(A;OICI;0x1300a9;;;" + sid + L")";
+    return std::wstring(kAdministratorsOnly) + L"(A;;0x1200a9;;;" + sid + L")(A;OIIO;0x1300a9;;;" + sid +
+           L")";
+}
+
+// MAX_PATH counts the terminating null.
+constexpr size_t kLongestPath = MAX_PATH - 1;
+// What an owner's folder name needs at least: one character of a user name
+// and " (<SID>)" of a local or domain account (four sub-authorities of up to
+// ten digits: 52 characters).
+constexpr size_t kLeastFolderNameRoom = 1 + 2 + 52 + 1;
+
+// Room for an owner's folder name: a job's longest path is root\folder\file.
+size_t FolderNameRoom(const std::wstring& root) {
+    size_t used = root.size() + 2 + kLongestJobFileName;
+    return used < kLongestPath ? kLongestPath - used : 0;
 }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-bool IsFolder(const std::wstring& path) {
-    DWORD dwAttributes = ::GetFileAttributesW(path.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+// Names of devices in every folder, also with an extension, "NUL.txt"
+// ("Naming Files, Paths, and Namespaces": COM and LPT with the digits 0 to 9
+// and the superscripts one to three).
+bool IsDeviceName(const std::wstring& name) {
+    std::wstring base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ') {
+        base.pop_back();
+    }
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
+        if (::_wcsicmp(base.c_str(), device) == 0) {
+            return true;
+        }
+    }
+    wchar_t last = base.size() == 4 ? base[3] : L'\0';
+    bool numbered =
+        (last >= L'0' && last <= L'9') || last == L'\u00b9' || last == L'\u00b2' || last == L'\u00b3';
+    return numbered &&
+           (::_wcsnicmp(base.c_str(), L"COM", 3) == 0 || ::_wcsnicmp(base.c_str(), L"LPT", 3) == 0);
 }
 
 // Account names never hold these, nor control characters; a name made of
-// them, or of dots and blanks only, would lead elsewhere or nowhere.
+// them, or of dots and blanks only, would lead elsewhere or nowhere, and a
+// trailing dot or blank Windows drops.
 bool CanNameFolder(const std::wstring& userName) {
-    if (userName.empty() || userName.size() > 104 ||
-        userName.find_first_of(L"\"/\\[]:;|=,+*?<>") != std::wstring::npos ||
-        userName.find_first_not_of(L". ") == std::wstring::npos || userName.back() == L'.' ||
-        userName.back() == L' ') {
+    if (userName.empty() || userName.find_first_of(L"\"/\\[]:;|=,+*?<>") != std::wstring::npos ||
+        userName.back() == L'.' || userName.back() == L' ' || IsDeviceName(userName)) {
         return false;
     }
     for (wchar_t c : userName) {
@@ -40,13 +71,94 @@ bool CanNameFolder(const std::wstring& userName) {
     return true;
 }
 
-std::wstring ParentOf(const std::wstring& path) {
-    std::wstring trimmed = path;
-    while (!trimmed.empty() && IsSeparator(trimmed.back())) {
-        trimmed.pop_back();
+// The user name cut to the room, without the dots and blanks a cut may leave
+// at its end; empty when it cannot name a folder.
+std::wstring FolderNameOf(const std::wstring& userName, size_t room) {
+    if (!CanNameFolder(userName)) {
+        return std::wstring();
     }
-    size_t separator = trimmed.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring() : trimmed.substr(0, separator);
+    std::wstring name = userName.substr(0, room);
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) {
+        name.pop_back();
+    }
+    return name;
+}
+
+bool IsInside(const std::wstring& path, const std::wstring& folder) {
+    return path.size() > folder.size() && ::_wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
+           path[folder.size()] == L'\\';
+}
+
+DWORD CheckFullPath(const std::wstring& fullPath) {
+    // GetFullPathNameW turns a device's name in the last place into "\\.\NUL".
+    if (fullPath.size() <= 3 || !IsDriveLetter(fullPath[0]) || fullPath.compare(1, 2, L":\\") != 0) {
+        return ERROR_BAD_PATHNAME;
+    }
+    for (size_t start = 3; start < fullPath.size();) {
+        size_t end = std::min(fullPath.find(L'\\', start), fullPath.size());
+        if (IsDeviceName(fullPath.substr(start, end - start))) {
+            return ERROR_BAD_PATHNAME;
+        }
+        start = end + 1;
+    }
+    UINT uType = ::GetDriveTypeW(fullPath.substr(0, 3).c_str());
+    if (uType != DRIVE_FIXED && uType != DRIVE_REMOVABLE && uType != DRIVE_RAMDISK) {
+        return ERROR_BAD_PATHNAME;
+    }
+    wchar_t pWindows[MAX_PATH];
+    UINT uLen = ::GetSystemWindowsDirectoryW(pWindows, MAX_PATH);
+    if (uLen == 0 || uLen >= MAX_PATH) {
+        return uLen == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW;
+    }
+    std::wstring windows = NormalizedPath(std::wstring(pWindows, uLen));
+    if (SamePath(fullPath, windows) || IsInside(fullPath, windows)) {
+        return ERROR_BAD_PATHNAME;
+    }
+    return FolderNameRoom(fullPath) < kLeastFolderNameRoom ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+}
+
+// Opens the folders above the root from the drive's root down, creating what
+// is missing with the security it inherits; parent is the root's parent as
+// checked. They stay held until the root is open: without delete sharing,
+// nobody renames them in the meantime.
+DWORD OpenFoldersAbove(const std::wstring& root, std::vector<SecureFolder>& above, std::wstring& parent) {
+    parent = root.substr(0, 3);
+    for (size_t start = 3, separator; (separator = root.find(L'\\', start)) != std::wstring::npos;
+         start = separator + 1) {
+        SecureFolder folder;
+        DWORD dwError =
+            SecureFolder::OpenOnTheWay(JoinPath(parent, root.substr(start, separator - start)), folder);
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
+        parent = folder.Path();
+        above.push_back(std::move(folder));
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD OpenRoot(const std::wstring& root, SecureFolder& folder) {
+    std::wstring fullPath;
+    DWORD dwError = CheckOutputRoot(root, fullPath);
+    std::vector<SecureFolder> above;
+    std::wstring parent;
+    if (dwError == ERROR_SUCCESS) {
+        dwError = OpenFoldersAbove(fullPath, above, parent);
+    }
+    if (dwError == ERROR_SUCCESS) {
+        dwError = SecureFolder::Open(JoinPath(parent, fullPath.substr(fullPath.find_last_of(L'\\') + 1)),
+                                     kAdministratorsOnly, SecureFolder::Missing::Create, nullptr, folder);
+    }
+    // Short names on the way come out long: the room is measured again.
+    if (dwError == ERROR_SUCCESS && FolderNameRoom(folder.Path()) < kLeastFolderNameRoom) {
+        dwError = ERROR_FILENAME_EXCED_RANGE;
+    }
+    return dwError;
+}
+
+DWORD OpenUnknownOwnerFolder(JobFolders& folders) {
+    return SecureFolder::Open(JoinPath(folders.root.Path(), kUnknownOwnerFolder), kAdministratorsOnly,
+                              SecureFolder::Missing::Create, nullptr, folders.owner);
 }
 
 }  // namespace
@@ -64,66 +176,53 @@ DWORD DefaultOutputFolder(std::wstring& folder) {
     return ERROR_SUCCESS;
 }
 
-DWORD EnsureFolder(const std::wstring& folder) {
-    std::wstring path = folder;
-    while (!path.empty() && IsSeparator(path.back())) {
-        path.pop_back();
+DWORD CheckOutputRoot(const std::wstring& root, std::wstring& fullPath) {
+    // Only "C:\..." leads to a local folder by itself; a colon further on
+    // would name a stream.
+    if (root.size() < 3 || !IsDriveLetter(root[0]) || root[1] != L':' || !IsSeparator(root[2]) ||
+        root.find(L':', 2) != std::wstring::npos) {
+        return ERROR_BAD_PATHNAME;
     }
-    if (path.empty() || IsFolder(path)) {
-        return ERROR_SUCCESS;
-    }
-    size_t separator = path.find_last_of(L"\\/");
-    // Above a drive ("C:") or a share there is nothing to create.
-    if (separator != std::wstring::npos && separator > 0 && path[separator - 1] != L':' &&
-        !IsSeparator(path[separator - 1])) {
-        DWORD dwError = EnsureFolder(path.substr(0, separator));
-        if (dwError != ERROR_SUCCESS) {
-            return dwError;
-        }
-    }
-    if (!::CreateDirectoryW(path.c_str(), nullptr)) {
-        DWORD dwError = ::GetLastError();
-        if (dwError != ERROR_ALREADY_EXISTS) {
-            return dwError;
-        }
-        // Made in the meantime, or a file of that name is in the way.
-        return IsFolder(path) ? ERROR_SUCCESS : ERROR_DIRECTORY;
-    }
-    return ERROR_SUCCESS;
+    fullPath = NormalizedPath(root);
+    return CheckFullPath(fullPath);
 }
 
 DWORD OpenJobFolders(const std::wstring& root, const JobOwner& owner, JobFolders& folders) {
-    DWORD dwError = EnsureFolder(ParentOf(root));
-    if (dwError == ERROR_SUCCESS) {
-        dwError =
-            SecureFolder::Open(root, kRootSecurity, SecureFolder::Missing::Create, nullptr, folders.root);
-    }
+    DWORD dwError = OpenRoot(root, folders.root);
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
+    size_t room = FolderNameRoom(folders.root.Path());
+    std::wstring folderName = owner.Known() ? FolderNameOf(owner.userName, room) : std::wstring();
     PSID pSid = nullptr;
-    if (!owner.Known() || !CanNameFolder(owner.userName) ||
-        !::ConvertStringSidToSidW(owner.sid.c_str(), &pSid)) {
-        return SecureFolder::Open(JoinPath(folders.root.Path(), kUnknownOwnerFolder), kUnknownOwnerSecurity,
-                                  SecureFolder::Missing::Create, nullptr, folders.owner);
+    if (folderName.empty() || !::ConvertStringSidToSidW(owner.sid.c_str(), &pSid)) {
+        return OpenUnknownOwnerFolder(folders);
     }
     LocalMemory sid(pSid);
     std::wstring security = OwnerSecurity(owner.sid);
-    dwError = SecureFolder::Open(JoinPath(folders.root.Path(), owner.userName), security.c_str(),
+    dwError = SecureFolder::Open(JoinPath(folders.root.Path(), folderName), security.c_str(),
                                  SecureFolder::Missing::Create, pSid, folders.owner);
     if (dwError != ERROR_INVALID_OWNER) {
         return dwError;
     }
-    // Another account of the same name (another domain's, or one since deleted).
-    std::wstring distinctName = owner.userName + L" (" + owner.sid + L")";
-    return SecureFolder::Open(JoinPath(folders.root.Path(), distinctName), security.c_str(),
+    // Another account of the same name (another domain's, one since deleted,
+    // or one whose cut name is the same).
+    std::wstring suffix = L" (" + owner.sid + L")";
+    std::wstring distinctName =
+        suffix.size() < room ? FolderNameOf(owner.userName, room - suffix.size()) : L"";
+    if (distinctName.empty()) {
+        return OpenUnknownOwnerFolder(folders);
+    }
+    return SecureFolder::Open(JoinPath(folders.root.Path(), distinctName + suffix), security.c_str(),
                               SecureFolder::Missing::Create, pSid, folders.owner);
 }
 
 std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root) {
     std::vector<SecureFolder> folders(1);
-    if (SecureFolder::Open(root, kRootSecurity, SecureFolder::Missing::Fail, nullptr, folders[0]) !=
-        ERROR_SUCCESS) {
+    std::wstring fullPath;
+    if (CheckOutputRoot(root, fullPath) != ERROR_SUCCESS ||
+        SecureFolder::Open(fullPath, kAdministratorsOnly, SecureFolder::Missing::Fail, nullptr, folders[0]) !=
+            ERROR_SUCCESS) {
         return {};
     }
     WIN32_FIND_DATAW found;

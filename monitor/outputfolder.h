@@ -2,11 +2,19 @@
 // product's folder under the documents that all users share) and in it one
 // folder per job owner.
 //
-// The root's DACL, protected from inheritance: SYSTEM and Administrators
-// have full control, Users may only pass through. An owner's folder adds the
-// owner, who may read and delete what it holds. Jobs whose owner cannot be
-// learned go into a folder that only SYSTEM and Administrators can reach, so
-// that not knowing the owner never gives anybody more access.
+// The root's DACL, protected from inheritance, has SYSTEM and Administrators
+// only. Users reach their own folders through "bypass traverse checking",
+// which every user holds by default; so no user can open the root, and no
+// handle of theirs can stand in a job's way (FILE_TRAVERSE is the bit of
+// FILE_EXECUTE, which the sharing check counts as reading). An owner's folder
+// adds the owner, who may list it and read and delete the jobs' files in it,
+// but not rename or remove the folder. Jobs whose owner cannot be learned go
+// into a folder that only SYSTEM and Administrators can reach, so that not
+// knowing the owner never gives anybody more access.
+//
+// Every path stays within MAX_PATH, so that every program can open the jobs:
+// a root is refused when it leaves too little room, and an owner's folder
+// name is cut to the room there is.
 #pragma once
 
 #include <string>
@@ -20,10 +28,17 @@
 // <common documents>\Zorvane Creator (CSIDL_COMMON_DOCUMENTS).
 DWORD DefaultOutputFolder(std::wstring& folder);
 
-// Creates the folder and any missing folders above it, with the security
-// they inherit; a folder that exists already is fine. ERROR_DIRECTORY when a
-// file stands where a folder should. For the folders above an output root.
-DWORD EnsureFolder(const std::wstring& folder);
+// Whether root can be an output root, and its full path. Refused with
+// ERROR_BAD_PATHNAME: what is not an absolute path on a local drive
+// (relative and drive-relative paths, "\\?\", "\\.\", UNC paths, network
+// drives, device names), a drive's root, the Windows folder and what is in
+// it; with ERROR_FILENAME_EXCED_RANGE: a path too long to hold the jobs'
+// files.
+DWORD CheckOutputRoot(const std::wstring& root, std::wstring& fullPath);
+
+// The longest name PrintJob gives a file in an owner's folder:
+// "<yyyymmdd>-<hhmmss>-job4294967295-incomplete-9999.xps".
+constexpr size_t kLongestJobFileName = 49;
 
 // The folder, under an output root, of the jobs of an owner that cannot be
 // learned. Its brackets cannot occur in an account name.
@@ -35,16 +50,19 @@ struct JobFolders {
     SecureFolder owner;
 };
 
-// Opens root and root\<owner's user name>, creating what is missing. A user
-// name that cannot name a folder, and an unknown owner, give the unknown
-// owner's folder; a folder of that user name that grants another account
-// gives way to "<user name> (<SID>)".
+// Opens root and root\<owner's user name>, creating what is missing. The
+// folders above the root are walked from the drive's root down; a link or
+// junction on the way is refused before anything is made below it. A user
+// name that cannot name a folder (characters no account name holds, a device
+// name such as CON or LPT1.txt, a trailing dot or blank) and an unknown owner
+// give the unknown owner's folder; a folder of that user name that grants
+// another account gives way to "<user name> (<SID>)".
 DWORD OpenJobFolders(const std::wstring& root, const JobOwner& owner, JobFolders& folders);
 
 // The folders under root that jobs may have been written into (root itself
 // and its owner folders), each checked as SecureFolder checks, nothing
 // created; the root's DACL is brought to the root's. Empty when the root is
-// not there.
+// not there or is refused.
 std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root);
 
 // folder and fileName with one separator between them.

@@ -24,15 +24,21 @@ DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId) {
     jobId_ = jobId;
     std::wstring root = outputFolder_;
     DWORD dwError = root.empty() ? DefaultOutputFolder(root) : ERROR_SUCCESS;
-    JobFolders folders;
+    std::wstring fullRoot;
     if (dwError == ERROR_SUCCESS) {
-        dwError = OpenJobFolders(root, LearnJobOwner(printerName_, jobId_), folders);
+        dwError = CheckOutputRoot(root, fullRoot);
     }
+    if (dwError != ERROR_SUCCESS) {
+        ReportJobStatus(printerName_, jobId_, FailureStatus(L"Output folder refused,", root, dwError));
+        return dwError;
+    }
+    JobFolders folders;
+    dwError = OpenJobFolders(fullRoot, LearnJobOwner(printerName_, jobId_), folders);
     if (dwError == ERROR_SUCCESS) {
         dwError = PrintJob::Begin(std::move(folders), jobId, job_);
     }
     if (dwError != ERROR_SUCCESS) {
-        ReportJobStatus(printerName_, jobId_, FailureStatus(L"Cannot write the job into", root, dwError));
+        ReportJobStatus(printerName_, jobId_, FailureStatus(L"Cannot write the job into", fullRoot, dwError));
     }
     return dwError;
 }

@@ -23,7 +23,8 @@ public:
     bool HasSignature() const { return signature_ == kSignature; }
 
     // ERROR_INVALID_PRINTER_STATE while another job is open on the port; the
-    // output folders' and the file's errors (see SecureFolder, PrintJob).
+    // output root's refusal (see CheckOutputRoot), the output folders' and
+    // the file's errors (see SecureFolder, PrintJob).
     DWORD StartDoc(const wchar_t* printerName, DWORD jobId);
     // ERROR_SPL_NO_STARTDOC outside a job.
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);

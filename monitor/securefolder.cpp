@@ -11,8 +11,9 @@
 
 namespace {
 
-// Enough to check the folder and bring its DACL; nothing to delete it.
-constexpr DWORD kFolderAccess = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
+// Enough to check the folder and bring its DACL; nothing to delete it. These
+// rights take no part in the sharing check.
+constexpr DWORD kCheckAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 DWORD SecurityDescriptorFrom(const wchar_t* sddl, LocalMemory& descriptor) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
@@ -25,11 +26,25 @@ DWORD SecurityDescriptorFrom(const wchar_t* sddl, LocalMemory& descriptor) {
 }
 
 // FILE_FLAG_OPEN_REPARSE_POINT: a junction or link is opened itself, so that
-// its attributes show it, instead of the folder it leads to.
+// its attributes show it, instead of the folder it leads to. FILE_TRAVERSE
+// makes the handle take part in the sharing check: without delete sharing,
+// nobody renames or removes the folder while it is held. A handle somebody
+// else holds that shares no reading, or that may delete, refuses that
+// (ERROR_SHARING_VIOLATION); the folder is then opened with rights outside
+// the sharing check, so that no handle can stop a job. A move then needs
+// delete rights, which on the root and the owners' folders only SYSTEM and
+// Administrators have.
 FileHandle OpenFolder(const std::wstring& path) {
-    return FileHandle(::CreateFileW(path.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+    const DWORD kFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    FileHandle folder(::CreateFileW(path.c_str(), kCheckAccess | FILE_TRAVERSE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kFlags,
                                     nullptr));
+    if (folder || ::GetLastError() != ERROR_SHARING_VIOLATION) {
+        return folder;
+    }
+    return FileHandle(::CreateFileW(path.c_str(), kCheckAccess,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, kFlags, nullptr));
 }
 
 DWORD CheckPlain(HANDLE hFolder, const std::wstring& path) {
@@ -175,25 +190,44 @@ DWORD SecureFolder::Open(const std::wstring& path, const wchar_t* sddl, Missing 
             return ::GetLastError();
         }
     }
+    SecureFolder opened;
+    dwError = opened.Hold(fullPath);
+    if (dwError == ERROR_SUCCESS) {
+        dwError = CheckOwner(opened.Handle());
+    }
+    if (dwError == ERROR_SUCCESS && grantee != nullptr && !created) {
+        dwError = CheckGrants(opened.Handle(), grantee);
+    }
+    if (dwError == ERROR_SUCCESS && sddl != nullptr) {
+        dwError = BringDacl(opened.Handle(), descriptor.Get());
+    }
+    if (dwError == ERROR_SUCCESS) {
+        folder = std::move(opened);
+    }
+    return dwError;
+}
+
+DWORD SecureFolder::OpenOnTheWay(const std::wstring& path, SecureFolder& folder) {
+    std::wstring fullPath = NormalizedPath(path);
+    // A link in the folder's place is not followed: it exists, so nothing is
+    // made, and the checks refuse it.
+    if (!::CreateDirectoryW(fullPath.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return ::GetLastError();
+    }
+    return folder.Hold(fullPath);
+}
+
+DWORD SecureFolder::Hold(const std::wstring& fullPath) {
     FileHandle handle = OpenFolder(fullPath);
     if (!handle) {
         return ::GetLastError();
     }
-    dwError = CheckPlain(handle.Get(), fullPath);
-    if (dwError == ERROR_SUCCESS) {
-        dwError = CheckOwner(handle.Get());
-    }
-    if (dwError == ERROR_SUCCESS && grantee != nullptr && !created) {
-        dwError = CheckGrants(handle.Get(), grantee);
-    }
-    if (dwError == ERROR_SUCCESS && sddl != nullptr) {
-        dwError = BringDacl(handle.Get(), descriptor.Get());
-    }
+    DWORD dwError = CheckPlain(handle.Get(), fullPath);
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    folder.path_ = fullPath;
-    folder.handle_ = std::move(handle);
+    path_ = fullPath;
+    handle_ = std::move(handle);
     return ERROR_SUCCESS;
 }
 

@@ -5,7 +5,8 @@
 // system really gives it is the path asked for) whose owner is SYSTEM,
 // Administrators or the account the spooler runs as. The handle is opened
 // without FILE_SHARE_DELETE, so nobody renames or removes the folder while a
-// job uses it.
+// job uses it; where a handle somebody else holds refuses that, the folder
+// is opened all the same (see OpenFolder in securefolder.cpp).
 #pragma once
 
 #include <string>
@@ -32,6 +33,11 @@ public:
     static DWORD Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
                       SecureFolder& folder);
 
+    // Opens a folder on the way to an output root, creating it with the
+    // security it inherits when it is missing; checked as plain, not for its
+    // owner, and nothing of it is changed.
+    static DWORD OpenOnTheWay(const std::wstring& path, SecureFolder& folder);
+
     // The checks of a plain directory again, on the handle and the path:
     // before a name is given in the folder.
     DWORD CheckStillPlain() const;
@@ -41,6 +47,9 @@ public:
     HANDLE Handle() const { return handle_.Get(); }
 
 private:
+    // Opens the folder at its full path and checks it as plain.
+    DWORD Hold(const std::wstring& fullPath);
+
     std::wstring path_;
     FileHandle handle_;
 };

@@ -1,8 +1,60 @@
-// The monitor's parts on fakes where Wine cannot show them through the DLL.
+// The monitor's parts on fakes where Wine cannot show them through the DLL:
+// owners Wine never names (their folders, long names at the limit of a path,
+// two accounts of one name) and the writes' ledger.
+#include "monitor/outputfolder.h"
 #include "monitor/printjob.h"
 #include "tests/monitor/monitor_test_support.h"
 
 namespace {
+
+const wchar_t kSid[] = L"S-1-5-21-1-2-3-1001";
+const wchar_t kOtherSid[] = L"S-1-5-21-7-8-9-1105";
+
+std::wstring OwnerFolderOf(const std::wstring& root, const JobOwner& owner) {
+    JobFolders folders;
+    DWORD dwError = OpenJobFolders(root, owner, folders);
+    EXPECT_EQ(dwError, static_cast<DWORD>(ERROR_SUCCESS)) << Narrow(owner.userName);
+    return dwError == ERROR_SUCCESS ? folders.owner.Path().substr(folders.root.Path().size() + 1) : L"";
+}
+
+TEST(JobFolders, NamesThatCannotNameAFolderGoToTheUnknownOwners) {
+    TempFolder root;
+    const struct {
+        const wchar_t* userName;
+        bool ownFolder;
+    } kCases[] = {
+        {L"alice", true},        {L"CON", false},       {L"nul.txt", false}, {L"Com1", false},
+        {L"lpt0.tar.gz", false}, {L"LPT\u00b9", false}, {L"aux .x", false},  {L"bob.", false},
+        {L"bob ", false},        {L"CONSOLE", true},    {L"COM10", true},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(Narrow(OwnerFolderOf(root.Path(), {c.userName, kSid})),
+                  Narrow(c.ownFolder ? c.userName : kUnknownOwnerFolder));
+    }
+}
+
+// At the longest root accepted, a long name is cut, also in its clash form
+// for another account of that name, and the longest job path stays within
+// MAX_PATH. (Wine keeps no folder's DACL, so the same account coming back,
+// which finds its grant, cannot be shown here.)
+TEST(JobFolders, LongNamesAreCutSoThatEveryPathFits) {
+    TempFolder temp;
+    std::wstring root = temp.Path() + L"\\";
+    std::wstring fullPath;
+    while (CheckOutputRoot(root + L"r", fullPath) == ERROR_SUCCESS) {
+        root += L"r";
+    }
+    ASSERT_EQ(CheckOutputRoot(root + L"r", fullPath), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    const std::wstring kLongName(200, L'n');
+    for (const wchar_t* sid : {kSid, kOtherSid}) {
+        JobFolders folders;
+        ASSERT_EQ(OpenJobFolders(root, {kLongName, sid}, folders), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(folders.owner.Path().size() + 1 + kLongestJobFileName, MAX_PATH - 1u) << Narrow(sid);
+        std::wstring name = folders.owner.Path().substr(folders.root.Path().size() + 1);
+        EXPECT_EQ(name.find(L" ("),
+                  sid == kOtherSid ? name.size() - 3 - std::wcslen(sid) : std::wstring::npos);
+    }
+}
 
 TEST(WriteLedger, AFailedWriteIsMadeGoodOnlyByTheSameBytes) {
     const std::string kFirst = "first";

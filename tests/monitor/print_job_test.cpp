@@ -235,6 +235,58 @@ TEST_P(PrintJobTest, TheFoldersOfAnOpenJobCannotBeRemovedOrRenamed) {
     EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "before after");
 }
 
+// Handles that share nothing, on the root and on the owner's folder, do not
+// stop a job (a user's traverse right counts as reading in the sharing check).
+TEST_P(PrintJobTest, FoldersHeldOpenWithoutSharingDoNotStopAJob) {
+    ASSERT_TRUE(PrintJob("makes the folders"));
+    {
+        const DWORD kFlags = FILE_FLAG_BACKUP_SEMANTICS;
+        FileHandle root(
+            ::CreateFileW(folder.Path().c_str(), FILE_TRAVERSE, 0, nullptr, OPEN_EXISTING, kFlags, nullptr));
+        FileHandle owner(::CreateFileW(JobFolder().c_str(), FILE_LIST_DIRECTORY, 0, nullptr, OPEN_EXISTING,
+                                       kFlags, nullptr));
+        ASSERT_TRUE(root && owner) << ::GetLastError();
+        EXPECT_TRUE(PrintJob("while they are held"));
+    }
+    EXPECT_EQ(JobFiles().size(), 2u);
+}
+
+// Only an absolute path on a local drive names a root, and neither a drive's
+// root nor the Windows folder; nothing is made for a refused one.
+TEST_P(PrintJobTest, OutputFoldersThatAreNoAbsoluteLocalPathAreRefused) {
+    wchar_t pWindows[MAX_PATH];
+    ASSERT_GT(::GetWindowsDirectoryW(pWindows, MAX_PATH), 0u);
+    const std::wstring kInWindows = std::wstring(pWindows) + L"\\Temp\\zorvane-refused";
+    const struct {
+        std::wstring folder;
+        DWORD error;
+    } kRefused[] = {
+        {L"relative\\jobs", ERROR_BAD_PATHNAME},
+        {L"\\rooted\\jobs", ERROR_BAD_PATHNAME},
+        {L"C:drive-relative", ERROR_BAD_PATHNAME},
+        {L"\\\\?\\" + folder.Path() + L"\\jobs", ERROR_BAD_PATHNAME},
+        {L"\\\\.\\" + folder.Path() + L"\\jobs", ERROR_BAD_PATHNAME},
+        {L"\\\\server\\share\\jobs", ERROR_BAD_PATHNAME},
+        {folder.Path() + L"\\jobs\\NUL", ERROR_BAD_PATHNAME},
+        {folder.Path() + L"\\com1.txt\\jobs", ERROR_BAD_PATHNAME},
+        {folder.Path() + L"\\jobs:stream", ERROR_BAD_PATHNAME},
+        {L"C:\\", ERROR_BAD_PATHNAME},
+        {pWindows, ERROR_BAD_PATHNAME},
+        {kInWindows, ERROR_BAD_PATHNAME},
+        {folder.Path() + L"\\" + std::wstring(MAX_PATH, L'x'), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& refused : kRefused) {
+        SetOutputFolder(kPort, refused.folder);
+        HANDLE hPort = OpenPort();
+        EXPECT_FALSE(StartDoc(hPort)) << Narrow(refused.folder);
+        EXPECT_EQ(::GetLastError(), refused.error) << Narrow(refused.folder);
+        EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    }
+    EXPECT_TRUE(::RemoveDirectoryW(folder.Path().c_str()))
+        << "something was made in " << Narrow(folder.Path());
+    EXPECT_EQ(::GetFileAttributesW(kInWindows.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_P(PrintJobTest, AtItsStartTheMonitorKeepsWhatAnInterruptedJobLeftAsIncomplete) {
     ASSERT_TRUE(PrintJob("finished"));
     std::wstring leftover = JobFolder() + L"\\zcr0123456789abcdef0123456789abcdef.tmp";
