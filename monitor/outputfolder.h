@@ -22,8 +22,8 @@
 
 #include <windows.h>
 
+#include "monitor/jobowner.h"
 #include "monitor/securefolder.h"
-#include "monitor/spoolerjob.h"
 
 // <common documents>\Zorvane Creator (CSIDL_COMMON_DOCUMENTS).
 DWORD DefaultOutputFolder(std::wstring& folder);

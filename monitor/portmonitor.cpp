@@ -87,7 +87,7 @@ void PortMonitor::KeepLeftoverJobs() const {
         }
     }
     for (const std::wstring& root : roots) {
-        KeepLeftoverJobsAsIncomplete(root);
+        KeepLeftoverJobsAsIncomplete(root, *events_);
     }
 }
 
@@ -128,7 +128,7 @@ DWORD PortMonitor::OpenPort(const wchar_t* portName, std::unique_ptr<PrintPort>&
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    port = std::make_unique<PrintPort>(portName, outputFolder);
+    port = std::make_unique<PrintPort>(portName, outputFolder, events_);
     return ERROR_SUCCESS;
 }
 

@@ -1,12 +1,13 @@
 // PortMonitor: one initialised instance of the monitor (the spooler's
-// hMonitor), with its registry and its ports. It lists the ports and opens
-// them and the configuration channel.
+// hMonitor), with its registry, its ports and the event log its ports report
+// to. It lists the ports and opens them and the configuration channel.
 #pragma once
 
 #include <memory>
 
 #include <windows.h>
 
+#include "monitor/eventlog.h"
 #include "monitor/monitorregistry.h"
 #include "monitor/portstore.h"
 #include "monitor/printport.h"
@@ -19,7 +20,7 @@ public:
     static const wchar_t kPortDescription[];
 
     // Also keeps what interrupted jobs left in the output roots (the default
-    // root and each port's own) as incomplete files.
+    // root and each port's own) as incomplete files, and reports each.
     static DWORD Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>& monitor);
 
     explicit PortMonitor(std::unique_ptr<MonitorRegistry> registry);
@@ -43,4 +44,6 @@ private:
     DWORD signature_ = kSignature;
     std::unique_ptr<MonitorRegistry> registry_;
     PortStore ports_;
+    // Shared with the ports, which the spooler may close after Shutdown.
+    std::shared_ptr<EventSink> events_ = std::make_shared<WindowsEventLog>();
 };

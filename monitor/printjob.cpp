@@ -239,7 +239,7 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     return dwError;
 }
 
-void KeepLeftoverJobsAsIncomplete(const std::wstring& root) {
+void KeepLeftoverJobsAsIncomplete(const std::wstring& root, EventSink& events) {
     for (const SecureFolder& folder : ExistingJobFolders(root)) {
         WIN32_FIND_DATAW found;
         FindHandle search(::FindFirstFileW(JoinPath(folder.Path(), kTemporaryPattern).c_str(), &found));
@@ -260,7 +260,9 @@ void KeepLeftoverJobsAsIncomplete(const std::wstring& root) {
                 !::FileTimeToSystemTime(&localTime, &stamp)) {
                 continue;
             }
-            PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false);
+            if (PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false) == ERROR_SUCCESS) {
+                events.Report(MSG_JOB_INTERRUPTED, {path});
+            }
         } while (::FindNextFileW(search.Get(), &found));
     }
 }

@@ -19,6 +19,7 @@
 
 #include <windows.h>
 
+#include "monitor/eventlog.h"
 #include "monitor/outputfolder.h"
 #include "platform/handles.h"
 
@@ -89,6 +90,6 @@ private:
 // Gives every temporary file that an interrupted job left in the folders
 // under root (the monitor was stopped, or the system went down, while a job
 // was written) an incomplete name, "<yyyymmdd>-<hhmmss>-interrupted-
-// incomplete.xps" from the file's last write. A file still open for a job
-// (its handle shares nothing) is left as it is.
-void KeepLeftoverJobsAsIncomplete(const std::wstring& root);
+// incomplete.xps" from the file's last write, and reports each to events. A
+// file still open for a job (its handle shares nothing) is left as it is.
+void KeepLeftoverJobsAsIncomplete(const std::wstring& root, EventSink& events);

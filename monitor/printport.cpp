@@ -3,23 +3,29 @@
 #include "monitor/outputfolder.h"
 #include "monitor/spoolerjob.h"
 
-namespace {
+PrintPort::PrintPort(const std::wstring& portName, const std::wstring& outputFolder,
+                     std::shared_ptr<EventSink> events)
+    : portName_(portName), outputFolder_(outputFolder), events_(std::move(events)) {}
 
-std::wstring FailureStatus(const wchar_t* what, const std::wstring& where, DWORD dwError) {
-    return std::wstring(what) + L" " + where + L" (error " + std::to_wstring(dwError) + L")";
+PrintPort::~PrintPort() {
+    if (!job_) {
+        return;
+    }
+    std::wstring finalPath;
+    job_->Abandon(finalPath);
+    if (!finalPath.empty()) {
+        // The spooler closes a port in the middle of a job when the job is
+        // deleted or the spooler stops.
+        events_->Report(MSG_JOB_INCOMPLETE, {JobName(), finalPath, SystemErrorText(ERROR_PRINT_CANCELLED)});
+    }
 }
 
-}  // namespace
-
-PrintPort::PrintPort(const std::wstring& portName, const std::wstring& outputFolder)
-    : portName_(portName), outputFolder_(outputFolder) {}
-
-DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId) {
+DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId, const std::wstring& clientSid) {
     if (job_) {
         return ERROR_INVALID_PRINTER_STATE;
     }
     // The spooler may pass no printer name or job id 0 (Wine does): then
-    // the owner is unknown and nobody is told.
+    // the job's record cannot be had and nobody is told.
     printerName_ = printerName != nullptr ? printerName : L"";
     jobId_ = jobId;
     std::wstring root = outputFolder_;
@@ -29,18 +35,19 @@ DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId) {
         dwError = CheckOutputRoot(root, fullRoot);
     }
     if (dwError != ERROR_SUCCESS) {
-        ReportJobStatus(printerName_, jobId_, FailureStatus(L"Output folder refused,", root, dwError));
-        return dwError;
+        return Fail(MSG_FOLDER_REFUSED, L"Output folder refused,", root, dwError);
     }
+    JobOwner owner = ChooseJobOwner(GatherOwnerEvidence(printerName_, jobId_, clientSid), SystemAccounts());
     JobFolders folders;
-    dwError = OpenJobFolders(fullRoot, LearnJobOwner(printerName_, jobId_), folders);
-    if (dwError == ERROR_SUCCESS) {
-        dwError = PrintJob::Begin(std::move(folders), jobId, job_);
-    }
+    dwError = OpenJobFolders(fullRoot, owner, folders);
     if (dwError != ERROR_SUCCESS) {
-        ReportJobStatus(printerName_, jobId_, FailureStatus(L"Cannot write the job into", fullRoot, dwError));
+        return Fail(MSG_FOLDER_REFUSED, L"Cannot write the job into", fullRoot, dwError);
     }
-    return dwError;
+    std::wstring ownerFolder = folders.owner.Path();
+    dwError = PrintJob::Begin(std::move(folders), jobId, job_);
+    return dwError != ERROR_SUCCESS
+               ? Fail(MSG_JOB_NOT_STARTED, L"Cannot write the job into", ownerFolder, dwError)
+               : ERROR_SUCCESS;
 }
 
 DWORD PrintPort::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
@@ -60,13 +67,27 @@ DWORD PrintPort::EndDoc() {
     DWORD dwError = job->Finish(finalPath);
     job.reset();
     if (dwError != ERROR_SUCCESS) {
-        ReportJobStatus(printerName_, jobId_,
-                        FailureStatus(L"Not written whole, kept as", finalPath, dwError));
-        return dwError;
+        return Fail(MSG_JOB_INCOMPLETE, L"Not written whole, kept as", finalPath, dwError);
     }
     if (finalPath.empty()) {
         ReportJobStatus(printerName_, jobId_, L"No data was printed: no file was written");
     }
     ReportJobSentToPrinter(printerName_, jobId_);
     return ERROR_SUCCESS;
+}
+
+std::wstring PrintPort::JobName() const {
+    std::wstring name = L"Job " + std::to_wstring(jobId_);
+    if (!printerName_.empty()) {
+        name += L" of printer " + printerName_;
+    }
+    return name + L" on port " + portName_;
+}
+
+DWORD PrintPort::Fail(DWORD messageId, const wchar_t* status, const std::wstring& where,
+                      DWORD dwError) const {
+    std::wstring errorText = SystemErrorText(dwError);
+    ReportJobStatus(printerName_, jobId_, std::wstring(status) + L" " + where + L": " + errorText);
+    events_->Report(messageId, {JobName(), where, errorText});
+    return dwError;
 }

@@ -88,25 +88,27 @@ private:
 
 }  // namespace
 
-JobOwner LearnJobOwner(const std::wstring& printerName, DWORD jobId) {
-    JobOwner owner;
+OwnerEvidence GatherOwnerEvidence(const std::wstring& printerName, DWORD jobId,
+                                  const std::wstring& clientSid) {
+    OwnerEvidence evidence;
+    evidence.clientSid = clientSid;
     std::vector<BYTE> record = JobPrinter(printerName, jobId).GetJob(2);
     if (record.empty()) {
-        return owner;
+        return evidence;
     }
     const JOB_INFO_2W* info = reinterpret_cast<const JOB_INFO_2W*>(record.data());
+    evidence.userName = info->pUserName != nullptr ? info->pUserName : L"";
+    evidence.machineName = info->pMachineName != nullptr ? info->pMachineName : L"";
     PSID sid = nullptr;
     BOOL bDefaulted = FALSE;
     wchar_t* pSidText = nullptr;
-    if (info->pUserName == nullptr || info->pSecurityDescriptor == nullptr ||
-        !::GetSecurityDescriptorOwner(info->pSecurityDescriptor, &sid, &bDefaulted) || sid == nullptr ||
-        !::ConvertSidToStringSidW(sid, &pSidText)) {
-        return owner;
+    if (info->pSecurityDescriptor != nullptr &&
+        ::GetSecurityDescriptorOwner(info->pSecurityDescriptor, &sid, &bDefaulted) && sid != nullptr &&
+        ::ConvertSidToStringSidW(sid, &pSidText)) {
+        LocalText sidText(pSidText);
+        evidence.descriptorOwnerSid = sidText.Get();
     }
-    LocalMemory sidText(pSidText);
-    owner.userName = info->pUserName;
-    owner.sid = pSidText;
-    return owner;
+    return evidence;
 }
 
 void ReportJobStatus(const std::wstring& printerName, DWORD jobId, const std::wstring& status) {

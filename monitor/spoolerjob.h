@@ -9,16 +9,12 @@
 
 #include <windows.h>
 
-// The account that submitted a job: the user name GetJob gives and the owner
-// SID of the job's security descriptor (both from JOB_INFO_2), the SID as
-// text ("S-1-5-21-..."). Both empty when either cannot be learned.
-struct JobOwner {
-    std::wstring userName;
-    std::wstring sid;
+#include "monitor/jobowner.h"
 
-    bool Known() const { return !userName.empty() && !sid.empty(); }
-};
-JobOwner LearnJobOwner(const std::wstring& printerName, DWORD jobId);
+// What the job's record (GetJob level 2) tells about its owner, with the
+// user the spooler impersonated at the job's start (clientSid).
+OwnerEvidence GatherOwnerEvidence(const std::wstring& printerName, DWORD jobId,
+                                  const std::wstring& clientSid);
 
 // Shows the text as the job's status (SetJob level 1, pStatus); failures are
 // ignored, the spooler also sees the failing call's last-error.

@@ -6,9 +6,12 @@
 //   hPort     PrintPort     (OpenPort ... ClosePort)
 //   hXcv      XcvSession    (XcvOpenPort ... XcvClosePort)
 // The spooler runs monitors inside its own process (Wine inside the calling
-// program): no exception may leave an entry point.
+// program): no exception may leave an entry point. The job's entry points
+// that touch the file system run as the monitor's process, not as the
+// printing user the spooler may impersonate (ClientImpersonationPause).
 #include <memory>
 
+#include "monitor/clientidentity.h"
 #include "monitor/portmonitor.h"
 
 namespace {
@@ -78,7 +81,8 @@ BOOL WINAPI ZmStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD
         if (port == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
-        return port->StartDoc(pPrinterName, JobId);
+        ClientImpersonationPause asMonitor;
+        return port->StartDoc(pPrinterName, JobId, asMonitor.ClientSid());
     });
 }
 
@@ -110,6 +114,7 @@ BOOL WINAPI ZmEndDocPort(HANDLE hPort) {
         if (port == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
+        ClientImpersonationPause asMonitor;
         return port->EndDoc();
     });
 }
@@ -117,6 +122,7 @@ BOOL WINAPI ZmEndDocPort(HANDLE hPort) {
 // A job still open on the port is kept under an incomplete name.
 BOOL WINAPI ZmClosePort(HANDLE hPort) {
     return Run([&]() -> DWORD {
+        ClientImpersonationPause asMonitor;
         std::unique_ptr<PrintPort> port(FromHandle<PrintPort>(hPort));
         return port ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     });

@@ -287,6 +287,24 @@ TEST_P(PrintJobTest, OutputFoldersThatAreNoAbsoluteLocalPathAreRefused) {
     EXPECT_EQ(::GetFileAttributesW(kInWindows.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// The spooler impersonates the printing user at the job's start: the job
+// goes into that user's folder, and the thread impersonates again after.
+TEST_P(PrintJobTest, TheImpersonatedUserOwnsTheJob) {
+    ASSERT_TRUE(::ImpersonateSelf(SecurityImpersonation)) << ::GetLastError();
+    bool printed = PrintJob("the user's own");
+    KernelObject token;
+    EXPECT_TRUE(::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive()))
+        << ::GetLastError();
+    ASSERT_TRUE(::RevertToSelf());
+    ASSERT_TRUE(printed);
+    wchar_t pUser[256];
+    DWORD cchUser = 256;
+    ASSERT_TRUE(::GetUserNameW(pUser, &cchUser));
+    std::vector<std::wstring> files = TempFolder::FileNamesIn(folder.Path() + L"\\" + pUser);
+    ASSERT_EQ(files.size(), 1u) << Narrow(pUser);
+    EXPECT_TRUE(JobFiles().empty());
+}
+
 TEST_P(PrintJobTest, AtItsStartTheMonitorKeepsWhatAnInterruptedJobLeftAsIncomplete) {
     ASSERT_TRUE(PrintJob("finished"));
     std::wstring leftover = JobFolder() + L"\\zcr0123456789abcdef0123456789abcdef.tmp";
