@@ -150,6 +150,10 @@ struct Glyph {
     // first and how many (0 for further glyphs of the same cluster).
     std::size_t firstCharacter = 0;
     std::size_t characterCount = 0;
+    // False where Indices gave no index or no advance: the font's (its cmap
+    // for the cluster's character, its advance width) goes there.
+    bool hasIndex = true;
+    bool hasAdvance = true;
 };
 
 enum class StyleSimulations { None, Italic, Bold, BoldItalic };
