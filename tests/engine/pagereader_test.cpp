@@ -11,6 +11,7 @@
 
 #include "engine/geometrybuilder.h"
 #include "engine/markupvalues.h"
+#include "platform/handles.h"
 #include "tests/xps/testarchive.h"
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
@@ -434,9 +435,8 @@ std::size_t CountElements(const engine::Canvas& canvas) {
 TEST(PageReader, ReadsEveryPageOfTheRealDocuments) {
     const std::wstring corpus = L"" ZORVANE_SOURCE_DIR L"/tests/data/xps-corpus/";
     WIN32_FIND_DATAW found;
-    std::unique_ptr<void, decltype(&::FindClose)> search(
-        ::FindFirstFileW((corpus + L"*.xps").c_str(), &found), &::FindClose);
-    ASSERT_NE(INVALID_HANDLE_VALUE, search.get());
+    FindHandle search(::FindFirstFileW((corpus + L"*.xps").c_str(), &found));
+    ASSERT_TRUE(search);
     std::size_t documents = 0;
     do {
         SCOPED_TRACE(Text(found.cFileName));
@@ -452,7 +452,7 @@ TEST(PageReader, ReadsEveryPageOfTheRealDocuments) {
             }
         }
         ++documents;
-    } while (::FindNextFileW(search.get(), &found));
+    } while (::FindNextFileW(search.Get(), &found));
     EXPECT_LT(0u, documents);
 }
 
