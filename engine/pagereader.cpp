@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "engine/geometrybuilder.h"
@@ -12,6 +11,7 @@
 #include "xps/partname.h"
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
+#include "xps/ziparchive.h"
 
 namespace engine {
 
@@ -1050,16 +1050,14 @@ HRESULT PageReader::Enter(Nesting level) {
 
 HRESULT ReadPage(const xps::XpsPackage& package, const std::wstring& pagePart, Page& page,
                  const PageCaps& caps) {
-    try {
+    return xps::WithoutThrowing([&] {
         Page read;
         HRESULT hr = PageReader(package, pagePart, caps).Read(read);
         if (SUCCEEDED(hr)) {
             page = std::move(read);
         }
         return hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 }  // namespace engine

@@ -21,8 +21,8 @@
 // element of the page's namespace, a value that does not read, a key never
 // defined); xps::kOverCap past a count; xml::kTooDeep past a nesting;
 // xps::kPartMissing for a font, image or dictionary the package lacks;
-// the package's and the markup reader's own failures; E_OUTOFMEMORY.
-// Attributes the reader does not know are ignored.
+// the package's and the markup reader's own failures; E_OUTOFMEMORY. It
+// never throws. Attributes the reader does not know are ignored.
 #pragma once
 
 #include <cstddef>
