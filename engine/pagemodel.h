@@ -6,8 +6,10 @@
 // Geometry is flattened to lines and cubic Béziers (arcs and quadratic
 // curves are converted when read), with the geometry's own Transform
 // applied; every element keeps its RenderTransform as a matrix. Resources
-// ({StaticResource}, remote dictionaries) are resolved when read: a brush
-// or geometry used twice is two copies.
+// ({StaticResource}, remote dictionaries) are resolved when read: a
+// resource used twice is one shared const object where the model holds a
+// pointer (brush, clip, visual), two copies where it holds a value (a
+// path's data).
 #pragma once
 
 #include <cstdint>
