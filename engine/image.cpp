@@ -394,8 +394,7 @@ HRESULT PngDecoder::ReadChunks(DecodedImage& image) {
         std::size_t length = Be32(data_ + at);
         std::uint32_t type = Be32(data_ + at + 4);
         const unsigned char* chunk = data_ + at + 8;
-        if (length > 0x7FFFFFFF || length > size_ - at - 12 ||
-            crc32(0, data_ + at + 4, static_cast<uInt>(length + 4)) != Be32(chunk + length)) {
+        if (length > 0x7FFFFFFF || length > size_ - at - 12) {
             return xps::kDamaged;
         }
         at += 12 + length;
@@ -404,6 +403,12 @@ HRESULT PngDecoder::ReadChunks(DecodedImage& image) {
             if (letter < 'a' || letter > 'z') {
                 return xps::kDamaged;
             }
+        }
+        if (crc32(0, chunk - 4, static_cast<uInt>(length + 4)) != Be32(chunk + length)) {
+            if (Ancillary(type)) {
+                continue;  // as libpng does: real documents carry sRGB chunks with a wrong CRC
+            }
+            return xps::kDamaged;
         }
         if ((width_ == 0) != (type == ChunkType("IHDR"))) {
             return xps::kDamaged;  // IHDR first, and once

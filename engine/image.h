@@ -74,7 +74,8 @@ struct DecodedImage {
 // interlacing and every filter; 16-bit samples rounded to 8 bits. Grey and
 // grey with alpha come out grey, everything else RGB. iCCP and pHYs are
 // kept; other ancillary chunks are skipped, an unknown critical one is
-// ERROR_NOT_SUPPORTED. Every chunk's CRC is checked.
+// ERROR_NOT_SUPPORTED. Every chunk's CRC is checked: a critical chunk that
+// fails it is damage, an ancillary one is passed over.
 HRESULT DecodePng(const std::string& bytes, DecodedImage& image);
 
 // The first frame of a TIFF or JPEG XR image (or any format the system's

@@ -179,10 +179,13 @@ TEST(Png, DamagedAndHostileImagesFailCleanly) {
     const std::string valid = Png(2, 2, 8, 0, rows);
     std::string badCrc = valid;
     badCrc[badCrc.size() - 13] ^= 1;  // the IDAT chunk's
+    std::string badAncillaryCrc = Chunk("sRGB", "\0"s);
+    badAncillaryCrc.back() ^= 1;
     const std::string bigProfile = "p\0\0"s + Deflated(std::string(engine::kMaxIccProfile + 1, 'x'));
     const Case cases[] = {
         {"valid", valid, S_OK},
         {"a wrong CRC", badCrc, xps::kDamaged},
+        {"a wrong CRC of an ancillary chunk", Png(2, 2, 8, 0, rows, badAncillaryCrc), S_OK},
         {"cut short", valid.substr(0, valid.size() - 20), xps::kDamaged},
         {"bit depth 3", Png(2, 2, 3, 0, rows), xps::kDamaged},
         {"width 0", Png(0, 2, 8, 0, rows), xps::kDamaged},
