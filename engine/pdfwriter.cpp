@@ -609,7 +609,7 @@ HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, doubl
     HRESULT hr = package_.Read(image.part, bytes);
     PdfImage pdfImage;
     if (SUCCEEDED(hr)) {
-        hr = MakePdfImage(bytes, image.contentType, pdfImage);
+        hr = MakePdfImage(bytes, options_.conformance == PdfConformance::PdfA1b, pdfImage);
     }
     if (FAILED(hr)) {
         return hr;
