@@ -732,7 +732,7 @@ HRESULT PdfWriter::Finish() {
     }
     xmp += "<xmp:CreateDate>" + xmpDate + "</xmp:CreateDate><xmp:ModifyDate>" + xmpDate +
            "</xmp:ModifyDate>" + "<xmp:CreatorTool>" + XmlText(options_.creator) +
-           "</xmp:CreatorTool><pdf:Producer>Zorvane Creator</pdf:Producer>";
+           "</xmp:CreatorTool><pdf:Producer>" ZORVANE_PRODUCT_NAME "</pdf:Producer>";
     if (archive) {
         xmp += std::string("<pdfaid:part>") + (options_.conformance == PdfConformance::PdfA1b ? "1" : "2") +
                "</pdfaid:part><pdfaid:conformance>B</pdfaid:conformance>";
@@ -760,7 +760,7 @@ HRESULT PdfWriter::Finish() {
     if (SUCCEEDED(hr)) {
         hr = file_.WriteObject(catalog_, catalog + ">>");
     }
-    std::string info = "<</Producer(Zorvane Creator)/Creator " + PdfString(options_.creator) +
+    std::string info = "<</Producer(" ZORVANE_PRODUCT_NAME ")/Creator " + PdfString(options_.creator) +
                        "/CreationDate(" + pdfDate + ")/ModDate(" + pdfDate + ")";
     if (!options_.title.empty()) {
         info += "/Title " + PdfString(options_.title);

@@ -16,6 +16,7 @@
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
 #include "xps/xpspackage.h"
+#include "zorvaneidentity.h"
 
 namespace engine {
 
@@ -25,7 +26,7 @@ struct PdfOptions {
     PdfConformance conformance = PdfConformance::None;
     std::wstring title;
     std::wstring author;
-    std::wstring creator = L"Zorvane Creator";
+    std::wstring creator = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
     SYSTEMTIME created = {};  // UTC; all zero: now
 };
 
