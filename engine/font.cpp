@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
+
+#include "xps/ziparchive.h"
 
 namespace engine {
 
@@ -257,12 +258,8 @@ bool Font::ReadComponents(const View& glyph, std::vector<Component>& components)
 
 HRESULT Font::Load(std::string bytes, const std::wstring& partName, bool obfuscated,
                    std::uint16_t faceIndex) {
-    HRESULT hr;
-    try {
-        hr = LoadFace(std::move(bytes), partName, obfuscated, faceIndex);
-    } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-    }
+    HRESULT hr =
+        xps::WithoutThrowing([&] { return LoadFace(std::move(bytes), partName, obfuscated, faceIndex); });
     if (FAILED(hr)) {
         *this = Font();
     }
@@ -661,7 +658,7 @@ char32_t Font::CodePointOf(std::uint16_t glyph) const {
 }
 
 HRESULT Font::Program(std::string& font) const {
-    try {
+    return xps::WithoutThrowing([&]() -> HRESULT {
         if (!collection_) {
             font = data_;
             return S_OK;
@@ -672,16 +669,14 @@ HRESULT Font::Program(std::string& font) const {
         }
         font = WriteSfnt(sfntVersion_, std::move(tables));
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT Font::Subset(const std::set<std::uint16_t>& glyphs, std::string& font) const {
     if (cff_) {
         return kFontCffOutlines;
     }
-    try {
+    return xps::WithoutThrowing([&]() -> HRESULT {
         // Glyph 0, the chosen glyphs and the components of each, each glyph
         // looked at once.
         std::vector<bool> keep(glyphCount_);
@@ -749,9 +744,7 @@ HRESULT Font::Subset(const std::set<std::uint16_t>& glyphs, std::string& font) c
         }
         font = WriteSfnt(0x00010000, std::move(tables));
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT Font::AddGlyphPoints(std::uint16_t glyph, int depth, std::size_t& budget, GlyphPoints& out) const {
@@ -1195,22 +1188,19 @@ HRESULT Font::Outline(std::uint16_t glyph, Geometry& outline) const {
     if (glyph >= glyphCount_ || (cff_ && glyph >= charstrings_.size())) {
         return E_INVALIDARG;
     }
-    try {
+    HRESULT hr = xps::WithoutThrowing([&]() -> HRESULT {
         if (cff_) {
             Charstring state;
             state.outline = &outline;
-            HRESULT hr = RunCharstring(charstrings_[glyph], 0, state);
+            HRESULT run = RunCharstring(charstrings_[glyph], 0, state);
             state.Close();
-            if (FAILED(hr)) {
-                outline = Geometry();
-            }
-            return hr;
+            return run;
         }
         GlyphPoints glyphPoints;
         std::size_t budget = kMaxOutlinePoints;
-        HRESULT hr = AddGlyphPoints(glyph, 0, budget, glyphPoints);
-        if (FAILED(hr)) {
-            return hr;
+        HRESULT read = AddGlyphPoints(glyph, 0, budget, glyphPoints);
+        if (FAILED(read)) {
+            return read;
         }
         const auto& points = glyphPoints.points;
         std::size_t begin = 0;
@@ -1263,10 +1253,11 @@ HRESULT Font::Outline(std::uint16_t glyph, Geometry& outline) const {
             begin = end;
         }
         return S_OK;
-    } catch (const std::bad_alloc&) {
+    });
+    if (FAILED(hr)) {
         outline = Geometry();
-        return E_OUTOFMEMORY;
     }
+    return hr;
 }
 
 }  // namespace engine

@@ -15,8 +15,8 @@
 //    has at most kMaxOutlinePoints points with its components; a CFF
 //    charstring calls subroutines at most kMaxSubroutineDepth deep and runs
 //    at most kMaxOutlinePoints operators.
-// No public function throws: a failure is an HRESULT, memory exhaustion
-// E_OUTOFMEMORY.
+// No public function throws (xps::WithoutThrowing): a failure is an
+// HRESULT, memory exhaustion E_OUTOFMEMORY.
 #pragma once
 
 #include <cstddef>
