@@ -5,7 +5,8 @@
 //
 // Every font is hostile input: the table directory, every table's offset and
 // length, the glyph locations and every structure inside a table are checked
-// before they are read; nothing recurses deeper than kMaxCompositeDepth.
+// before they are read; nothing recurses deeper than kMaxCompositeDepth
+// (composite glyphs) or kMaxSubroutineDepth (charstring subroutines).
 // Caps:
 //  - a font part of at most kMaxBytes, with at most kMaxTables tables;
 //  - glyph ids are 16 bits, so at most 65535 glyphs;
