@@ -15,6 +15,7 @@
 
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
+#include "engine/pdffonts.h"
 #include "xps/xpspackage.h"
 #include "zorvaneidentity.h"
 
@@ -49,6 +50,7 @@ private:
     PdfFile file_;
     const xps::XpsPackage& package_;
     PdfOptions options_;
+    PdfFonts fonts_;
     int catalog_ = 0, pages_ = 0, info_ = 0, metadata_ = 0, outputIntent_ = 0;
     std::vector<int> pageIds_;
     struct ImageEntry {
