@@ -6,8 +6,10 @@
 // Geometry is flattened to lines and cubic Béziers (arcs and quadratic
 // curves are converted when read), with the geometry's own Transform
 // applied; every element keeps its RenderTransform as a matrix. Resources
-// ({StaticResource}, remote dictionaries) are resolved when read: a brush
-// or geometry used twice is two copies.
+// ({StaticResource}, remote dictionaries) are resolved when read: a
+// resource used twice is one shared const object where the model holds a
+// pointer (brush, clip, visual), two copies where it holds a value (a
+// path's data).
 #pragma once
 
 #include <cstdint>
@@ -150,6 +152,10 @@ struct Glyph {
     // first and how many (0 for further glyphs of the same cluster).
     std::size_t firstCharacter = 0;
     std::size_t characterCount = 0;
+    // False where Indices gave no index or no advance: the font's (its cmap
+    // for the cluster's character, its advance width) goes there.
+    bool hasIndex = true;
+    bool hasAdvance = true;
 };
 
 enum class StyleSimulations { None, Italic, Bold, BoldItalic };

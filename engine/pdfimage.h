@@ -16,10 +16,14 @@ struct PdfImage {
     std::string data;        // samples, or the JPEG file
     bool isJpeg = false;
     std::string alpha;       // 8-bit samples; empty: opaque
-    std::string iccProfile;  // the image's own profile, if it has one
+    std::string iccProfile;  // the image's own profile, when PDF can use it
+    int components = 3;
     double dpiX = 96, dpiY = 96;
 };
 
-HRESULT MakePdfImage(const std::string& bytes, const std::wstring& contentType, PdfImage& image);
+// The kind of image is told by its first bytes, not by its content type.
+// archiveWithoutTransparency (PDF/A-1): alpha is flattened onto white and
+// only version 2 profiles are kept.
+HRESULT MakePdfImage(const std::string& bytes, bool archiveWithoutTransparency, PdfImage& image);
 
 }  // namespace engine

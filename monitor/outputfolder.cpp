@@ -6,9 +6,11 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include "zorvaneidentity.h"
+
 namespace {
 
-const wchar_t kProductFolder[] = L"Zorvane Creator";
+const wchar_t kProductFolder[] = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
 
 // The root and the unknown owner's folder, and inherited by what they hold.
 const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";

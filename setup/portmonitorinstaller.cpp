@@ -4,16 +4,17 @@
 #include <vector>
 
 #include "platform/seamhandles.h"
+#include "zorvaneidentity.h"
 
 namespace {
 
-constexpr wchar_t kMonitorDll[] = L"zorvanemon.dll";
+constexpr wchar_t kMonitorDll[] = ZORVANE_WIDE(ZORVANE_MONITOR_DLL);
 constexpr wchar_t kProductLibrary[] = L"queldac.dll";
 // Names the same monitor as the monitor name the entry point passes.
-constexpr wchar_t kMonitorXcvName[] = L",XcvMonitor Zorvane Creator Port Monitor";
+constexpr wchar_t kMonitorXcvName[] = ZORVANE_WIDE(",XcvMonitor " ZORVANE_MONITOR_NAME);
 constexpr DWORD kPathBufferUnits = MAX_PATH;
 // Where CopyMonitorFiles puts the monitor, as the event log service reads it.
-constexpr wchar_t kEventMessageFile[] = L"%SystemRoot%\\System32\\zorvanemon.dll";
+constexpr wchar_t kEventMessageFile[] = ZORVANE_WIDE("%SystemRoot%\\System32\\" ZORVANE_MONITOR_DLL);
 
 }  // namespace
 

@@ -101,7 +101,7 @@ HRESULT XpsPackage::OpenFile(const std::wstring& path) {
 
 HRESULT XpsPackage::Open(std::unique_ptr<ByteSource> source, const ZipCaps& caps) {
     HRESULT hr = zip_.Open(std::move(source), caps);
-    return FAILED(hr) ? hr : ReadContentTypes();
+    return FAILED(hr) ? hr : WithoutThrowing([this] { return ReadContentTypes(); });
 }
 
 HRESULT XpsPackage::ReadContentTypes() {
@@ -238,6 +238,10 @@ HRESULT XpsPackage::ReadFixedList(const std::wstring& partName, const wchar_t* r
 }
 
 HRESULT XpsPackage::ReadStructure(FixedStructure& structure) const {
+    return WithoutThrowing([&] { return ReadFixedStructure(structure); });
+}
+
+HRESULT XpsPackage::ReadFixedStructure(FixedStructure& structure) const {
     structure = FixedStructure();
     structure.sequence = TargetOf(L"/", Relation::FixedRepresentation);
     if (structure.sequence.empty() || !zip_.Has(structure.sequence)) {

@@ -2,7 +2,7 @@
 // in either of its two namespaces: XPS (2005/06) and OpenXPS (ECMA-388).
 // It reads the content types, the relationships of any part and the fixed
 // structure (the sequence, its documents, their pages); parts are read on
-// demand from the ZIP container, from any thread.
+// demand from the ZIP container, from any thread. No call throws.
 #pragma once
 
 #include <memory>
@@ -79,6 +79,8 @@ public:
 
 private:
     HRESULT ReadContentTypes();
+    HRESULT ReadRelationships(const std::wstring& partName, std::vector<Relationship>& relationships) const;
+    HRESULT ReadFixedStructure(FixedStructure& structure) const;
     HRESULT ReadFixedList(const std::wstring& partName, const wchar_t* root, const wchar_t* child,
                           const wchar_t*& markupNamespace, std::vector<std::wstring>& targets) const;
 

@@ -154,6 +154,10 @@ HRESULT ZipArchive::Open(std::unique_ptr<ByteSource> source, const ZipCaps& caps
     source_ = std::move(source);
     caps_ = caps;
     parts_.clear();
+    return WithoutThrowing([this] { return OpenDirectory(); });
+}
+
+HRESULT ZipArchive::OpenDirectory() {
     std::uint64_t offset, size, count;
     HRESULT hr = ReadDirectory(offset, size, count);
     if (FAILED(hr)) {
@@ -276,6 +280,10 @@ std::vector<std::wstring> ZipArchive::PartNames() const {
 }
 
 HRESULT ZipArchive::Read(const std::wstring& partName, std::string& content) const {
+    return WithoutThrowing([&] { return ReadPart(partName, content); });
+}
+
+HRESULT ZipArchive::ReadPart(const std::wstring& partName, std::string& content) const {
     content.clear();
     auto found = parts_.find(PartKey(partName));
     if (found == parts_.end()) {

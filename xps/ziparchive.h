@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,19 @@ private:
     std::string bytes_;
 };
 
+// Runs work, answering E_OUTOFMEMORY for what the allocator throws: the
+// package's public calls never throw.
+template <typename Work>
+HRESULT WithoutThrowing(Work work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 class ZipArchive {
 public:
     HRESULT Open(std::unique_ptr<ByteSource> source, const ZipCaps& caps = ZipCaps());
@@ -93,6 +107,8 @@ private:
         std::wstring name;
         std::vector<Item> pieces;  // in order; one for a part that is not interleaved
     };
+    HRESULT OpenDirectory();
+    HRESULT ReadPart(const std::wstring& partName, std::string& content) const;
     HRESULT ReadDirectory(std::uint64_t& offset, std::uint64_t& size, std::uint64_t& count) const;
     // Pieces by part key, then by index; the flag marks the last piece.
     using PieceTable = std::map<std::wstring, std::map<std::uint64_t, std::pair<Item, bool>>>;

@@ -1,6 +1,7 @@
 #include "tools/filterhost/hostparts.h"
 
 #include "driver/filters/comptr.h"
+#include "xps/ziparchive.h"
 
 #include <cstring>
 #include <new>
@@ -205,16 +206,18 @@ HRESULT STDMETHODCALLTYPE Part::GetStream(IPrintReadStream** ppStream) {
     if (ppStream == nullptr)
         return E_POINTER;
     *ppStream = nullptr;
-    std::shared_ptr<const std::string> content = std::atomic_load(&content_);
-    if (!content) {
-        auto loaded = std::make_shared<std::string>();
-        HRESULT hr = loader_ ? loader_(*loaded) : S_OK;
-        if (FAILED(hr))
-            return hr;
-        content = loaded;
-    }
-    *ppStream = new (std::nothrow) ReadStream(content);
-    return *ppStream != nullptr ? S_OK : E_OUTOFMEMORY;
+    return xps::WithoutThrowing([&] {
+        std::shared_ptr<const std::string> content = std::atomic_load(&content_);
+        if (!content) {
+            auto loaded = std::make_shared<std::string>();
+            HRESULT hr = loader_ ? loader_(*loaded) : S_OK;
+            if (FAILED(hr))
+                return hr;
+            content = loaded;
+        }
+        *ppStream = new ReadStream(content);
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE Part::GetPartCompression(EXpsCompressionOptions* pCompression) {
@@ -274,8 +277,10 @@ HRESULT STDMETHODCALLTYPE Part::SetPagePart(IUnknown* pUnk) {
         if (_wcsicmp(known->Uri().c_str(), resource->Uri().c_str()) == 0)
             return S_OK;
     }
-    resources_.emplace_back(resource);
-    return S_OK;
+    return xps::WithoutThrowing([&] {
+        resources_.emplace_back(resource);
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE Part::DeleteResource(const wchar_t* uri) {
@@ -293,8 +298,11 @@ HRESULT STDMETHODCALLTYPE Part::DeleteResource(const wchar_t* uri) {
 HRESULT STDMETHODCALLTYPE Part::GetXpsPartIterator(IXpsPartIterator** pXpsPartIt) {
     if (pXpsPartIt == nullptr)
         return E_POINTER;
-    *pXpsPartIt = new (std::nothrow) PartIterator(resources_);
-    return *pXpsPartIt != nullptr ? S_OK : E_OUTOFMEMORY;
+    *pXpsPartIt = nullptr;
+    return xps::WithoutThrowing([&] {
+        *pXpsPartIt = new PartIterator(resources_);
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE Part::GetFontProperties(BSTR* pContentType, EXpsFontOptions* pFontOptions) {
@@ -476,11 +484,14 @@ HRESULT STDMETHODCALLTYPE Channel::GetNewEmptyPart(const wchar_t* uri, REFIID ri
         if (!IsEqualIID(riid, *kind.iid))
             continue;
         ComPtr<Part> part;
-        part = TakeNew(new (std::nothrow) Part(kind.kind, uri, kind.contentType, nullptr));
-        if (!part)
-            return E_OUTOFMEMORY;
-        part->SetContent(std::string());
-        HRESULT hr = part->GetWriteStream(ppWriteStream);
+        HRESULT hr = xps::WithoutThrowing([&] {
+            part = TakeNew(new Part(kind.kind, uri, kind.contentType, nullptr));
+            part->SetContent(std::string());
+            return S_OK;
+        });
+        if (FAILED(hr))
+            return hr;
+        hr = part->GetWriteStream(ppWriteStream);
         if (FAILED(hr))
             return hr;
         return part->QueryInterface(riid, ppNewObject);
