@@ -145,7 +145,12 @@ private:
         if (grouped && writer_.options_.conformance != PdfConformance::PdfA1b) {
             hr = DrawGrouped(element, *base);
         } else {
+            // PDF/A-1 has no transparency: what the element's opacity lets
+            // through is mixed with white paper instead.
+            double outer = flatten_;
+            flatten_ *= grouped ? base->opacity : 1;
             hr = DrawContent(element);
+            flatten_ = outer;
         }
         out_ += "Q\n";
         return hr;
@@ -167,6 +172,7 @@ private:
     // a transparency group, drawn through a graphics state.
     HRESULT DrawGrouped(const Element& element, const ElementBase& base) {
         PageContent inner(writer_, resources_);
+        inner.flatten_ = flatten_;
         HRESULT hr = inner.DrawContent(element);
         if (FAILED(hr)) {
             return hr;
@@ -318,7 +324,8 @@ private:
         out_ += "q\n";
         if (solid) {
             Alpha(brush.color.a * brush.opacity, brush.color.a * brush.opacity);
-            out_ += Rgb(brush.color) + " rg " + Rgb(brush.color) + " RG\n";
+            std::string color = Shade(brush.color, brush.color.a * brush.opacity);
+            out_ += color + " rg " + color + " RG\n";
         }
         // Bold: the outline stroked too, a fiftieth of the size wide.
         if (bold) {
@@ -388,7 +395,7 @@ private:
         if (brush.kind == BrushKind::Solid) {
             out_ += "q\n";
             Alpha(brush.color.a * brush.opacity, 1);
-            out_ += Rgb(brush.color) + " rg\n";
+            out_ += Shade(brush.color, brush.color.a * brush.opacity) + " rg\n";
             PathOperators(geometry, false);
             out_ += geometry.fillRule == FillRule::EvenOdd ? "f*\nQ\n" : "f\nQ\n";
             return S_OK;
@@ -408,7 +415,7 @@ private:
                                                             : ColorAt(path.stroke->stops, 0.5);
         out_ += "q\n";
         Alpha(1, color.a * path.stroke->opacity);
-        out_ += Rgb(color) + " RG\n" + N(style.thickness) + " w\n";
+        out_ += Shade(color, color.a * path.stroke->opacity) + " RG\n" + N(style.thickness) + " w\n";
         static const char* kCaps[] = {"0", "2", "1", "1"};  // flat, square, round, triangle (as round)
         static const char* kJoins[] = {"0", "2", "1"};
         out_ += std::string(kCaps[static_cast<int>(style.startCap)]) + " J\n" +
@@ -422,6 +429,16 @@ private:
         }
         PathOperators(path.data, true);
         out_ += "S\nQ\n";
+    }
+
+    // A colour's operands; in PDF/A-1, mixed with white by its alpha, since
+    // the file may hold no transparency.
+    std::string Shade(const Color& color, double alpha) const {
+        if (writer_.options_.conformance != PdfConformance::PdfA1b) {
+            return Rgb(color);
+        }
+        double a = std::max(0.0, std::min(1.0, alpha * flatten_));
+        return Rgb(Color{1, 1 - a + a * color.r, 1 - a + a * color.g, 1 - a + a * color.b});
     }
 
     void Alpha(double fill, double stroke) {
@@ -441,8 +458,8 @@ private:
             case BrushKind::Solid:
                 out_ += "q\n";
                 Alpha(brush.color.a * brush.opacity * opacity, 1);
-                out_ += Rgb(brush.color) + " rg\n" + N(area.x) + " " + N(area.y) + " " + N(area.width) + " " +
-                        N(area.height) + " re f\nQ\n";
+                out_ += Shade(brush.color, brush.color.a * brush.opacity * opacity) + " rg\n" + N(area.x) +
+                        " " + N(area.y) + " " + N(area.width) + " " + N(area.height) + " re f\nQ\n";
                 return;
             case BrushKind::LinearGradient:
             case BrushKind::RadialGradient:
@@ -459,7 +476,7 @@ private:
 
     // The gradient's function over [t0, t1], reflected or repeated outside
     // [0, 1] as its spread says.
-    std::string Function(const Brush& brush, double t0, double t1, bool alpha) {
+    std::string Function(const Brush& brush, double t0, double t1, bool alpha, double opacity) {
         std::vector<std::pair<double, Color>> points;
         auto colorAt = [&](double t) {
             double u = t;
@@ -492,7 +509,7 @@ private:
                          [](const std::pair<double, Color>& a, const std::pair<double, Color>& b) {
                              return a.first < b.first;
                          });
-        auto components = [&](const Color& c) { return alpha ? N(c.a) : Rgb(c); };
+        auto components = [&](const Color& c) { return alpha ? N(c.a) : Shade(c, c.a * opacity); };
         std::string functions, bounds, encode;
         int count = 0;
         for (std::size_t i = 1; i < points.size(); ++i) {
@@ -579,13 +596,14 @@ private:
         std::string extend = brush.spread == SpreadMethod::Pad ? "/Extend[true true]" : "/Extend[true true]";
         std::string shading = "<</ShadingType " + std::to_string(type) + "/ColorSpace/DeviceRGB/Coords[" +
                               coords + "]/Domain[" + N(t0) + " " + N(t1) + "]/Function " +
-                              Function(brush, t0, t1, false) + extend + ">>";
+                              Function(brush, t0, t1, false, brush.opacity * opacity) + extend + ">>";
         double alpha = brush.opacity * opacity;
         if (!AllOpaque(brush.stops) && writer_.options_.conformance != PdfConformance::PdfA1b) {
             // Stops' own alpha: a soft mask of the same shading in grey.
             std::string maskShading = "<</ShadingType " + std::to_string(type) +
                                       "/ColorSpace/DeviceGray/Coords[" + coords + "]/Domain[" + N(t0) + " " +
-                                      N(t1) + "]/Function " + Function(brush, t0, t1, true) + extend + ">>";
+                                      N(t1) + "]/Function " + Function(brush, t0, t1, true, 1) + extend +
+                                      ">>";
             int maskForm = writer_.file_.Reserve();
             writer_.file_.WriteStream(
                 maskForm,
@@ -677,6 +695,7 @@ private:
             return;
         }
         PageContent inner(writer_, resources_);
+        inner.flatten_ = flatten_;
         inner.DrawCanvas(*brush.visual);
         std::string tile;
         double alpha = brush.opacity * opacity;
@@ -689,6 +708,7 @@ private:
 
 public:
     HRESULT failure_ = S_OK;
+    double flatten_ = 1;  // PDF/A-1: the opacity of the groups around
 
 private:
     PdfWriter& writer_;
