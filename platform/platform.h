@@ -158,7 +158,8 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
                      DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
 // Level 2: which monitor owns a port. A size probe answers
-// ERROR_INSUFFICIENT_BUFFER with the byte count.
+// ERROR_INSUFFICIENT_BUFFER with the byte count; any other failure is logged
+// and the port is added unchecked.
 BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                        LPDWORD pcReturned);
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
