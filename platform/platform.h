@@ -168,10 +168,6 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo);
 // ERROR_UNKNOWN_PRINTER_DRIVER counts as deleted.
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
                                    DWORD dwVersionFlag);
-// The registered drivers' files (level 3), so that no staged file a driver
-// uses is deleted; a failure keeps every file.
-BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
-                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
 // ERROR_CAN_NOT_COMPLETE points at the GPD files.
 HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter);
 // A size probe answers ERROR_INSUFFICIENT_BUFFER with the byte count.

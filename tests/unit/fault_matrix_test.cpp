@@ -62,7 +62,6 @@ const std::map<std::string, DWORD> kDocumentedFailure = {
     {"DeletePrinterDriverExW", ERROR_PRINTER_DRIVER_IN_USE},
     {"AddPrinterW", ERROR_CAN_NOT_COMPLETE},
     {"EnumPrintersW", RPC_S_SERVER_UNAVAILABLE},
-    {"EnumPrinterDriversW", RPC_S_SERVER_UNAVAILABLE},
     {"SetPrinterW", ERROR_INVALID_LEVEL},
     {"DeletePrinter", ERROR_ACCESS_DENIED},
     {"SetupOpenInfFileW", ERROR_FILE_NOT_FOUND},
