@@ -11,6 +11,8 @@
 #include <winspool.h>
 #include <winver.h>
 
+#include "zorvaneidentity.h"
+
 #ifdef ZORVANE_FLOOR_ON_SEAM
 // On the simulated machine: the seam, so the call record can be compared.
 #include "platform/platform.h"
@@ -96,11 +98,12 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
 
 namespace {
 
-const wchar_t kPrinter[] = L"Zorvane Creator";
-const wchar_t kDriver[] = L"Zorvane Creator";
-const wchar_t kPort[] = L"ZorvanePort";
-const wchar_t kMonitor[] = L"Zorvane Creator Port Monitor";
-const wchar_t kMonitorXcv[] = L",XcvMonitor Zorvane Creator Port Monitor";
+const wchar_t kPrinter[] = ZORVANE_WIDE(ZORVANE_PRINTER_NAME);
+const wchar_t kDriver[] = ZORVANE_WIDE(ZORVANE_DRIVER_NAME);
+const wchar_t kPort[] = ZORVANE_WIDE(ZORVANE_PORT_NAME);
+const wchar_t kMonitor[] = ZORVANE_WIDE(ZORVANE_MONITOR_NAME);
+const wchar_t kMonitorXcv[] = ZORVANE_WIDE(",XcvMonitor " ZORVANE_MONITOR_NAME);
+const wchar_t kMonitorDll[] = ZORVANE_WIDE(ZORVANE_MONITOR_DLL);
 const wchar_t kEnvironment[] = L"Windows NT x86";
 
 const wchar_t kPreVistaDependentFiles[] =
@@ -137,7 +140,7 @@ const wchar_t kLockName[] = L"Global\\Zorvane Creator Setup";
 const wchar_t kLockSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
 constexpr DWORD kLockWaitMs = 10 * 60 * 1000;
 const wchar_t kComment[] =
-    L"http://www.zorvane.example - Print to PDF, PDF/A, XPS, SVG, EMF, PNG, JPEG, and TIFF";
+    ZORVANE_WIDE(ZORVANE_MAKER_URL " - Print to PDF, PDF/A, XPS, SVG, EMF, PNG, JPEG, and TIFF");
 
 bool Is(const char* arg, const char* option) { return ::lstrcmpiA(arg, option) == 0; }
 
@@ -214,14 +217,14 @@ void StartSpooler() {
 void InstallMonitor(const std::wstring& sourceDir, bool standalone) {
     wchar_t systemDir[MAX_PATH];
     UINT length = api::GetSystemDirectoryW(systemDir, MAX_PATH);
-    for (const wchar_t* name : {L"zorvanemon.dll", L"queldac.dll"}) {
+    for (const wchar_t* name : {kMonitorDll, L"queldac.dll"}) {
         if (standalone || std::wcscmp(name, L"queldac.dll") != 0) {
             api::CopyFileW((sourceDir + name).c_str(),
                            (std::wstring(systemDir, length) + L"\\" + name).c_str(), FALSE);
         }
     }
     std::wstring monitor = kMonitor;
-    std::wstring dll = L"zorvanemon.dll";
+    std::wstring dll = kMonitorDll;
     MONITOR_INFO_2W info{&monitor[0], nullptr, &dll[0]};
     api::AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
 }
@@ -299,8 +302,8 @@ void AddDriver(const std::wstring& sourceDir, const std::wstring& driverDir, boo
 
     std::wstring name = kDriver, environment = kEnvironment, driverPath = kCoreFiles[0],
                  dataFile = kCoreFiles[1], configFile = kCoreFiles[2], helpFile = kCoreFiles[3],
-                 dataType = L"RAW", maker = L"Zorvane Systems, Inc.", url = L"http://www.zorvane.example",
-                 provider = L"Zorvane";
+                 dataType = L"RAW", maker = ZORVANE_WIDE(ZORVANE_COMPANY_NAME),
+                 url = ZORVANE_WIDE(ZORVANE_MAKER_URL), provider = ZORVANE_WIDE(ZORVANE_PROVIDER_NAME);
     wchar_t previousNames[2] = {L'\0', L'\0'};
     DRIVER_INFO_6W info{};
     info.cVersion = 3;

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "tests/monitor/monitor_test_support.h"
+#include "zorvaneidentity.h"
 
 namespace {
+
+const wchar_t kPort[] = ZORVANE_WIDE(ZORVANE_PORT_NAME);
 
 double Seconds() {
     static LARGE_INTEGER frequency = [] {
@@ -63,7 +66,7 @@ double Job(const Monitor& monitor, const std::wstring& source, const std::wstrin
     const MONITOR2& functions = monitor.Functions();
     double start = Seconds();
     HANDLE hPort = nullptr;
-    bool ok = functions.pfnOpenPort(monitor.Handle(), const_cast<wchar_t*>(L"ZorvanePort"), &hPort) &&
+    bool ok = functions.pfnOpenPort(monitor.Handle(), const_cast<wchar_t*>(kPort), &hPort) &&
               functions.pfnStartDocPort(hPort, nullptr, 0, 0, nullptr);
     ok = ok && ForEachChunk(source, chunk, [&](BYTE* pData, DWORD cb) {
              DWORD cbWritten = 0;
@@ -113,9 +116,9 @@ int main(int argc, char** argv) {
 
     FakeMonitorRegistry registry;
     Monitor monitor(registry.MonitorInit());
-    monitor.AddPort(L"ZorvanePort");
+    monitor.AddPort(kPort);
     std::wstring root = work + L"\\output";
-    registry.SetString(L"Ports\\ZorvanePort", L"OutputFolder", root);
+    registry.SetString(ZORVANE_WIDE("Ports\\" ZORVANE_PORT_NAME), L"OutputFolder", root);
 
     std::vector<double> copies, jobs, ratios;
     // One untimed round of each puts the source into the page cache.
@@ -141,7 +144,7 @@ int main(int argc, char** argv) {
     ::DeleteFileW(source.c_str());
     std::printf("%s MB in chunks of %s bytes, medians of %d runs\n", argv[3], argv[4], reps);
     std::printf("  plain copy (ReadFile/WriteFile)      %8.1f ms\n", Median(copies) * 1000);
-    std::printf("  job through ZorvanePort              %8.1f ms\n", Median(jobs) * 1000);
+    std::printf("  job through " ZORVANE_PORT_NAME "              %8.1f ms\n", Median(jobs) * 1000);
     std::printf("  job / copy                           %8.3f    goal <= 1.2: %s\n",
                 Median(jobs) / Median(copies), Median(jobs) / Median(copies) <= 1.2 ? "met" : "missed");
     std::printf("  job / copy, run by run               %8.3f (%.3f-%.3f)\n", Median(ratios),

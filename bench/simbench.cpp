@@ -26,11 +26,12 @@
 #include "setup/setup.h"
 #include "tests/sim/simulated_machine.h"
 #include "tests/unit/machine_seeds.h"
+#include "zorvaneidentity.h"
 
 namespace {
 
-const wchar_t kDriver[] = L"Zorvane Creator";
-const wchar_t kPrinter[] = L"Zorvane Creator";
+const wchar_t kDriver[] = ZORVANE_WIDE(ZORVANE_DRIVER_NAME);
+const wchar_t kPrinter[] = ZORVANE_WIDE(ZORVANE_PRINTER_NAME);
 // The sequence's own waits: the pause before each removal attempt and the
 // poll of a stopping spooler (setup/setup.cpp, setup/installer.cpp).
 constexpr double kRemovalPauseMs = 100;

@@ -17,6 +17,7 @@
 #include <winspool.h>
 
 #include "platform/systemlibrary.h"
+#include "zorvaneidentity.h"
 
 namespace {
 
@@ -222,10 +223,10 @@ bool Ports(Report& report) {
 
 // ---- --verify: the installation as a deployment tool's detection rule sees it
 
-const wchar_t kPrinter[] = L"Zorvane Creator";
-const wchar_t kDriver[] = L"Zorvane Creator";
-const wchar_t kPort[] = L"ZorvanePort";
-const wchar_t kMonitor[] = L"Zorvane Creator Port Monitor";
+const wchar_t kPrinter[] = ZORVANE_WIDE(ZORVANE_PRINTER_NAME);
+const wchar_t kDriver[] = ZORVANE_WIDE(ZORVANE_DRIVER_NAME);
+const wchar_t kPort[] = ZORVANE_WIDE(ZORVANE_PORT_NAME);
+const wchar_t kMonitor[] = ZORVANE_WIDE(ZORVANE_MONITOR_NAME);
 
 // The spooler's names compare without regard to case.
 bool SameName(const wchar_t* a, const wchar_t* b) {

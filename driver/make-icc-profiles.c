@@ -14,6 +14,8 @@
 #include <math.h>
 #include <stdio.h>
 
+#include "zorvaneidentity.h"
+
 // Grid sizes: 9 points per CMYK axis and 17 per Lab axis keep each table
 // near 40 KB while interpolating the smooth model well.
 enum { kCmykGridPoints = 9, kLabGridPoints = 17 };
@@ -157,8 +159,8 @@ static int WriteCmykProfile(const char* path) {
     // The idealised press has one rendering for every intent: the other
     // intents' tags that a version 2 output profile must carry link to it.
     int ok = toLab != NULL && toCmyk != NULL && gamut != NULL &&
-             SetText(profile, cmsSigProfileDescriptionTag, "Zorvane Creator CMYK Printer") &&
-             SetText(profile, cmsSigCopyrightTag, "Copyright (C) Zorvane Systems, Inc.") &&
+             SetText(profile, cmsSigProfileDescriptionTag, ZORVANE_PRODUCT_NAME " CMYK Printer") &&
+             SetText(profile, cmsSigCopyrightTag, ZORVANE_COPYRIGHT) &&
              cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ()) &&
              cmsWriteTag(profile, cmsSigAToB0Tag, toLab) && cmsWriteTag(profile, cmsSigBToA0Tag, toCmyk) &&
              cmsWriteTag(profile, cmsSigGamutTag, gamut) &&
@@ -190,9 +192,8 @@ static int WriteScRgbProfile(const char* path) {
     }
     cmsSetProfileVersion(profile, 2.1);
     cmsSetHeaderRenderingIntent(profile, INTENT_PERCEPTUAL);
-    int ok = SetText(profile, cmsSigProfileDescriptionTag, "Zorvane Creator scRGB") &&
-             SetText(profile, cmsSigCopyrightTag, "Copyright (C) Zorvane Systems, Inc.") &&
-             Save(profile, path);
+    int ok = SetText(profile, cmsSigProfileDescriptionTag, ZORVANE_PRODUCT_NAME " scRGB") &&
+             SetText(profile, cmsSigCopyrightTag, ZORVANE_COPYRIGHT) && Save(profile, path);
     cmsCloseProfile(profile);
     return ok;
 }

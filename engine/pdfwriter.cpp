@@ -158,7 +158,7 @@ private:
             case ElementKind::Path:
                 return DrawPath(*element.path);
             case ElementKind::Glyphs:
-                return S_OK;  // text comes with the font module
+                return DrawGlyphs(*element.glyphs);
         }
         return S_OK;
     }
@@ -255,6 +255,133 @@ private:
             StrokePath(path);
         }
         return S_OK;
+    }
+
+    // Where each glyph stands, XPS's way: the pen moves by each advance,
+    // leftwards when the level is odd (right to left); offsets move the
+    // glyph alone, the along-baseline one mirrored for right to left.
+    struct Placed {
+        std::uint16_t glyph;
+        double x, y;
+    };
+    std::vector<Placed> Place(const GlyphsElement& glyphs, PdfFonts::Entry& entry) {
+        const Font& font = entry.font;
+        double scale = glyphs.emSize / font.Metrics().unitsPerEm;
+        bool rightToLeft = glyphs.bidiLevel % 2 != 0;
+        std::vector<Placed> placed;
+        double pen = glyphs.origin.x;
+        for (const Glyph& glyph : glyphs.glyphs) {
+            std::uint16_t index = glyph.index;
+            if (!glyph.hasIndex) {
+                char32_t c =
+                    glyph.firstCharacter < glyphs.text.size() ? glyphs.text[glyph.firstCharacter] : 0;
+                index = font.GlyphFor(c);
+            }
+            double advance =
+                glyph.hasAdvance
+                    ? glyph.advance
+                    : (glyphs.sideways ? font.VerticalAdvance(index) : font.Advance(index)) * scale;
+            if (rightToLeft) {
+                pen -= advance;
+            }
+            placed.push_back({index, pen + (rightToLeft ? -glyph.offsetU : glyph.offsetU),
+                              glyphs.origin.y - glyph.offsetV});
+            if (!rightToLeft) {
+                pen += advance;
+            }
+            if (glyph.characterCount > 0 && glyph.firstCharacter < glyphs.text.size()) {
+                entry.text.emplace(index, glyphs.text.substr(glyph.firstCharacter, glyph.characterCount));
+            }
+        }
+        return placed;
+    }
+
+    HRESULT DrawGlyphs(const GlyphsElement& glyphs) {
+        if (!glyphs.fill || glyphs.glyphs.empty() || !(glyphs.emSize > 0)) {
+            return S_OK;
+        }
+        PdfFonts::Entry* entry = nullptr;
+        HRESULT hr = writer_.fonts_.For(glyphs.fontPart, glyphs.fontFace, entry);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        std::vector<Placed> placed = Place(glyphs, *entry);
+        bool italic = glyphs.simulations == StyleSimulations::Italic ||
+                      glyphs.simulations == StyleSimulations::BoldItalic;
+        bool bold = glyphs.simulations == StyleSimulations::Bold ||
+                    glyphs.simulations == StyleSimulations::BoldItalic;
+        if (!entry->asText) {
+            return DrawOutlines(glyphs, *entry, placed, italic, bold);
+        }
+        const Brush& brush = *glyphs.fill;
+        bool solid = brush.kind == BrushKind::Solid;
+        out_ += "q\n";
+        if (solid) {
+            Alpha(brush.color.a * brush.opacity, brush.color.a * brush.opacity);
+            out_ += Rgb(brush.color) + " rg " + Rgb(brush.color) + " RG\n";
+        }
+        // Bold: the outline stroked too, a fiftieth of the size wide.
+        if (bold) {
+            out_ += N(glyphs.emSize / 50) + " w\n";
+        }
+        out_ += "BT\n" + Name("Font", "F", entry->id) + " 1 Tf\n" +
+                std::string(!solid ? "7"
+                            : bold ? "2"
+                                   : "0") +
+                " Tr\n";
+        double em = glyphs.emSize;
+        for (const Placed& glyph : placed) {
+            entry->glyphs.insert(glyph.glyph);
+            // Glyph space is y up; the page's is y down.
+            out_ += N(em) + " 0 " + N(italic ? em * 0.2 : 0) + " " + N(-em) + " " + N(glyph.x) + " " +
+                    N(glyph.y) + " Tm<" + HexGlyph(glyph.glyph) + ">Tj\n";
+        }
+        out_ += "ET\n";
+        if (!solid) {
+            Paint(brush, Rect{-kHuge / 2, -kHuge / 2, kHuge, kHuge}, 1);
+        }
+        out_ += "Q\n";
+        return S_OK;
+    }
+
+    static std::string HexGlyph(std::uint16_t glyph) {
+        static const char kHex[] = "0123456789ABCDEF";
+        return std::string{kHex[glyph >> 12], kHex[(glyph >> 8) & 15], kHex[(glyph >> 4) & 15],
+                           kHex[glyph & 15]};
+    }
+
+    // Text a font's rights keep out of the file: its glyphs as filled paths.
+    HRESULT DrawOutlines(const GlyphsElement& glyphs, PdfFonts::Entry& entry,
+                         const std::vector<Placed>& placed, bool italic, bool bold) {
+        double scale = glyphs.emSize / entry.font.Metrics().unitsPerEm;
+        Geometry all;
+        all.fillRule = FillRule::NonZero;
+        for (const Placed& glyph : placed) {
+            Geometry outline;
+            HRESULT hr = entry.font.Outline(glyph.glyph, outline);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            Matrix place{scale, 0, italic ? scale * 0.2 : 0, -scale, glyph.x, glyph.y};
+            for (Figure& figure : outline.figures) {
+                figure.start = Apply(place, figure.start);
+                for (Segment& segment : figure.segments) {
+                    segment.control1 = Apply(place, segment.control1);
+                    segment.control2 = Apply(place, segment.control2);
+                    segment.end = Apply(place, segment.end);
+                }
+                all.figures.push_back(std::move(figure));
+            }
+        }
+        HRESULT hr = Fill(all, *glyphs.fill);
+        if (SUCCEEDED(hr) && bold && glyphs.fill->kind == BrushKind::Solid) {
+            PathElement stroke;
+            stroke.data = all;
+            stroke.stroke = glyphs.fill;
+            stroke.strokeStyle.thickness = glyphs.emSize / 50;
+            StrokePath(stroke);
+        }
+        return hr;
     }
 
     HRESULT Fill(const Geometry& geometry, const Brush& brush) {
@@ -570,7 +697,10 @@ private:
 };
 
 PdfWriter::PdfWriter(ByteSink sink, const xps::XpsPackage& package, PdfOptions options)
-    : file_(std::move(sink)), package_(package), options_(std::move(options)) {}
+    : file_(std::move(sink)),
+      package_(package),
+      options_(std::move(options)),
+      fonts_(file_, package_, options_.conformance == PdfConformance::PdfA1b) {}
 
 PdfWriter::~PdfWriter() = default;
 
@@ -699,6 +829,10 @@ std::string XmlText(const std::wstring& text) {
 }  // namespace
 
 HRESULT PdfWriter::Finish() {
+    HRESULT fontsWritten = fonts_.WriteAll();
+    if (FAILED(fontsWritten)) {
+        return fontsWritten;
+    }
     std::string kids;
     for (int id : pageIds_) {
         kids += PdfReference(id) + " ";
@@ -732,7 +866,7 @@ HRESULT PdfWriter::Finish() {
     }
     xmp += "<xmp:CreateDate>" + xmpDate + "</xmp:CreateDate><xmp:ModifyDate>" + xmpDate +
            "</xmp:ModifyDate>" + "<xmp:CreatorTool>" + XmlText(options_.creator) +
-           "</xmp:CreatorTool><pdf:Producer>Zorvane Creator</pdf:Producer>";
+           "</xmp:CreatorTool><pdf:Producer>" ZORVANE_PRODUCT_NAME "</pdf:Producer>";
     if (archive) {
         xmp += std::string("<pdfaid:part>") + (options_.conformance == PdfConformance::PdfA1b ? "1" : "2") +
                "</pdfaid:part><pdfaid:conformance>B</pdfaid:conformance>";
@@ -760,7 +894,7 @@ HRESULT PdfWriter::Finish() {
     if (SUCCEEDED(hr)) {
         hr = file_.WriteObject(catalog_, catalog + ">>");
     }
-    std::string info = "<</Producer(Zorvane Creator)/Creator " + PdfString(options_.creator) +
+    std::string info = "<</Producer(" ZORVANE_PRODUCT_NAME ")/Creator " + PdfString(options_.creator) +
                        "/CreationDate(" + pdfDate + ")/ModDate(" + pdfDate + ")";
     if (!options_.title.empty()) {
         info += "/Title " + PdfString(options_.title);

@@ -15,7 +15,9 @@
 
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
+#include "engine/pdffonts.h"
 #include "xps/xpspackage.h"
+#include "zorvaneidentity.h"
 
 namespace engine {
 
@@ -25,7 +27,7 @@ struct PdfOptions {
     PdfConformance conformance = PdfConformance::None;
     std::wstring title;
     std::wstring author;
-    std::wstring creator = L"Zorvane Creator";
+    std::wstring creator = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
     SYSTEMTIME created = {};  // UTC; all zero: now
 };
 
@@ -48,6 +50,7 @@ private:
     PdfFile file_;
     const xps::XpsPackage& package_;
     PdfOptions options_;
+    PdfFonts fonts_;
     int catalog_ = 0, pages_ = 0, info_ = 0, metadata_ = 0, outputIntent_ = 0;
     std::vector<int> pageIds_;
     struct ImageEntry {

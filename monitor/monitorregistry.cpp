@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "zorvaneidentity.h"
+
 namespace {
 
 // ---- The MONITORREG functions over advapi32, for the monitor's own key ----
@@ -96,7 +98,7 @@ constexpr DWORD kKeyNameUnits = 256;
 }  // namespace
 
 const wchar_t MonitorRegistry::kOwnRootPath[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Zorvane Creator Port Monitor";
+    ZORVANE_WIDE("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\" ZORVANE_MONITOR_NAME);
 
 void RegistryKey::Reset() {
     if (registry_ != nullptr && handle_ != nullptr) {

@@ -3,9 +3,11 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include "zorvaneidentity.h"
+
 namespace {
 
-const wchar_t kProductFolder[] = L"Zorvane Creator";
+const wchar_t kProductFolder[] = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
 
 // Users: FILE_TRAVERSE | SYNCHRONIZE, on the root only.
 const wchar_t kRootSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x100020;;;BU)";

@@ -6,6 +6,7 @@
 
 #include "monitor/outputfolder.h"
 #include "monitor/printjob.h"
+#include "zorvaneidentity.h"
 
 namespace {
 
@@ -59,8 +60,8 @@ private:
 
 }  // namespace
 
-const wchar_t PortMonitor::kMonitorName[] = L"Zorvane Creator Port Monitor";
-const wchar_t PortMonitor::kPortDescription[] = L"Zorvane Creator Port";
+const wchar_t PortMonitor::kMonitorName[] = ZORVANE_WIDE(ZORVANE_MONITOR_NAME);
+const wchar_t PortMonitor::kPortDescription[] = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME " Port");
 
 DWORD PortMonitor::Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>& monitor) {
     std::unique_ptr<MonitorRegistry> registry;

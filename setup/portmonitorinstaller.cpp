@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "platform/seamhandles.h"
+#include "zorvaneidentity.h"
 
 namespace {
 
-constexpr wchar_t kMonitorDll[] = L"zorvanemon.dll";
+constexpr wchar_t kMonitorDll[] = ZORVANE_WIDE(ZORVANE_MONITOR_DLL);
 constexpr wchar_t kProductLibrary[] = L"queldac.dll";
 // Names the same monitor as the monitor name the entry point passes.
-constexpr wchar_t kMonitorXcvName[] = L",XcvMonitor Zorvane Creator Port Monitor";
+constexpr wchar_t kMonitorXcvName[] = ZORVANE_WIDE(",XcvMonitor " ZORVANE_MONITOR_NAME);
 constexpr DWORD kPathBufferUnits = MAX_PATH;
 
 }  // namespace

@@ -3,10 +3,7 @@
 #include <exception>
 
 #include "platform/seamhandles.h"
-
-// The source file as the compiler names it, for the unsupported-family line.
-#define ZORVANE_WIDEN2(text) L##text
-#define ZORVANE_WIDEN(text) ZORVANE_WIDEN2(text)
+#include "zorvaneidentity.h"
 
 const wchar_t PreVistaDependentFiles[] =
     L"zorvanenames.gpd\0zorvanewmark.gpd\0zorvanebook.gpd\0zorvanenup.gpd\0zorvanepgscl.gpd\0"
@@ -19,7 +16,7 @@ const wchar_t VistaOrLaterDependentFiles[] =
     L"zorvanedrvui.dll\0zorvanedrv.ini\0msxpsinc.gpd\0stdnames.gpd\0unidrv.dll\0unires.dll\0xpssvcs.dll\0"
     L"stddtype.gdl\0stdschem.gdl\0stdschmx.gdl\0";
 
-const wchar_t kMakerUrl[] = L"http://www.zorvane.example";
+const wchar_t kMakerUrl[] = ZORVANE_WIDE(ZORVANE_MAKER_URL);
 
 namespace {
 
@@ -141,7 +138,7 @@ bool PrinterDriverInstaller::CopySystemDrivers() {
         case kPreVista:
             return CopySystemDriversPreVista();
         default:
-            Log(L"Unsupported OS version in CopySystemDrivers %s@%d", ZORVANE_WIDEN(__FILE__), __LINE__);
+            Log(L"Unsupported OS version in CopySystemDrivers %s@%d", ZORVANE_WIDE(__FILE__), __LINE__);
             return false;
     }
 }
@@ -394,9 +391,9 @@ bool PrinterDriverInstaller::AddDriver() {
     std::wstring configFile = L"UniDrvUI.dll";
     std::wstring helpFile = L"UniDrv.HLP";
     std::wstring defaultDataType = L"RAW";
-    std::wstring mfgName = L"Zorvane Systems, Inc.";
+    std::wstring mfgName = ZORVANE_WIDE(ZORVANE_COMPANY_NAME);
     std::wstring oemUrl = kMakerUrl;
-    std::wstring provider = L"Zorvane";
+    std::wstring provider = ZORVANE_WIDE(ZORVANE_PROVIDER_NAME);
     wchar_t previousNames[2] = {L'\0', L'\0'};
     const wchar_t* dependentFiles =
         osFamily == kPreVista ? PreVistaDependentFiles : VistaOrLaterDependentFiles;

@@ -12,6 +12,7 @@
 #include "setup/printerdriverinstaller.h"
 #include "setup/printeruninstaller.h"
 #include "setup/setuplock.h"
+#include "zorvaneidentity.h"
 
 namespace {
 
@@ -134,7 +135,8 @@ bool RunUninstallation(const std::wstring& monitorName, const std::wstring& port
     result &= printerUninstaller.StartSpooler() ? 1 : 0;
 
     if (result == 0) {
-        printerUninstaller.LogError(L"Unable to uninstall Zorvane Creator due to previous errors.", 0);
+        printerUninstaller.LogError(
+            ZORVANE_WIDE("Unable to uninstall " ZORVANE_PRODUCT_NAME " due to previous errors."), 0);
     } else {
         // Whether any printer could be listed does not decide the removal:
         // the driver and the monitor are removed all the same.
@@ -261,10 +263,10 @@ int SetupMain(int argc, char** argv) {
         }
         bool succeeded;
         {
-            const std::wstring printerName = L"Zorvane Creator";
-            const std::wstring driverName = L"Zorvane Creator";
-            const std::wstring portName = L"ZorvanePort";
-            const std::wstring monitorName = L"Zorvane Creator Port Monitor";
+            const std::wstring printerName = ZORVANE_WIDE(ZORVANE_PRINTER_NAME);
+            const std::wstring driverName = ZORVANE_WIDE(ZORVANE_DRIVER_NAME);
+            const std::wstring portName = ZORVANE_WIDE(ZORVANE_PORT_NAME);
+            const std::wstring monitorName = ZORVANE_WIDE(ZORVANE_MONITOR_NAME);
             // One run at a time on the machine, whatever the account or
             // session; held until the sequence has ended.
             SetupLock lock(options.logPath);

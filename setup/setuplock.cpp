@@ -1,6 +1,8 @@
 #include "setup/setuplock.h"
 
-const wchar_t kSetupLockName[] = L"Global\\Zorvane Creator Setup";
+#include "zorvaneidentity.h"
+
+const wchar_t kSetupLockName[] = ZORVANE_WIDE("Global\\" ZORVANE_PRODUCT_NAME " Setup");
 
 namespace {
 

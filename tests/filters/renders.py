@@ -37,3 +37,16 @@ def read_pnm(path):
     width, height, pixels = int(header.group(1)), int(header.group(2)), data[header.end():]
     return width, height, [[tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
                            for y in range(height)]
+
+
+def blocks(image, x0, y0, width, height, grid=8):
+    """The mean colour of each cell of a grid laid over a region."""
+    _, _, rows = image
+    result = []
+    for gy in range(grid):
+        for gx in range(grid):
+            xs = range(int(x0 + gx * width / grid), max(int(x0 + gx * width / grid) + 1, int(x0 + (gx + 1) * width / grid)))
+            ys = range(int(y0 + gy * height / grid), max(int(y0 + gy * height / grid) + 1, int(y0 + (gy + 1) * height / grid)))
+            pixels = [rows[min(y, len(rows) - 1)][min(x, len(rows[0]) - 1)] for y in ys for x in xs]
+            result.append(tuple(sum(p[c] for p in pixels) / len(pixels) for c in range(3)))
+    return result

@@ -4,6 +4,7 @@ render from them.
 Each source page is filled with a colour of its own (pages are told apart by
 it after N-up and booklet), except for a margin that shows the paper."""
 import os
+import re
 import struct
 import subprocess
 import zipfile
@@ -11,6 +12,16 @@ import zlib
 
 XPS = "http://schemas.microsoft.com/xps/2005/06"
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+
+
+def part(package, name):
+    """A part's content, joined from interleaved pieces where it has them."""
+    names = package.namelist()
+    if name in names:
+        return package.read(name)
+    pieces = sorted((n for n in names if n.startswith(name + "/[")),
+                    key=lambda n: int(re.search(r"\[(\d+)\]", n[len(name):]).group(1)))
+    return b"".join(package.read(n) for n in pieces)
 
 
 def colour(index):

@@ -179,7 +179,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetStream(IPrintReadStream**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetPartCompression(EXpsCompressionOptions*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetPartCompression(EXpsCompressionOptions) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPrintTicket(IPartPrintTicket**) override { return E_NOTIMPL; }
+    // The pipeline's answer for a page without a ticket of its own.
+    HRESULT STDMETHODCALLTYPE GetPrintTicket(IPartPrintTicket** ticket) override {
+        *ticket = nullptr;
+        return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    }
     HRESULT STDMETHODCALLTYPE GetPagePart(const wchar_t*, IUnknown**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetWriteStream(IPrintWriteStream**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetPrintTicket(IPartPrintTicket*) override { return E_NOTIMPL; }

@@ -6,9 +6,8 @@
 
 #include "tests/sim/simulated_machine.h"
 #include "tests/unit/test_support.h"
+#include "zorvaneidentity.h"
 
-#define ZORVANE_WIDE2(text) L##text
-#define ZORVANE_WIDE(text) ZORVANE_WIDE2(text)
 // A DLL whose product version is 3.1 and whose file version is 9.8.
 const wchar_t kVersionedDll[] = ZORVANE_WIDE(ZORVANE_VERSIONED_DLL);
 

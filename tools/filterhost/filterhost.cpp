@@ -22,6 +22,7 @@
 #include "tools/filterhost/hostparts.h"
 #include "tools/filterhost/package.h"
 #include "xps/xmlreader.h"
+#include "zorvaneidentity.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -311,7 +312,7 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
     VARIANT value;
     ::VariantInit(&value);
     value.vt = VT_BSTR;
-    value.bstrVal = ::SysAllocString(L"Zorvane Creator");
+    value.bstrVal = ::SysAllocString(ZORVANE_WIDE(ZORVANE_PRINTER_NAME));
     bag.AddProperty(XPS_FP_PRINTER_NAME, &value);
     ::VariantClear(&value);
     value.vt = VT_UI4;
