@@ -546,13 +546,6 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     return inner::EnumPrintersW(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned);
 }
 
-BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
-                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
-    PROFILED("EnumPrinterDriversW");
-    Timed timed(stat);
-    return inner::EnumPrinterDriversW(pName, pEnvironment, Level, pDriverInfo, cbBuf, pcbNeeded, pcReturned);
-}
-
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
     PROFILED("SetPrinterW");
     Timed timed(stat);

@@ -20,7 +20,12 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
         pdf.title = options.title;
         pdf.author = options.author;
         PdfWriter writer(std::move(sink), package, pdf);
-        hr = writer.Begin();
+        std::vector<OutlineEntry> outline;
+        hr = ReadOutline(package, structure, outline);
+        writer.SetOutline(std::move(outline));
+        if (SUCCEEDED(hr)) {
+            hr = writer.Begin();
+        }
         for (const xps::FixedDocumentInfo& document : structure.documents) {
             for (const std::wstring& pagePart : document.pages) {
                 Page page;

@@ -848,6 +848,71 @@ std::string XmlText(const std::wstring& text) {
 
 }  // namespace
 
+// The outline as PDF's tree of items: each entry the child of the last one
+// before it of a lower level.
+HRESULT PdfWriter::WriteOutline(int& root) {
+    struct Item {
+        int id, parent = 0, prev = 0, next = 0, first = 0, last = 0, count = 0;
+        const OutlineEntry* entry;
+        Item* lastChild = nullptr;
+    };
+    std::vector<Item> items;
+    for (const OutlineEntry& entry : outline_) {
+        if (entry.page < pageIds_.size()) {
+            items.push_back(Item{file_.Reserve(), 0, 0, 0, 0, 0, 0, &entry});
+        }
+    }
+    if (items.empty()) {
+        return S_OK;
+    }
+    root = file_.Reserve();
+    Item top{root, 0, 0, 0, 0, 0, 0, nullptr};
+    std::vector<Item*> open{&top};  // the chain of parents, outermost first
+    std::vector<int> levels{0};
+    for (Item& item : items) {
+        while (levels.back() >= item.entry->level) {
+            open.pop_back();
+            levels.pop_back();
+        }
+        Item& parent = *open.back();
+        item.parent = parent.id;
+        if (parent.lastChild != nullptr) {
+            parent.lastChild->next = item.id;
+            item.prev = parent.lastChild->id;
+        } else {
+            parent.first = item.id;
+        }
+        parent.lastChild = &item;
+        parent.last = item.id;
+        for (Item* ancestor : open) {
+            ++ancestor->count;
+        }
+        open.push_back(&item);
+        levels.push_back(item.entry->level);
+    }
+    HRESULT hr =
+        file_.WriteObject(root, "<</Type/Outlines/First " + PdfReference(top.first) + "/Last " +
+                                    PdfReference(top.last) + "/Count " + std::to_string(top.count) + ">>");
+    for (const Item& item : items) {
+        std::string body = "<</Title " + PdfString(item.entry->title) + "/Parent " +
+                           PdfReference(item.parent) + "/Dest[" + PdfReference(pageIds_[item.entry->page]) +
+                           "/XYZ null null null]";
+        for (auto link : {std::make_pair("/Prev ", item.prev), std::make_pair("/Next ", item.next),
+                          std::make_pair("/First ", item.first), std::make_pair("/Last ", item.last)}) {
+            if (link.second != 0) {
+                body += link.first + PdfReference(link.second);
+            }
+        }
+        if (item.count != 0) {
+            body += "/Count " + std::to_string(item.count);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = file_.WriteObject(item.id, body + ">>");
+        }
+    }
+    return hr;
+}
+
 HRESULT PdfWriter::Finish() {
     HRESULT fontsWritten = fonts_.WriteAll();
     if (FAILED(fontsWritten)) {
@@ -899,6 +964,13 @@ HRESULT PdfWriter::Finish() {
     }
     std::string catalog =
         "<</Type/Catalog/Pages " + PdfReference(pages_) + "/Metadata " + PdfReference(metadata);
+    int outline = 0;
+    if (SUCCEEDED(hr)) {
+        hr = WriteOutline(outline);
+    }
+    if (outline != 0) {
+        catalog += "/Outlines " + PdfReference(outline) + "/PageMode/UseOutlines";
+    }
     if (archive) {
         int profile = file_.Reserve();
         if (SUCCEEDED(hr)) {

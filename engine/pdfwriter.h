@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/outline.h"
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
 #include "engine/pdffonts.h"
@@ -37,6 +38,8 @@ public:
     ~PdfWriter();
     HRESULT Begin();
     HRESULT AddPage(const Page& page);
+    // The bookmarks of the document, written with it.
+    void SetOutline(std::vector<OutlineEntry> outline) { outline_ = std::move(outline); }
     HRESULT Finish();
 
 private:
@@ -46,6 +49,7 @@ private:
     // The object of an image part, written on first use.
     HRESULT ImageObject(const Image& image, int& id, double& width, double& height);
     int ExtGState(double fillAlpha, double strokeAlpha, int softMask);
+    HRESULT WriteOutline(int& root);
 
     PdfFile file_;
     const xps::XpsPackage& package_;
@@ -53,6 +57,7 @@ private:
     PdfFonts fonts_;
     int catalog_ = 0, pages_ = 0, info_ = 0, metadata_ = 0, outputIntent_ = 0;
     std::vector<int> pageIds_;
+    std::vector<OutlineEntry> outline_;
     struct ImageEntry {
         int id;
         double width, height;  // in XPS units at the image's resolution

@@ -174,7 +174,8 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
                      DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
 // Level 2: which monitor owns a port. A size probe answers
-// ERROR_INSUFFICIENT_BUFFER with the byte count.
+// ERROR_INSUFFICIENT_BUFFER with the byte count; any other failure is logged
+// and the port is added unchecked.
 BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                        LPDWORD pcReturned);
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
@@ -183,10 +184,6 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo);
 // ERROR_UNKNOWN_PRINTER_DRIVER counts as deleted.
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
                                    DWORD dwVersionFlag);
-// The registered drivers' files (level 3), so that no staged file a driver
-// uses is deleted; a failure keeps every file.
-BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
-                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
 // ERROR_CAN_NOT_COMPLETE points at the GPD files.
 HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter);
 // A size probe answers ERROR_INSUFFICIENT_BUFFER with the byte count.

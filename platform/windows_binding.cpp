@@ -261,12 +261,6 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     return fn ? fn(Flags, Name, Level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned) : FALSE;
 }
 
-BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
-                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
-    auto fn = Bind<decltype(::EnumPrinterDriversW)>(winspool, "EnumPrinterDriversW");
-    return fn ? fn(pName, pEnvironment, Level, pDriverInfo, cbBuf, pcbNeeded, pcReturned) : FALSE;
-}
-
 BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
     auto fn = Bind<decltype(::SetPrinterW)>(winspool, "SetPrinterW");
     return fn ? fn(hPrinter, Level, pPrinter, Command) : FALSE;

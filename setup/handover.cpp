@@ -47,8 +47,10 @@ Machine NativeMachine(Installer& reporter) {
 }
 
 // Runs the 64-bit setup and waits for it. Once it has started, the result
-// line is its own: only a run that ended without finishing (a crash, a kill)
-// leaves the line to this process.
+// line is its own, unless it ended without finishing (a crash, a kill) or
+// how it ended cannot be learnt: then this process fails and writes the line,
+// so that exit code 1 always comes with its line, whatever the child may
+// still write beside it.
 HandOver Run64BitSetup(Installer& reporter, const std::wstring& childPath) {
     std::wstring commandLine = L"\"" + childPath + L"\"" + CommandLineArguments(sys::GetCommandLineW());
     std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
@@ -73,11 +75,11 @@ HandOver Run64BitSetup(Installer& reporter, const std::wstring& childPath) {
     DWORD exitCode = 1;
     if (sys::WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED) {
         reporter.ReportError(L"WaitForSingleObject", childPath, sys::GetLastError());
-        return HandOver::ChildFailed;
+        return HandOver::NotRun;
     }
     if (!sys::GetExitCodeProcess(process.Get(), &exitCode)) {
         reporter.ReportError(L"GetExitCodeProcess", childPath, sys::GetLastError());
-        return HandOver::ChildFailed;
+        return HandOver::NotRun;
     }
     if (exitCode == 0 || exitCode == 1) {
         return exitCode == 0 ? HandOver::ChildSucceeded : HandOver::ChildFailed;

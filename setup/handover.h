@@ -9,8 +9,8 @@
 enum class HandOver {
     RunHere,         // 32-bit Windows (or the 64-bit build): this process does the run
     ChildSucceeded,  // the 64-bit setup ran and succeeded; it wrote the log and the result line
-    ChildFailed,     // the 64-bit setup ran and failed, or its end could not be learnt; likewise
-    NotRun,          // refused, not started, or ended unfinished: the result line is still due
+    ChildFailed,     // the 64-bit setup ran and failed; likewise
+    NotRun,          // refused, not started, ended unfinished or its end unknown: the line is still due
 };
 
 // Decides where the run belongs and, on 64-bit Windows, hands it over and

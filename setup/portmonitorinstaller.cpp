@@ -147,9 +147,10 @@ bool PortMonitorInstaller::PortIsFreeOrOurs() {
         }
         DWORD dwError = sys::GetLastError();
         if (dwError != ERROR_INSUFFICIENT_BUFFER || attempt == 2) {
+            // Nothing was found wrong: the port is added as if unchecked.
             LogError(L"EnumPorts", dwError);
-            Log(L"Unable to find out which port monitor owns port '%s'", portName);
-            return false;
+            Log(L"Unable to find out which port monitor owns port '%s'; adding it all the same", portName);
+            return true;
         }
         buffer.resize(cbNeeded);
         cReturned = 0;

@@ -35,9 +35,9 @@ public:
     bool AddPort();
     // Whether the port is not there or belongs to this monitor, as EnumPortsW
     // at level 2 lists them. A port of another monitor (Local Port's, say)
-    // would never reach this monitor, so the printer could not print; a port
-    // list that cannot be had counts as a failure too, since nothing could
-    // be confirmed.
+    // would never reach this monitor, so the printer could not print. A port
+    // list that cannot be had is logged and counts as free: nothing was found
+    // wrong.
     bool PortIsFreeOrOurs();
 
 protected:

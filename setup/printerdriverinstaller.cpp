@@ -1,6 +1,5 @@
 #include "setup/printerdriverinstaller.h"
 
-#include <algorithm>
 #include <exception>
 
 #include "platform/seamhandles.h"
@@ -480,81 +479,22 @@ bool PrinterDriverInstaller::AddPrinter() {
     return false;
 }
 
-namespace {
-
-// Paths compare as Windows compares file names here: without regard to the
-// case of ASCII letters (the driver directory's names are ASCII).
-bool SamePath(const std::wstring& left, const std::wstring& right) {
-    auto fold = [](wchar_t c) {
-        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-    };
-    return left.size() == right.size() &&
-           std::equal(left.begin(), left.end(), right.begin(),
-                      [&fold](wchar_t a, wchar_t b) { return fold(a) == fold(b); });
-}
-
-// Every file of every driver registered for the running environment, with
-// the full path the spooler reports. False when the drivers cannot be listed.
-bool RegisteredDriverFiles(std::vector<std::wstring>& files) {
-    std::vector<BYTE> buffer;
-    DWORD cbNeeded = 0;
-    DWORD cReturned = 0;
-    // The list can grow between the size probe and the fetch.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (sys::EnumPrinterDriversW(nullptr, nullptr, 3, buffer.empty() ? nullptr : buffer.data(),
-                                     static_cast<DWORD>(buffer.size()), &cbNeeded, &cReturned)) {
-            auto drivers = reinterpret_cast<const DRIVER_INFO_3W*>(buffer.data());
-            for (DWORD i = 0; i < cReturned; ++i) {
-                for (LPCWSTR file : {drivers[i].pDriverPath, drivers[i].pDataFile, drivers[i].pConfigFile,
-                                     drivers[i].pHelpFile}) {
-                    if (file != nullptr) {
-                        files.push_back(file);
-                    }
-                }
-                for (LPCWSTR file = drivers[i].pDependentFiles; file != nullptr && *file != L'\0';
-                     file += files.emplace_back(file).size() + 1) {
-                }
-            }
-            return true;
-        }
-        if (sys::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            return false;
-        }
-        buffer.resize(cbNeeded);
-    }
-    return false;
-}
-
-}  // namespace
-
 void RemoveStagedSystemFiles(Installer& installer) {
     std::wstring driverDirectory;
     if (!QueryPrinterDriverDirectory(driverDirectory)) {
         installer.LogError(L"GetPrinterDriverDirectory", sys::GetLastError());
         return;
     }
-    std::vector<std::wstring> staged;
     for (const wchar_t* name : kSystemDriverFiles) {
         std::wstring path = driverDirectory + L"\\" + name;
-        if (FileIsPresent(path)) {
-            staged.push_back(path);
-        }
-    }
-    if (staged.empty()) {
-        return;
-    }
-    std::vector<std::wstring> used;
-    if (!RegisteredDriverFiles(used)) {
-        installer.ReportError(L"EnumPrinterDrivers", L"staged system files kept", sys::GetLastError());
-        return;
-    }
-    for (const std::wstring& path : staged) {
-        if (std::any_of(used.begin(), used.end(),
-                        [&path](const std::wstring& file) { return SamePath(file, path); })) {
+        if (!FileIsPresent(path)) {
             continue;
         }
         if (sys::DeleteFileW(path.c_str())) {
-            installer.Log(L"Removed '%s', staged by an earlier run that did not finish.", path);
+            installer.Log(
+                L"Removed '%s': every installation stages and deletes a file of this name there, "
+                L"whoever left this one.",
+                path);
         } else {
             installer.ReportError(L"DeleteFile", path, sys::GetLastError());
         }

@@ -62,9 +62,11 @@ private:
     bool CopySystemDriversPreVista();
 };
 
-// On a machine where the printer is installed already: deletes the staged
-// system files an earlier run left in the driver directory (it was ended
-// before its clean-up). A file that any registered driver uses is kept, and
-// so is every file when the drivers cannot be listed. One record per file
+// On a machine where the printer is installed already: deletes every file
+// at the top of the driver directory that bears the name of one of the eight
+// staged system files, whoever left it there (a run ended before its
+// clean-up, or anyone else), as CleanSystemDrivers does at the end of every
+// installation. Registered drivers are not touched: the spooler keeps their
+// files in the directory of their version below. One record per file
 // removed; none when there is nothing to remove.
 void RemoveStagedSystemFiles(Installer& installer);

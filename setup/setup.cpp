@@ -79,7 +79,8 @@ bool RunInstallation(const std::wstring& monitorName, const std::wstring& portNa
 
     if (PrinterIsInstalled(monitorInstaller, printerName)) {
         // A run ended between staging and its clean-up leaves the staged
-        // files behind; this is the one run that comes after it.
+        // files behind, and this run has no clean-up of its own: the same
+        // names are deleted here, whoever left them.
         RemoveStagedSystemFiles(monitorInstaller);
         return true;
     }

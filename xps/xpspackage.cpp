@@ -199,7 +199,8 @@ std::wstring XpsPackage::TargetOf(const std::wstring& partName, Relation relatio
 // The children of a sequence or a document: their Source attributes,
 // resolved. The root must be the element asked for, in either namespace.
 HRESULT XpsPackage::ReadFixedList(const std::wstring& partName, const wchar_t* root, const wchar_t* child,
-                                  const wchar_t*& markupNamespace, std::vector<std::wstring>& targets) const {
+                                  const wchar_t*& markupNamespace, std::vector<std::wstring>& targets,
+                                  std::vector<std::pair<std::wstring, std::size_t>>* linkTargets) const {
     std::string markup;
     HRESULT hr = zip_.Read(partName, markup);
     xml::XmlReader reader;
@@ -232,6 +233,12 @@ HRESULT XpsPackage::ReadFixedList(const std::wstring& partName, const wchar_t* r
             if (targets.size() > kMaxPages) {
                 return kOverCap;
             }
+        } else if (linkTargets != nullptr && reader.Depth() == 4 && reader.LocalName() == L"LinkTarget" &&
+                   !targets.empty()) {
+            const std::wstring* name = reader.Find(L"Name");
+            if (name != nullptr && linkTargets->size() < kMaxPages) {
+                linkTargets->emplace_back(*name, targets.size() - 1);
+            }
         }
     }
     return hr;
@@ -250,16 +257,17 @@ HRESULT XpsPackage::ReadFixedStructure(FixedStructure& structure) const {
     const wchar_t* sequenceNamespace = nullptr;
     std::vector<std::wstring> documents;
     HRESULT hr = ReadFixedList(structure.sequence, L"FixedDocumentSequence", L"DocumentReference",
-                               sequenceNamespace, documents);
+                               sequenceNamespace, documents, nullptr);
     if (FAILED(hr)) {
         return hr;
     }
     structure.flavour = sequenceNamespace == kOpenXpsMarkup ? Flavour::OpenXps : Flavour::Xps;
     std::size_t pages = 0;
     for (const std::wstring& document : documents) {
-        FixedDocumentInfo info{document, {}};
+        FixedDocumentInfo info{document, {}, {}};
         const wchar_t* documentNamespace = nullptr;
-        hr = ReadFixedList(document, L"FixedDocument", L"PageContent", documentNamespace, info.pages);
+        hr = ReadFixedList(document, L"FixedDocument", L"PageContent", documentNamespace, info.pages,
+                           &info.linkTargets);
         if (FAILED(hr)) {
             return hr;
         }

@@ -46,6 +46,9 @@ struct Relationship {
 struct FixedDocumentInfo {
     std::wstring name;
     std::vector<std::wstring> pages;
+    // The names a PageContent's LinkTargets give its page, and that page's
+    // index: what outlines and hyperlinks point at ("doc.fdoc#name").
+    std::vector<std::pair<std::wstring, std::size_t>> linkTargets;
 };
 
 struct FixedStructure {
@@ -82,7 +85,8 @@ private:
     HRESULT ReadRelationships(const std::wstring& partName, std::vector<Relationship>& relationships) const;
     HRESULT ReadFixedStructure(FixedStructure& structure) const;
     HRESULT ReadFixedList(const std::wstring& partName, const wchar_t* root, const wchar_t* child,
-                          const wchar_t*& markupNamespace, std::vector<std::wstring>& targets) const;
+                          const wchar_t*& markupNamespace, std::vector<std::wstring>& targets,
+                          std::vector<std::pair<std::wstring, std::size_t>>* linkTargets) const;
 
     ZipArchive zip_;
     std::vector<std::pair<std::wstring, std::wstring>> defaults_;   // extension (lower case) -> type

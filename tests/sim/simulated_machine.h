@@ -125,11 +125,6 @@ public:
 
         // Every file the driver names: dependent files, then the core files.
         std::vector<std::wstring> Files() const;
-        // Where the spooler keeps the files once the driver is registered:
-        // the version directory under the driver directory (empty), or
-        // another directory, such as the driver directory itself for a
-        // driver some other installer registered that way.
-        std::wstring fileDirectory;
     };
     std::map<std::wstring, Driver, NoCaseLess> drivers;
     // The monitor's answer to "AddPort" for a port it does not have yet.

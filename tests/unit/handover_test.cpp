@@ -46,6 +46,7 @@ TEST(HandOver, DecidesByTheMachineAndEndsWithTheChildsExitCode) {
         int exitCode;
         bool handedOver;        // the child was started
         const char* logRecord;  // the parent's record, or null for none
+        const char* failingCall = nullptr;
     } cases[] = {
         {"32-bit Windows 10", kX86, true, true, kX64, 0, 0, false, nullptr},
         {"32-bit Windows XP", kX86, false, true, kX64, 0, 0, false, nullptr},
@@ -59,6 +60,11 @@ TEST(HandOver, DecidesByTheMachineAndEndsWithTheChildsExitCode) {
          "Error: Unable to start the 64-bit setup: 193 "},
         {"x64, the child crashed", kX64, true, true, kX64, 0xC0000005, 1, true,
          "Error: The 64-bit setup ended before finishing: "},
+        // The child may still be running: its end is unknown, not a success.
+        {"x64, the wait fails", kX64, true, true, kX64, 0, 1, true, "Error: WaitForSingleObject: 6 ",
+         "WaitForSingleObject"},
+        {"x64, the exit code unknown", kX64, true, true, kX64, 0, 1, true, "Error: GetExitCodeProcess: 6 ",
+         "GetExitCodeProcess"},
     };
     for (const Case& c : cases) {
         SimulatedMachine machine;
@@ -69,6 +75,9 @@ TEST(HandOver, DecidesByTheMachineAndEndsWithTheChildsExitCode) {
             machine.programs[ChildPath(machine)] = {c.childMachine, c.childExit,
                                                     c.childExit <= 1 ? "the child's line\r\n" : ""};
         }
+        if (c.failingCall != nullptr) {
+            machine.Fail(c.failingCall, ERROR_INVALID_HANDLE);
+        }
         Outcome run = RunOn(machine, "VISTAORLATER");
         EXPECT_EQ(run.exitCode, c.exitCode) << c.name;
         EXPECT_EQ(machine.startedCommandLines.size(), c.handedOver ? 1u : 0u) << c.name;
@@ -76,10 +85,12 @@ TEST(HandOver, DecidesByTheMachineAndEndsWithTheChildsExitCode) {
         bool ranHere = !machine.CallsTo("OpenSCManagerW").empty();
         EXPECT_EQ(ranHere, c.native == kX86) << c.name;
         std::string path = Narrow(machine.root) + "\\log.txt";
+        // A child that ended normally wrote its line, whatever the parent learnt.
+        std::string childLine = c.handedOver && c.childExit <= 1 ? "the child's line\r\n" : "";
         if (c.logRecord != nullptr) {
             ASSERT_EQ(run.log.size(), 1u) << c.name;
             EXPECT_EQ(run.log[0].rfind(c.logRecord, 0), 0u) << c.name << ": " << run.log[0];
-            EXPECT_EQ(machine.standardOutput, "Failure.  See " + path + "\r\n") << c.name;
+            EXPECT_EQ(machine.standardOutput, childLine + "Failure.  See " + path + "\r\n") << c.name;
         } else if (c.handedOver) {
             // The child writes the log and the line through the inherited handles.
             EXPECT_TRUE(run.log.empty()) << c.name;

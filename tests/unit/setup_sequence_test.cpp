@@ -137,60 +137,40 @@ TEST_F(SequenceTest, AnInstalledPrinterEndsTheRunAtOnceWithSuccess) {
     EXPECT_TRUE(machine.CallsTo("CopyFileW").empty());
     EXPECT_TRUE(machine.CallsTo("AddMonitorW").empty());
     EXPECT_TRUE(machine.monitors.empty());
-    EXPECT_EQ(machine.CallsTo("ClosePrinter").size(), 2u);        // the print-server probe and the printer
-    EXPECT_TRUE(machine.CallsTo("EnumPrinterDriversW").empty());  // no staged file to look after
+    EXPECT_EQ(machine.CallsTo("ClosePrinter").size(), 2u);  // the print-server probe and the printer
+    EXPECT_TRUE(machine.CallsTo("DeleteFileW").empty());    // no staged file to remove
 }
 
 // A run killed between staging and its clean-up left the staged system
-// files; the next installation finds the printer and removes them, except a
-// file another registered driver uses from that directory. Every Unidrv
-// driver names unidrv.dll: only the same path counts.
-TEST_F(SequenceTest, AnInstalledPrinterRemovesStagedFilesNoDriverUses) {
-    struct Case {
-        const char* name;
-        bool listFails;
-        std::vector<std::string> records;
-    } cases[] = {
-        {"the drivers listed", false, {}},
-        {"the drivers not listed",
-         true,
-         {"Error: EnumPrinterDrivers: 1722 staged system files kept. The RPC server is unavailable."}},
-    };
-    for (const Case& c : cases) {
-        SimulatedMachine::Driver other;
-        other.name = L"Older Unidrv Printer";
-        other.version = 3;
-        other.driverPath = L"unidrv.dll";
-        other.dataFile = L"older.gpd";
-        other.configFile = L"unidrvui.dll";
-        other.fileDirectory = machine.driverDirectory;  // registered from the directory itself
-        machine.drivers[other.name] = other;
-        machine.messageTexts[RPC_S_SERVER_UNAVAILABLE] = L"The RPC server is unavailable.";
-        SeedInstalledProduct();
-        for (const wchar_t* name : kSystemFiles) {
-            WriteBytes(machine.driverDirectory + L"\\" + name, "staged");
-        }
-        if (c.listFails) {
-            machine.Fail("EnumPrinterDriversW", RPC_S_SERVER_UNAVAILABLE);
-        }
-        EXPECT_TRUE(Install()) << c.name;
-        Messages expected{"Starting installation of " + kNames + "VistaOrLater", "Started printer spooler.",
-                          "Printer is already installed."};
-        std::vector<std::string> kept = {"unidrv.dll", "unidrvui.dll"};
-        for (const wchar_t* name : kSystemFiles) {
-            bool used = std::count(kept.begin(), kept.end(), Narrow(name)) == 1;
-            EXPECT_EQ(FileExists(machine.driverDirectory + L"\\" + name), used || c.listFails) << c.name;
-            if (!used && !c.listFails) {
-                expected.push_back("Removed '<root>\\Windows\\system32\\spool\\drivers\\w32x86\\" +
-                                   Narrow(name) + "', staged by an earlier run that did not finish.");
-            }
-        }
-        expected.insert(expected.end(), c.records.begin(), c.records.end());
-        EXPECT_EQ(Log(), expected) << c.name;
-        machine.printers.clear();
-        machine.drivers.clear();
-        machine.RestartUseCounts();
-        ClearLog();
+// files; the next installation finds the printer and deletes the files of
+// those names at the top of the driver directory, whoever left them there.
+// A registered driver's copy in its version directory and a file of another
+// name stay; a file that cannot be deleted is reported and the rest go.
+TEST_F(SequenceTest, AnInstalledPrinterRemovesTheStagedNamesWhoeverLeftThem) {
+    SeedInstalledProduct();
+    ASSERT_TRUE(::CreateDirectoryW((machine.driverDirectory + L"\\3").c_str(), nullptr));
+    const std::wstring kept[] = {machine.driverDirectory + L"\\3\\unidrv.dll",
+                                 machine.driverDirectory + L"\\older.gpd"};
+    for (const std::wstring& path : kept) {
+        WriteBytes(path, "another driver's");
+    }
+    for (const wchar_t* name : {L"mxdwdrv.dll", L"unidrv.dll", L"xpssvcs.dll"}) {
+        WriteBytes(machine.driverDirectory + L"\\" + name, "planted");
+    }
+    machine.RestartUseCounts();
+    machine.Fail("DeleteFileW", ERROR_ACCESS_DENIED, 2);
+    EXPECT_TRUE(Install());
+    const std::string dir = "<root>\\Windows\\system32\\spool\\drivers\\w32x86\\";
+    const std::string removed =
+        "': every installation stages and deletes a file of this name there, whoever "
+        "left this one.";
+    EXPECT_EQ(Log(),
+              (Messages{"Starting installation of " + kNames + "VistaOrLater", "Started printer spooler.",
+                        "Printer is already installed.", "Removed '" + dir + "mxdwdrv.dll" + removed,
+                        "Error: DeleteFile: 5 " + dir + "unidrv.dll. Access is denied.\r\r\n",
+                        "Removed '" + dir + "xpssvcs.dll" + removed}));
+    for (const std::wstring& path : kept) {
+        EXPECT_TRUE(FileExists(path)) << Narrow(path);
     }
 }
 
