@@ -1,8 +1,5 @@
 // The monitor's parts on fakes where Wine cannot show them through the DLL:
-// owners Wine never names (their folders, long names at the limit of a path,
-// two accounts of one name), the writes' ledger, and the event log's entries.
-#include <functional>
-
+// owners Wine never names, the writes' ledger, the event log's entries.
 #include "monitor/outputfolder.h"
 #include "monitor/printjob.h"
 #include "monitor/printport.h"
@@ -13,34 +10,11 @@ namespace {
 const wchar_t kSid[] = L"S-1-5-21-1-2-3-1001";
 const wchar_t kOtherSid[] = L"S-1-5-21-7-8-9-1105";
 
-std::wstring OwnerFolderOf(const std::wstring& root, const JobOwner& owner) {
-    JobFolders folders;
-    DWORD dwError = OpenJobFolders(root, owner, folders);
-    EXPECT_EQ(dwError, static_cast<DWORD>(ERROR_SUCCESS)) << Narrow(owner.userName);
-    return dwError == ERROR_SUCCESS ? folders.owner.Path().substr(folders.root.Path().size() + 1) : L"";
-}
-
-TEST(JobFolders, NamesThatCannotNameAFolderGoToTheUnknownOwners) {
-    TempFolder root;
-    const struct {
-        const wchar_t* userName;
-        bool ownFolder;
-    } kCases[] = {
-        {L"alice", true},        {L"CON", false},       {L"nul.txt", false}, {L"Com1", false},
-        {L"lpt0.tar.gz", false}, {L"LPT\u00b9", false}, {L"aux .x", false},  {L"bob.", false},
-        {L"bob ", false},        {L"CONSOLE", true},    {L"COM10", true},
-    };
-    for (const auto& c : kCases) {
-        EXPECT_EQ(Narrow(OwnerFolderOf(root.Path(), {c.userName, kSid})),
-                  Narrow(c.ownFolder ? c.userName : kUnknownOwnerFolder));
-    }
-}
-
-// At the longest root accepted, a long name is cut, also in its clash form
-// for another account of that name, and the longest job path stays within
-// MAX_PATH. (Wine keeps no folder's DACL, so the same account coming back,
-// which finds its grant, cannot be shown here.)
-TEST(JobFolders, LongNamesAreCutSoThatEveryPathFits) {
+// At the longest root accepted: a name that cannot name a folder goes to the
+// unknown owner's; a long one is cut to fit, also in its form for another
+// account of that name. (Wine keeps no folder's DACL, so the same account
+// finding its own folder again cannot be shown here.)
+TEST(JobFolders, EveryOwnerGetsAFolderWhoseJobsFitInMaxPath) {
     TempFolder temp;
     std::wstring root = temp.Path() + L"\\";
     std::wstring fullPath;
@@ -48,49 +22,68 @@ TEST(JobFolders, LongNamesAreCutSoThatEveryPathFits) {
         root += L"r";
     }
     ASSERT_EQ(CheckOutputRoot(root + L"r", fullPath), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    const std::wstring kLongName(200, L'n');
-    for (const wchar_t* sid : {kSid, kOtherSid}) {
+    const std::wstring kLong(200, L'n');
+    const std::wstring kUnknown = kUnknownOwnerFolder;
+    const struct {
+        std::wstring userName;
+        const wchar_t* sid;
+        std::wstring folderEnd;  // the whole name, unless cut
+    } kCases[] = {
+        {L"alice", kSid, L"alice"},
+        {L"CONSOLE", kSid, L"CONSOLE"},
+        {L"COM10", kSid, L"COM10"},
+        {L"CON", kSid, kUnknown},
+        {L"nul.txt", kSid, kUnknown},
+        {L"Com1", kSid, kUnknown},
+        {L"lpt0.tar.gz", kSid, kUnknown},
+        {L"LPT\u00b9", kSid, kUnknown},
+        {L"aux .x", kSid, kUnknown},
+        {L"bob.", kSid, kUnknown},
+        {L"bob ", kSid, kUnknown},
+        {kLong, kSid, L"nnn"},
+        {kLong, kOtherSid, L"n (" + std::wstring(kOtherSid) + L")"},
+    };
+    for (const auto& c : kCases) {
         JobFolders folders;
-        ASSERT_EQ(OpenJobFolders(root, {kLongName, sid}, folders), static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(folders.owner.Path().size() + 1 + kLongestJobFileName, MAX_PATH - 1u) << Narrow(sid);
+        ASSERT_EQ(OpenJobFolders(root, {c.userName, c.sid}, folders), static_cast<DWORD>(ERROR_SUCCESS));
         std::wstring name = folders.owner.Path().substr(folders.root.Path().size() + 1);
-        EXPECT_EQ(name.find(L" ("),
-                  sid == kOtherSid ? name.size() - 3 - std::wcslen(sid) : std::wstring::npos);
+        bool cut = c.userName == kLong;
+        EXPECT_TRUE(
+            cut ? name.size() > c.folderEnd.size() &&
+                      name.compare(name.size() - c.folderEnd.size(), c.folderEnd.size(), c.folderEnd) == 0
+                : name == c.folderEnd)
+            << Narrow(c.userName) << " got " << Narrow(name);
+        size_t longestPath = folders.owner.Path().size() + 1 + kLongestJobFileName;
+        EXPECT_TRUE(cut ? longestPath == MAX_PATH - 1u : longestPath < MAX_PATH - 1u) << longestPath;
     }
 }
 
+// Each step writes its bytes or fails to; "?" stands for bytes nobody can read.
 TEST(WriteLedger, AFailedWriteIsMadeGoodOnlyByTheSameBytes) {
-    const std::string kFirst = "first";
-    const std::string kOther = "other";
     UnreadableBuffer unreadable;
-    struct Step {
-        const std::string* bytes;  // null: a buffer nobody can read
-        bool fails;
-    };
     const struct {
         const char* name;
-        std::vector<Step> steps;
+        std::vector<std::pair<std::string, bool>> steps;  // the bytes, whether the write fails
         bool whole;
     } kCases[] = {
-        {"no failure", {{&kFirst, false}, {&kOther, false}}, true},
-        {"a failure, then its retry", {{&kFirst, true}, {&kFirst, false}, {&kOther, false}}, true},
+        {"a failure, then its retry", {{"first", true}, {"first", false}, {"other", false}}, true},
         {"a retry that fails again, then succeeds",
-         {{&kFirst, true}, {&kFirst, true}, {&kFirst, false}},
+         {{"first", true}, {"first", true}, {"first", false}},
          true},
-        {"a failure, then other bytes", {{&kFirst, true}, {&kOther, false}}, false},
+        {"a failure, then other bytes", {{"first", true}, {"other", false}}, false},
         {"a failure of other bytes after a failure",
-         {{&kFirst, true}, {&kOther, true}, {&kOther, false}},
+         {{"first", true}, {"other", true}, {"other", false}},
          false},
-        {"an unreadable failure, then anything", {{nullptr, true}, {&kFirst, false}}, false},
-        {"a failure last", {{&kFirst, false}, {&kOther, true}}, false},
+        {"an unreadable failure, then anything", {{"?", true}, {"first", false}}, false},
     };
     for (const auto& c : kCases) {
         WriteLedger ledger;
-        for (const Step& step : c.steps) {
+        for (const auto& step : c.steps) {
+            bool readable = step.first != "?";
             const BYTE* pData =
-                step.bytes ? reinterpret_cast<const BYTE*>(step.bytes->data()) : unreadable.Get();
-            DWORD cbData = step.bytes ? static_cast<DWORD>(step.bytes->size()) : UnreadableBuffer::kSize;
-            step.fails ? ledger.Failed(pData, cbData, ERROR_DISK_FULL) : ledger.Written(pData, cbData);
+                readable ? reinterpret_cast<const BYTE*>(step.first.data()) : unreadable.Get();
+            DWORD cbData = readable ? static_cast<DWORD>(step.first.size()) : UnreadableBuffer::kSize;
+            step.second ? ledger.Failed(pData, cbData, ERROR_DISK_FULL) : ledger.Written(pData, cbData);
         }
         EXPECT_EQ(ledger.Missing(), c.whole ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_DISK_FULL)) << c.name;
     }
@@ -104,81 +97,58 @@ public:
     std::vector<std::pair<DWORD, std::vector<std::wstring>>> entries;
 };
 
-// One entry for each refused folder, kept incomplete and recovered job, with
-// the job, the folder or file, and the system's text for the error; the
-// DLL's message table shows them.
+// A refused root, a job kept incomplete after its only write failed (as an
+// empty file) and one whose port closed mid-job, and an interrupted job kept
+// at a start: each entry names the job, the folder or file and the system's
+// text for the error, and the DLL's message table shows them all.
 TEST(MonitorEvents, EachEntryNamesTheJobTheFolderAndTheSystemsText) {
     TempFolder temp;
     UnreadableBuffer unreadable;
-    const std::wstring kBlocked = temp.Path() + L"\\blocked";
-    ASSERT_TRUE(
-        FileHandle(::CreateFileW(kBlocked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
     auto events = std::make_shared<RecordingSink>();
-    const struct {
-        const char* name;
-        std::wstring root;
-        std::function<void(PrintPort&)> job;
-        DWORD messageId;
-        std::wstring where;  // the start of the entry's second string
-    } kCases[] = {
-        {"a refused root", L"relative\\jobs", [](PrintPort&) {}, MSG_FOLDER_REFUSED, L"relative\\jobs"},
-        {"a file for the root", kBlocked, [](PrintPort&) {}, MSG_FOLDER_REFUSED, kBlocked},
-        {"a failed write", temp.Path(),
-         [&](PrintPort& port) {
-             DWORD cbWritten = 0;
-             port.Write(unreadable.Get(), UnreadableBuffer::kSize, cbWritten);
-             port.EndDoc();
-         },
-         MSG_JOB_INCOMPLETE, temp.Path()},
-        {"a port closed mid-job", temp.Path(),
-         [](PrintPort& port) {
-             DWORD cbWritten = 0;
-             port.Write(reinterpret_cast<const BYTE*>("cut"), 3, cbWritten);
-         },
-         MSG_JOB_INCOMPLETE, temp.Path()},
-    };
-    std::vector<std::pair<DWORD, std::vector<std::wstring>>> entries;
-    for (const auto& c : kCases) {
-        events->entries.clear();
-        {
-            PrintPort port(L"TestPort", c.root, events);
-            if (port.StartDoc(L"", 7, L"") == ERROR_SUCCESS) {
-                c.job(port);
-            }
-        }
-        ASSERT_EQ(events->entries.size(), 1u) << c.name;
-        const auto& entry = events->entries[0];
-        EXPECT_EQ(entry.first, c.messageId) << c.name;
-        EXPECT_EQ(Narrow(entry.second[0]), "Job 7 on port TestPort") << c.name;
-        EXPECT_EQ(entry.second[1].compare(0, c.where.size(), c.where), 0) << c.name;
-        size_t code = entry.second[2].find(L" (error ");
-        EXPECT_TRUE(code != std::wstring::npos && code > 0) << Narrow(entry.second[2]);
-        entries.push_back(entry);
+    DWORD cbWritten = 0;
+    PrintPort(L"TestPort", L"relative\\jobs", events).StartDoc(L"", 7, L"");
+    {
+        PrintPort port(L"TestPort", temp.Path(), events);
+        ASSERT_EQ(port.StartDoc(L"", 7, L""), static_cast<DWORD>(ERROR_SUCCESS));
+        port.Write(unreadable.Get(), UnreadableBuffer::kSize, cbWritten);
+        port.EndDoc();
+        ASSERT_EQ(port.StartDoc(L"", 7, L""), static_cast<DWORD>(ERROR_SUCCESS));
+        port.Write(reinterpret_cast<const BYTE*>("cut"), 3, cbWritten);
     }
     std::wstring leftover = temp.Path() + L"\\" + kUnknownOwnerFolder + L"\\zcr0.tmp";
     ASSERT_TRUE(
         FileHandle(::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
-    events->entries.clear();
     KeepLeftoverJobsAsIncomplete(temp.Path(), *events);
-    ASSERT_EQ(events->entries.size(), 1u);
-    EXPECT_EQ(events->entries[0].first, static_cast<DWORD>(MSG_JOB_INTERRUPTED));
-    entries.push_back(events->entries[0]);
 
+    const DWORD kMessages[] = {MSG_FOLDER_REFUSED, MSG_JOB_INCOMPLETE, MSG_JOB_INCOMPLETE,
+                               MSG_JOB_INTERRUPTED};
+    ASSERT_EQ(events->entries.size(), 4u);
     ModuleHandle messages(::LoadLibraryExW(TestDlls::monitor.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(messages) << ::GetLastError();
-    for (const auto& entry : entries) {
+    for (size_t i = 0; i < 4; ++i) {
+        const std::vector<std::wstring>& strings = events->entries[i].second;
+        EXPECT_EQ(events->entries[i].first, kMessages[i]);
+        if (i == 1) {
+            EXPECT_NE(::GetFileAttributesW(strings[1].c_str()), INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(ReadBytes(strings[1]), "");
+        }
+        std::wstring where = i == 0 ? L"relative\\jobs" : temp.Path();
+        EXPECT_EQ(strings[i < 3 ? 1 : 0].compare(0, where.size(), where), 0) << i;
+        if (i < 3) {
+            EXPECT_EQ(Narrow(strings[0]), "Job 7 on port TestPort");
+            size_t code = strings[2].find(L" (error ");
+            EXPECT_TRUE(code != std::wstring::npos && code > 0) << Narrow(strings[2]);
+        }
         std::vector<DWORD_PTR> arguments;
-        for (const std::wstring& text : entry.second) {
+        for (const std::wstring& text : strings) {
             arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
         }
         wchar_t pText[2048];
         DWORD cch =
             ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, messages.Get(),
-                             entry.first, 0, pText, 2048, reinterpret_cast<va_list*>(arguments.data()));
-        std::wstring text(pText, cch);
-        for (const std::wstring& insertion : entry.second) {
-            EXPECT_NE(text.find(insertion), std::wstring::npos)
-                << Narrow(text) << " lacks " << Narrow(insertion);
+                             kMessages[i], 0, pText, 2048, reinterpret_cast<va_list*>(arguments.data()));
+        for (const std::wstring& text : strings) {
+            EXPECT_NE(std::wstring(pText, cch).find(text), std::wstring::npos) << Narrow(text);
         }
     }
 }

@@ -1,7 +1,5 @@
 // Who owns a job, from what the spooler tells, against a table of accounts
 // (Wine tells nothing: it passes job id 0 and impersonates nobody).
-#include <map>
-
 #include "monitor/jobowner.h"
 #include "tests/monitor/monitor_test_support.h"
 
@@ -14,38 +12,31 @@ const wchar_t kUnreachable[] =
 const wchar_t kSystem[] = L"S-1-5-18";
 
 using Account = AccountDirectory::Account;
+const Account kAccounts[] = {{L"alice", L"PC", kAlice, SidTypeUser},
+                             {L"alice", L"CORP", kCorpAlice, SidTypeUser},
+                             {L"SYSTEM", L"NT AUTHORITY", kSystem, SidTypeWellKnownGroup},
+                             {L"Administrators", L"PC", L"S-1-5-32-544", SidTypeAlias}};
 
+// The computer PC; an account is found by its SID or by "DOMAIN\name".
 class FakeAccounts : public AccountDirectory {
 public:
     explicit FakeAccounts(bool inDomain) : inDomain_(inDomain) {}
-    bool FindSid(const std::wstring& sid, Account& account) const override {
-        return Find(bySid_, sid, account);
-    }
-    bool FindName(const std::wstring& name, Account& account) const override {
-        return Find(byName_, name, account);
-    }
+    bool FindSid(const std::wstring& sid, Account& account) const override { return Find(sid, account); }
+    bool FindName(const std::wstring& name, Account& account) const override { return Find(name, account); }
     std::wstring ComputerName() const override { return L"PC"; }
     bool InDomain() const override { return inDomain_; }
 
 private:
-    static bool Find(const std::map<std::wstring, Account, NoCaseLess>& accounts, const std::wstring& key,
-                     Account& account) {
-        auto found = accounts.find(key);
-        if (found != accounts.end()) {
-            account = found->second;
+    static bool Find(const std::wstring& key, Account& account) {
+        for (const Account& candidate : kAccounts) {
+            if (candidate.sid == key || candidate.domain + L"\\" + candidate.name == key) {
+                account = candidate;
+                return true;
+            }
         }
-        return found != accounts.end();
+        return false;
     }
-
     bool inDomain_;
-    const Account alice_{L"alice", L"PC", kAlice, SidTypeUser};
-    const std::map<std::wstring, Account, NoCaseLess> bySid_{
-        {kAlice, alice_},
-        {kCorpAlice, {L"alice", L"CORP", kCorpAlice, SidTypeUser}},
-        {kSystem, {L"SYSTEM", L"NT AUTHORITY", kSystem, SidTypeWellKnownGroup}}};
-    const std::map<std::wstring, Account, NoCaseLess> byName_{
-        {L"PC\\alice", alice_},
-        {L"PC\\Administrators", {L"Administrators", L"BUILTIN", L"S-1-5-32-544", SidTypeAlias}}};
 };
 
 TEST(JobOwner, EachSourceInItsOrder) {
@@ -56,17 +47,17 @@ TEST(JobOwner, EachSourceInItsOrder) {
         JobOwner owner;
     } kCases[] = {
         {"the impersonated user", {kAlice, L"alice", L"\\\\PC", L""}, true, {L"alice", kAlice}},
-        {"a domain's user of a local user's name",
+        {"a domain's user of a local name",
          {kCorpAlice, L"alice", L"\\\\PC", L""},
          true,
          {L"alice", kCorpAlice}},
-        {"the impersonated user, no job record", {kAlice, L"", L"", L""}, true, {L"alice", kAlice}},
+        {"no job record", {kAlice, L"", L"", L""}, true, {L"alice", kAlice}},
         {"a user no lookup finds now", {kUnreachable, L"bob", L"\\\\PC", L""}, true, {L"bob", kUnreachable}},
-        {"the spooler itself, then the descriptor",
+        {"the spooler, then the descriptor",
          {kSystem, L"alice", L"\\\\PC", kCorpAlice},
          true,
          {L"alice", kCorpAlice}},
-        {"a job record naming another user", {kAlice, L"bob", L"\\\\PC", L""}, false, {}},
+        {"a job record of another user", {kAlice, L"bob", L"\\\\PC", L""}, false, {}},
         {"a local name in a workgroup", {L"", L"alice", L"\\\\PC", L""}, false, {L"alice", kAlice}},
         {"a name in a domain", {L"", L"alice", L"\\\\PC", L""}, true, {}},
         {"a name from another computer", {L"", L"alice", L"\\\\OTHER", L""}, false, {}},
