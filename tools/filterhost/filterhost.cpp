@@ -482,6 +482,8 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
     for (FilterEntry& entry : job.filters)
         entry.filter.Reset();
     if (render != nullptr) {
+        // OUT is closed first: an open file is not deleted.
+        portStream.Close();
         ::DeleteFileW(packagePath.c_str());
         if (FAILED(job.failure.hr))
             ::DeleteFileW(output.c_str());
