@@ -16,22 +16,6 @@
 
 namespace {
 
-bool FormatNamed(const std::wstring& name, engine::OutputFormat& format) {
-    static const struct {
-        const wchar_t* name;
-        engine::OutputFormat format;
-    } kFormats[] = {{L"pdf", engine::OutputFormat::Pdf},
-                    {L"pdfa1b", engine::OutputFormat::PdfA1b},
-                    {L"pdfa2b", engine::OutputFormat::PdfA2b}};
-    for (const auto& known : kFormats) {
-        if (_wcsicmp(name.c_str(), known.name) == 0) {
-            format = known.format;
-            return true;
-        }
-    }
-    return false;
-}
-
 // The file's name without its folder and extension: the document's title.
 std::wstring Stem(const std::wstring& path) {
     std::size_t slash = path.find_last_of(L"\\/:");
@@ -81,7 +65,7 @@ int RunOrDiscard(const std::wstring& input, const std::wstring& output, engine::
 int wmain(int argc, wchar_t** argv) {
     DWORD startTicks = ::GetTickCount();
     engine::OutputFormat format = engine::OutputFormat::Pdf;
-    if (argc != 5 || std::wcscmp(argv[3], L"--format") != 0 || !FormatNamed(argv[4], format)) {
+    if (argc != 5 || std::wcscmp(argv[3], L"--format") != 0 || !engine::OutputFormatNamed(argv[4], format)) {
         return 1;
     }
     int exitCode = RunOrDiscard(argv[1], argv[2], format);
