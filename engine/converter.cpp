@@ -1,12 +1,29 @@
 #include "engine/converter.h"
 
+#include <cwchar>
 #include <new>
 
 #include "engine/pagereader.h"
 
 namespace engine {
 
+bool OutputFormatNamed(const wchar_t* name, OutputFormat& format) {
+    static const struct {
+        const wchar_t* name;
+        OutputFormat format;
+    } kFormats[] = {
+        {L"pdf", OutputFormat::Pdf}, {L"pdfa1b", OutputFormat::PdfA1b}, {L"pdfa2b", OutputFormat::PdfA2b}};
+    for (const auto& known : kFormats) {
+        if (name != nullptr && _wcsicmp(name, known.name) == 0) {
+            format = known.format;
+            return true;
+        }
+    }
+    return false;
+}
+
 HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, ByteSink sink) {
+    const DWORD start = ::GetTickCount();
     try {
         xps::FixedStructure structure;
         HRESULT hr = package.ReadStructure(structure);
@@ -29,6 +46,11 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
         for (const xps::FixedDocumentInfo& document : structure.documents) {
             for (const std::wstring& pagePart : document.pages) {
                 Page page;
+                // Unsigned difference: right across GetTickCount's wrap.
+                if (SUCCEEDED(hr) && options.timeLimitMs != 0 &&
+                    ::GetTickCount() - start > options.timeLimitMs) {
+                    hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+                }
                 if (SUCCEEDED(hr)) {
                     hr = ReadPage(package, pagePart, page);
                 }

@@ -18,7 +18,14 @@ struct ConvertOptions {
     OutputFormat format = OutputFormat::Pdf;
     std::wstring title;   // the document's name
     std::wstring author;  // the job's owner
+    // 0: none; otherwise a job still converting after this many milliseconds
+    // fails with HRESULT_FROM_WIN32(ERROR_TIMEOUT), looked at between pages.
+    DWORD timeLimitMs = 0;
 };
+
+// The format a name gives: pdf, pdfa1b or pdfa2b, in any case (the command
+// line's names and the print ticket's PDF, PDFA1b, PDFA2b); false for another.
+bool OutputFormatNamed(const wchar_t* name, OutputFormat& format);
 
 HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, ByteSink sink);
 

@@ -9,9 +9,10 @@ namespace engine {
 std::string PdfNumber(double value) {
     // Beyond any page, and PDF has no exponents.
     const double kLimit = 1e9;
-    value = value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
-    std::wstring text = xml::FormatNumber(value);
-    return std::string(text.begin(), text.end());
+    value = !(value == value) ? 0 : value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
+    std::string text;
+    xml::AppendFixed(value, text);
+    return text;
 }
 
 std::string PdfName(const std::string& name) {

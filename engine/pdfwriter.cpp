@@ -337,11 +337,35 @@ private:
                                    : "0") +
                 " Tr\n";
         double em = glyphs.emSize;
-        for (const Placed& glyph : placed) {
-            entry->glyphs.insert(glyph.glyph);
-            // Glyph space is y up; the page's is y down.
-            out_ += N(em) + " 0 " + N(italic ? em * 0.2 : 0) + " " + N(-em) + " " + N(glyph.x) + " " +
-                    N(glyph.y) + " Tm<" + HexGlyph(glyph.glyph) + ">Tj\n";
+        std::string shear = N(italic ? em * 0.2 : 0);
+        bool oneLine = glyphs.bidiLevel % 2 == 0 && !glyphs.sideways;
+        for (const Glyph& glyph : glyphs.glyphs) {
+            oneLine = oneLine && glyph.offsetU == 0 && glyph.offsetV == 0;
+        }
+        if (oneLine) {
+            // One run: the glyphs' own widths move the pen, and TJ's numbers
+            // make up the difference to the advances XPS gives.
+            double scale = em / entry->font.Metrics().unitsPerEm;
+            out_ +=
+                N(em) + " 0 " + shear + " " + N(-em) + " " + N(placed[0].x) + " " + N(placed[0].y) + " Tm[";
+            for (std::size_t i = 0; i < placed.size(); ++i) {
+                entry->glyphs.insert(placed[i].glyph);
+                out_ += "<" + HexGlyph(placed[i].glyph) + ">";
+                if (i + 1 < placed.size()) {
+                    double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].glyph) * scale;
+                    if (std::fabs(gap) > em * 1e-5) {
+                        out_ += N(-gap * 1000 / em);
+                    }
+                }
+            }
+            out_ += "]TJ\n";
+        } else {
+            for (const Placed& glyph : placed) {
+                entry->glyphs.insert(glyph.glyph);
+                // Glyph space is y up; the page's is y down.
+                out_ += N(em) + " 0 " + shear + " " + N(-em) + " " + N(glyph.x) + " " + N(glyph.y) + " Tm<" +
+                        HexGlyph(glyph.glyph) + ">Tj\n";
+            }
         }
         out_ += "ET\n";
         if (!solid) {

@@ -10,17 +10,6 @@ namespace {
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// Digits of a non-negative integer.
-std::wstring Digits(std::uint64_t value) {
-    wchar_t buffer[24];
-    wchar_t* p = buffer + 24;
-    do {
-        *--p = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    return std::wstring(p, buffer + 24);
-}
-
 }  // namespace
 
 bool ParseNumber(const wchar_t* begin, const wchar_t* end, double& value) {
@@ -89,30 +78,55 @@ bool ParseNumber(const std::wstring& text, double& value) {
     return ParseNumber(text.data(), text.data() + text.size(), value);
 }
 
+// Appends the digits of value, rounded to four decimals, without an
+// exponent: what both the markup's and PDF's numbers are made of.
+void AppendFixed(double value, std::string& out) {
+    std::uint64_t scaled = static_cast<std::uint64_t>(std::llround(std::fabs(value) * 10000.0));
+    if (scaled == 0) {
+        out += '0';
+        return;
+    }
+    char buffer[32];
+    char* end = buffer + sizeof(buffer);
+    char* p = end;
+    std::uint64_t fraction = scaled % 10000;
+    if (fraction != 0) {
+        int digits = 4;
+        while (fraction % 10 == 0) {
+            fraction /= 10;
+            --digits;
+        }
+        for (int i = 0; i < digits; ++i, fraction /= 10) {
+            *--p = static_cast<char>('0' + fraction % 10);
+        }
+        *--p = '.';
+    }
+    std::uint64_t whole = scaled / 10000;
+    do {
+        *--p = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole != 0);
+    if (value < 0) {
+        *--p = '-';
+    }
+    out.append(p, end);
+}
+
 std::wstring FormatNumber(double value) {
     if (!std::isfinite(value)) {
         return L"0";
     }
+    std::string text;
     double magnitude = std::fabs(value);
     if (magnitude >= 1e14) {
         // Beyond any page: an exponent keeps the text short and exact enough.
         int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
-        std::wstring mantissa = FormatNumber(value / std::pow(10.0, exponent));
-        return mantissa + L"E" + (exponent < 0 ? L"-" : L"") +
-               Digits(static_cast<std::uint64_t>(std::abs(exponent)));
+        AppendFixed(value / std::pow(10.0, exponent), text);
+        text += "E" + std::to_string(exponent);
+    } else {
+        AppendFixed(value, text);
     }
-    std::uint64_t scaled = static_cast<std::uint64_t>(std::llround(magnitude * 10000.0));
-    if (scaled == 0) {
-        return L"0";
-    }
-    std::wstring text = (value < 0 ? L"-" : L"") + Digits(scaled / 10000);
-    std::uint64_t fraction = scaled % 10000;
-    if (fraction != 0) {
-        std::wstring decimals = Digits(fraction + 10000).substr(1);  // four digits, leading zeros kept
-        decimals.erase(decimals.find_last_not_of(L'0') + 1);
-        text += L"." + decimals;
-    }
-    return text;
+    return std::wstring(text.begin(), text.end());
 }
 
 }  // namespace xml

@@ -17,5 +17,7 @@ bool ParseNumber(const std::wstring& text, double& value);
 // The shortest text of value rounded to four decimals ("12.5", "3", "-0.0625"):
 // enough for 1/96 inch units and transform factors. Not finite: "0".
 std::wstring FormatNumber(double value);
+// The same number appended as ASCII, never with an exponent (PDF has none).
+void AppendFixed(double value, std::string& out);
 
 }  // namespace xml

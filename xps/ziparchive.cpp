@@ -95,12 +95,16 @@ bool FileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) co
     return true;
 }
 
-bool MemorySource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    if (offset > bytes_.size() || size > bytes_.size() - offset) {
+bool BorrowedSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    if (offset > size_ || size > size_ - offset) {
         return false;
     }
-    std::memcpy(buffer, bytes_.data() + offset, size);
+    std::memcpy(buffer, bytes_ + offset, size);
     return true;
+}
+
+bool MemorySource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    return BorrowedSource(bytes_.data(), bytes_.size()).ReadAt(offset, buffer, size);
 }
 
 // The end-of-directory record, and the ZIP64 one where a field overflowed.

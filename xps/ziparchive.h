@@ -61,6 +61,19 @@ private:
     std::uint64_t size_ = 0;
 };
 
+// Bytes the caller keeps, unchanged, for as long as the archive is open.
+class BorrowedSource final : public ByteSource {
+public:
+    BorrowedSource(const void* bytes, std::size_t size)
+        : bytes_(static_cast<const char*>(bytes)), size_(size) {}
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override;
+
+private:
+    const char* bytes_;
+    std::size_t size_;
+};
+
 class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}

@@ -49,4 +49,4 @@ private:
 
 }  // namespace
 
-XpsFilter* CreateFilter() { return new (std::nothrow) BookletFilter(); }
+IPrintPipelineFilter* CreateFilter() { return new (std::nothrow) BookletFilter(); }

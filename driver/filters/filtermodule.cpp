@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "driver/filters/comptr.h"
-#include "driver/filters/xpsfilter.h"
+#include "driver/filters/filtermodule.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ public:
         if (pOuter != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
-        XpsFilter* filter = CreateFilter();
+        IPrintPipelineFilter* filter = CreateFilter();
         if (filter == nullptr) {
             return E_OUTOFMEMORY;
         }

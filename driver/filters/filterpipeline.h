@@ -14,6 +14,8 @@
 // Names in the pipeline's property bag (IPrintPipelinePropertyBag).
 #define XPS_FP_PRINTER_NAME L"PrinterName"
 #define XPS_FP_JOB_ID L"PrintJobId"
+// The job's print ticket, as an IPrintReadStreamFactory.
+#define XPS_FP_USER_PRINT_TICKET L"PerUserPrintTicket"
 // What a part without a print ticket of its own answers to GetPrintTicket.
 #ifndef E_ELEMENT_NOT_FOUND
 #define E_ELEMENT_NOT_FOUND HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
@@ -47,6 +49,13 @@ struct IPrintReadStream : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Seek(LONGLONG dlibMove, DWORD dwOrigin, ULONGLONG* plibNewPosition) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReadBytes(void* pvBuffer, ULONG cbRequested, ULONG* pcbRead,
                                                 BOOL* pbEndOfFile) = 0;
+};
+
+// {acb971e3-df8d-4fc2-bee6-0609d15f3cf9}
+inline constexpr IID IID_IPrintReadStreamFactory = {
+    0xacb971e3, 0xdf8d, 0x4fc2, {0xbe, 0xe6, 0x06, 0x09, 0xd1, 0x5f, 0x3c, 0xf9}};
+struct IPrintReadStreamFactory : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetStream(IPrintReadStream** ppStream) = 0;
 };
 
 // {65bb7f1b-371e-4571-8ac7-912f510c1a38}

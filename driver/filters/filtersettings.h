@@ -1,4 +1,4 @@
-// FilterSettings: what the job's print ticket asks of the four XPS filters,
+// FilterSettings: what the job's print ticket asks of the XPS filters,
 // in the Print Schema's public keywords. The filters start from the defaults
 // below (every feature off) and apply the job's, the document's and then the
 // page's ticket in that order: a feature a later ticket names replaces what
@@ -88,12 +88,22 @@ struct MediaSettings {
     double imageableHeight = 0.0;
 };
 
+// The package's private feature OutputFormat (zorvanedrv.gpd): what the
+// output filter makes of the job.
+struct OutputSettings {
+    // One of the options PDF, PDFA1b, PDFA2b, XPS, SVG, EMF, PNG, JPEG, TIFF.
+    std::wstring format = L"PDF";
+    // An option not among them, which means PDF; empty when none was named.
+    std::wstring unknownOption;
+};
+
 struct FilterSettings {
     WatermarkSettings watermark;
     ScalingSettings scaling;
     NUpSettings nup;
     BookletSettings booklet;
     MediaSettings media;
+    OutputSettings output;
 };
 
 // Applies one print ticket (Print Schema XML, UTF-8 or UTF-16 with its byte

@@ -56,4 +56,4 @@ private:
 
 }  // namespace
 
-XpsFilter* CreateFilter() { return new (std::nothrow) NUpFilter(); }
+IPrintPipelineFilter* CreateFilter() { return new (std::nothrow) NUpFilter(); }

@@ -57,22 +57,43 @@ HRESULT ReadPart(IPartBase* part, std::string& bytes) {
     bytes.clear();
     ComPtr<IPrintReadStream> stream;
     HRESULT hr = part->GetStream(&stream);
-    if (FAILED(hr)) {
-        return hr;
-    }
+    return FAILED(hr) ? hr : ReadStream(stream.Get(), bytes.max_size(), bytes);
+}
+
+HRESULT ReadStream(IPrintReadStream* stream, std::size_t maxBytes, std::string& bytes) {
+    bytes.clear();
     char buffer[16384];
     for (;;) {
         ULONG cbRead = 0;
         BOOL endOfFile = FALSE;
-        hr = stream->ReadBytes(buffer, sizeof(buffer), &cbRead, &endOfFile);
+        HRESULT hr = stream->ReadBytes(buffer, sizeof(buffer), &cbRead, &endOfFile);
         if (FAILED(hr)) {
             return hr;
+        }
+        if (cbRead > sizeof(buffer) || cbRead > maxBytes - bytes.size()) {
+            return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
         }
         bytes.append(buffer, cbRead);
         if (endOfFile || cbRead == 0) {
             return S_OK;
         }
     }
+}
+
+HRESULT WriteStream(IPrintWriteStream* stream, const std::string& bytes) {
+    for (size_t offset = 0; offset < bytes.size();) {
+        ULONG cbWritten = 0;
+        ULONG cbChunk = static_cast<ULONG>(bytes.size() - offset < 65536 ? bytes.size() - offset : 65536);
+        HRESULT hr = stream->WriteBytes(bytes.data() + offset, cbChunk, &cbWritten);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (cbWritten == 0 || cbWritten > cbChunk) {
+            return E_FAIL;
+        }
+        offset += cbWritten;
+    }
+    return S_OK;
 }
 
 HRESULT ReadPageInfo(const std::string& markup, PageInfo& page) {

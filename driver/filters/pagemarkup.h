@@ -32,6 +32,10 @@ struct PageInfo {
 std::wstring PageUri(IFixedPage* page);
 // The whole content of a part (page markup, print ticket).
 HRESULT ReadPart(IPartBase* part, std::string& bytes);
+// What is left of a stream; over maxBytes: HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE).
+HRESULT ReadStream(IPrintReadStream* stream, std::size_t maxBytes, std::string& bytes);
+// All of bytes, in the chunks a stream takes.
+HRESULT WriteStream(IPrintWriteStream* stream, const std::string& bytes);
 // The Width and Height of the page's FixedPage element, and its namespace.
 HRESULT ReadPageInfo(const std::string& markup, PageInfo& page);
 // A page's markup and what ReadPageInfo reads of it.

@@ -54,6 +54,9 @@ struct Element {
     bool Named(const wchar_t* keyword) const {
         return hasName && nameUri == kKeywordsUri && nameLocal == keyword;
     }
+    bool NamedInPackage(const wchar_t* name) const {
+        return hasName && nameUri == kPackageUri && nameLocal == name;
+    }
     bool NamedSame(const Element& other) const {
         return hasName && other.hasName && nameUri == other.nameUri && nameLocal == other.nameLocal;
     }
@@ -312,7 +315,7 @@ void ApplyWatermark(const Element& feature, const Element& ticket, FilterSetting
         ApplyScoredProperties(*option, ticket, s);
     }
     for (const auto& packageText : kPackageTexts) {
-        if (option->hasName && option->nameUri == kPackageUri && option->nameLocal == packageText.first) {
+        if (option->NamedInPackage(packageText.first)) {
             s.watermark.enabled = true;
             s.watermark.text = packageText.second;
         }
@@ -422,6 +425,25 @@ void ApplyMediaSize(const Element& feature, const Element& ticket, FilterSetting
     }
 }
 
+// The package's own feature; its options are in the package's namespace too.
+void ApplyOutputFormat(const Element& feature, FilterSettings& s) {
+    static const wchar_t* const kFormats[] = {L"PDF", L"PDFA1b", L"PDFA2b", L"XPS", L"SVG",
+                                              L"EMF", L"PNG",    L"JPEG",   L"TIFF"};
+    const Element* option = ChosenOption(feature);
+    if (option == nullptr || !option->hasName) {
+        return;
+    }
+    for (const wchar_t* format : kFormats) {
+        if (option->NamedInPackage(format)) {
+            s.output.format = format;
+            s.output.unknownOption.clear();
+            return;
+        }
+    }
+    s.output.format = L"PDF";
+    s.output.unknownOption = option->nameLocal;
+}
+
 // In table order: within one ticket the document-level features come after,
 // and so win over, the job-level ones.
 struct FeatureHandler {
@@ -460,6 +482,11 @@ HRESULT ApplyPrintTicket(const void* pTicket, std::size_t cbTicket, FilterSettin
                 if (feature.Is(L"Feature") && feature.Named(handler.keyword)) {
                     handler.apply(feature, ticket, applied);
                 }
+            }
+        }
+        for (const Element& feature : ticket.children) {
+            if (feature.Is(L"Feature") && feature.NamedInPackage(L"OutputFormat")) {
+                ApplyOutputFormat(feature, applied);
             }
         }
         ApplyParameterInits(ticket, applied);

@@ -53,4 +53,4 @@ protected:
 
 }  // namespace
 
-XpsFilter* CreateFilter() { return new (std::nothrow) ScalingFilter(); }
+IPrintPipelineFilter* CreateFilter() { return new (std::nothrow) ScalingFilter(); }

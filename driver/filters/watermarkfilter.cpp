@@ -73,4 +73,4 @@ protected:
 
 }  // namespace
 
-XpsFilter* CreateFilter() { return new (std::nothrow) WatermarkFilter(); }
+IPrintPipelineFilter* CreateFilter() { return new (std::nothrow) WatermarkFilter(); }

@@ -169,26 +169,6 @@ std::wstring XpsFilter::NewPartUri(const std::wstring& sourceUri, const wchar_t*
     return folder + stem + std::to_wstring(++newParts_) + L".fpage";
 }
 
-namespace {
-
-HRESULT WriteAll(IPrintWriteStream* stream, const std::string& bytes) {
-    for (size_t offset = 0; offset < bytes.size();) {
-        ULONG cbWritten = 0;
-        ULONG cbChunk = static_cast<ULONG>(bytes.size() - offset < 65536 ? bytes.size() - offset : 65536);
-        HRESULT hr = stream->WriteBytes(bytes.data() + offset, cbChunk, &cbWritten);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (cbWritten == 0) {
-            return E_FAIL;
-        }
-        offset += cbWritten;
-    }
-    return S_OK;
-}
-
-}  // namespace
-
 HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, const PageInfo& sheet,
                                   const Matrix& transform, const Overlay* overlay) {
     std::string placed;
@@ -213,7 +193,7 @@ HRESULT XpsFilter::SendPlacedPage(IFixedPage* page, const std::string& markup, c
     if (FAILED(hr)) {
         return hr;
     }
-    hr = WriteAll(stream.Get(), placed);
+    hr = WriteStream(stream.Get(), placed);
     stream->Close();
     return FAILED(hr) ? hr : consumer_->SendFixedPage(page);
 }
@@ -232,7 +212,7 @@ HRESULT XpsFilter::SendNewPage(const std::wstring& uri, const std::string& marku
     if (FAILED(hr)) {
         return hr;
     }
-    hr = WriteAll(stream.Get(), markup);
+    hr = WriteStream(stream.Get(), markup);
     stream->Close();
     if (FAILED(hr)) {
         return hr;

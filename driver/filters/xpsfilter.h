@@ -17,6 +17,7 @@
 #include <wrl/client.h>
 
 #include "driver/filters/comptr.h"
+#include "driver/filters/filtermodule.h"
 #include "driver/filters/filterpipeline.h"
 #include "driver/filters/filtersettings.h"
 #include "driver/filters/pagemarkup.h"
@@ -77,12 +78,3 @@ private:
     unsigned newParts_ = 0;
     unsigned placedPages_ = 0;
 };
-
-// Each filter DLL defines these two: its class ID and its filter object (null
-// when out of memory).
-extern const CLSID kFilterClassId;
-XpsFilter* CreateFilter();
-
-// The DLL's count of live objects and server locks, for DllCanUnloadNow.
-void LockModule();
-void UnlockModule();

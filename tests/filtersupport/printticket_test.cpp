@@ -46,6 +46,14 @@ std::string Feature(const std::string& name, const std::string& option, const st
            "</psf:Feature>";
 }
 
+// The feature as Unidrv writes a GPD feature without a public keyword.
+std::string OutputFormat(const std::string& option) {
+    return "<psf:Feature name=\"z:OutputFormat\" "
+           "xmlns:z=\"http://schemas.zorvane.com/creator/printschema/2026\">"
+           "<psf:Option name=\"z:" +
+           option + "\"/></psf:Feature>";
+}
+
 const std::string kWatermark =
     Feature("PageWatermark", "psk:Text",
             Ref("Text", "PageWatermarkTextText") + Ref("FontSize", "PageWatermarkTextFontSize") +
@@ -132,6 +140,15 @@ const TicketCase kCases[] = {
          EXPECT_NEAR(s.media.width, 793.70, 0.01);
          EXPECT_NEAR(s.media.height, 1122.52, 0.01);
          EXPECT_TRUE(s.media.imageableWidth == s.media.width && s.media.imageableHeight == s.media.height);
+     }},
+    // The package's own feature; an option it does not know means PDF.
+    {"OutputFormat", Ticket(OutputFormat("PDFA2b")),
+     [](const FilterSettings& s) {
+         EXPECT_TRUE(s.output.format == L"PDFA2b" && s.output.unknownOption.empty());
+     }},
+    {"OutputFormatUnknown", Ticket(OutputFormat("PDFA2b") + OutputFormat("DOCX")),
+     [](const FilterSettings& s) {
+         EXPECT_TRUE(s.output.format == L"PDF" && s.output.unknownOption == L"DOCX");
      }},
     // Absurd values, unknown features and private options change nothing.
     {"Ignored",

@@ -1,12 +1,16 @@
-// zorvanefilterhost.exe IN.xps OUT.xps [TICKET.xml]: plays the print filter
+// zorvanefilterhost.exe IN.xps OUT [TICKET.xml]: plays the print filter
 // pipeline manager's part for tests and diagnosis. It loads the filters that
 // zorvane-pipelineconfig.xml in the distribution folder names, in its order,
 // by their class IDs through DllGetClassObject, runs each on a thread of its
-// own between channels, and writes what the last one hands on.
+// own between channels, and writes what the last one hands on. A last filter
+// that takes a stream (the output filter) gets the parts serialised as one
+// package once the filters before it are done, and what it writes is OUT:
+// the port's bytes.
 //
 // Exit code 0 on success; otherwise 1 and one line naming what failed and
 // its HRESULT.
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +34,9 @@ namespace {
 
 struct FilterEntry {
     std::wstring dll, classId, name;
+    // Takes the package as one stream (IPrintReadStream) and writes the
+    // port's bytes (IPrintWriteStream): a render filter, the pipeline's last.
+    bool takesStream = false;
     HMODULE module = nullptr;
     ComPtr<IPrintPipelineFilter> filter;
 };
@@ -95,26 +102,102 @@ protected:
 
 class Communicator final : public JobObject<IInterFilterCommunicator> {
 public:
-    Communicator(Channel* input, Channel* output) : input_(input), output_(output) {}
+    Communicator(IUnknown* reader, IUnknown* writer) : reader_(reader), writer_(writer) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         return Answer(riid, IID_IInterFilterCommunicator, ppv);
     }
     HRESULT STDMETHODCALLTYPE RequestReader(void** ppIReader) override {
         if (ppIReader == nullptr)
             return E_POINTER;
-        *ppIReader = input_->Provider();
+        *ppIReader = reader_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RequestWriter(void** ppIWriter) override {
         if (ppIWriter == nullptr)
             return E_POINTER;
-        *ppIWriter = output_->Consumer();
+        *ppIWriter = writer_;
         return S_OK;
     }
 
 private:
-    Channel* input_;
-    Channel* output_;
+    IUnknown* reader_;
+    IUnknown* writer_;
+};
+
+// The package as the pipeline serialises it for a render filter: the file the
+// host's package writer made, read once the filters before it are done.
+class ReadStream final : public JobObject<IPrintReadStream> {
+public:
+    explicit ReadStream(std::wstring path) : path_(std::move(path)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        return Answer(riid, IID_IPrintReadStream, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LONGLONG dlibMove, DWORD dwOrigin, ULONGLONG* plibNewPosition) override {
+        HRESULT hr = Load();
+        LONGLONG base = dwOrigin == STREAM_SEEK_SET   ? 0
+                        : dwOrigin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(position_)
+                                                      : static_cast<LONGLONG>(bytes_.size());
+        if (SUCCEEDED(hr) && (dwOrigin > STREAM_SEEK_END || base + dlibMove < 0 ||
+                              base + dlibMove > static_cast<LONGLONG>(bytes_.size())))
+            hr = E_INVALIDARG;
+        if (SUCCEEDED(hr))
+            position_ = static_cast<size_t>(base + dlibMove);
+        if (SUCCEEDED(hr) && plibNewPosition != nullptr)
+            *plibNewPosition = position_;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE ReadBytes(void* pvBuffer, ULONG cbRequested, ULONG* pcbRead,
+                                        BOOL* pbEndOfFile) override {
+        if (pvBuffer == nullptr || pcbRead == nullptr || pbEndOfFile == nullptr)
+            return E_POINTER;
+        HRESULT hr = Load();
+        if (FAILED(hr))
+            return hr;
+        size_t count = bytes_.size() - position_ < cbRequested ? bytes_.size() - position_ : cbRequested;
+        std::memcpy(pvBuffer, bytes_.data() + position_, count);
+        position_ += count;
+        *pcbRead = static_cast<ULONG>(count);
+        *pbEndOfFile = position_ == bytes_.size();
+        return S_OK;
+    }
+
+private:
+    HRESULT Load() {
+        if (loaded_)
+            return S_OK;
+        HRESULT hr = ReadFileBytes(path_, bytes_);
+        loaded_ = SUCCEEDED(hr);
+        return hr;
+    }
+    std::wstring path_;
+    std::string bytes_;
+    size_t position_ = 0;
+    bool loaded_ = false;
+};
+
+// The port's bytes: OUT.
+class WriteStream final : public JobObject<IPrintWriteStream> {
+public:
+    explicit WriteStream(FileHandle file) : file_(std::move(file)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        return Answer(riid, IID_IPrintWriteStream, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE WriteBytes(const void* pvBuffer, ULONG cbBuffer, ULONG* pcbWritten) override {
+        if (pvBuffer == nullptr || pcbWritten == nullptr)
+            return E_POINTER;
+        DWORD written = 0;
+        if (!file_ || !::WriteFile(file_.Get(), pvBuffer, cbBuffer, &written, nullptr))
+            return file_ ? HRESULT_FROM_WIN32(::GetLastError()) : E_UNEXPECTED;
+        *pcbWritten = written;
+        return S_OK;
+    }
+    void STDMETHODCALLTYPE Close() override { closed_ = file_.Close() && !closed_; }
+    // True once the filter closed the stream and every byte reached the file.
+    bool Closed() const { return closed_; }
+
+private:
+    FileHandle file_;
+    bool closed_ = false;
 };
 
 class PropertyBag final : public JobObject<IPrintPipelinePropertyBag> {
@@ -193,7 +276,13 @@ HRESULT ReadPipelineConfig(const std::wstring& path, std::vector<FilterEntry>& f
         hr = reader.Open(markup);
     xml::Node node;
     while (SUCCEEDED(hr) && SUCCEEDED(hr = reader.Next(node)) && node != xml::Node::End) {
-        if (node != xml::Node::StartElement || reader.LocalName() != L"Filter")
+        if (node != xml::Node::StartElement)
+            continue;
+        const std::wstring* guid = reader.Find(L"guid");
+        if (reader.LocalName() == L"Input" && !filters.empty() && guid != nullptr)
+            filters.back().takesStream =
+                _wcsicmp(guid->c_str(), L"{4d47a67c-66cc-4430-850e-daf466fe5bc4}") == 0;
+        if (reader.LocalName() != L"Filter")
             continue;
         FilterEntry entry;
         const std::wstring* dll = reader.Find(L"dll");
@@ -204,7 +293,14 @@ HRESULT ReadPipelineConfig(const std::wstring& path, std::vector<FilterEntry>& f
         entry.name = name != nullptr ? *name : L"";
         filters.push_back(entry);
     }
-    return FAILED(hr) ? hr : (filters.empty() ? E_INVALIDARG : S_OK);
+    if (FAILED(hr))
+        return hr;
+    // Only the last filter may take a stream: nothing turns a stream back into parts.
+    for (size_t i = 0; i + 1 < filters.size(); ++i) {
+        if (filters[i].takesStream)
+            return E_INVALIDARG;
+    }
+    return filters.empty() ? E_INVALIDARG : S_OK;
 }
 
 using DllGetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -286,57 +382,9 @@ int Fail(const std::wstring& who, HRESULT hr) {
     return 1;
 }
 
-int RunJob(const std::wstring& input, const std::wstring& output, const std::wstring& ticket) {
-    Job job;
-    std::wstring folder = DistributionFolder();
-    HRESULT hr = ReadPipelineConfig(folder + L"\\zorvane-pipelineconfig.xml", job.filters);
-    if (FAILED(hr))
-        return Fail(L"reading zorvane-pipelineconfig.xml", hr);
-    for (FilterEntry& entry : job.filters) {
-        hr = LoadFilter(folder, entry);
-        if (FAILED(hr))
-            return Fail(entry.name + L" (" + entry.dll + L")", hr);
-    }
-    PackageReader reader;
-    hr = reader.Open(input, ticket);
-    if (FAILED(hr))
-        return Fail(L"reading the input package", hr);
-    PackageWriter writer;
-    hr = writer.Create(output, reader.Flavour());
-    if (FAILED(hr))
-        return Fail(L"creating the output package", hr);
-
-    for (size_t i = 0; i <= job.filters.size(); ++i)
-        job.channels.push_back(std::make_unique<Channel>());
-    PropertyBag bag;
-    VARIANT value;
-    ::VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = ::SysAllocString(ZORVANE_WIDE(ZORVANE_PRINTER_NAME));
-    bag.AddProperty(XPS_FP_PRINTER_NAME, &value);
-    ::VariantClear(&value);
-    value.vt = VT_UI4;
-    value.ulVal = 1;
-    bag.AddProperty(XPS_FP_JOB_ID, &value);
-
-    std::vector<std::unique_ptr<Communicator>> communicators;
-    std::vector<std::unique_ptr<ManagerControl>> controls;
-    for (size_t i = 0; i < job.filters.size(); ++i) {
-        communicators.push_back(
-            std::make_unique<Communicator>(job.channels[i].get(), job.channels[i + 1].get()));
-        controls.push_back(std::make_unique<ManagerControl>(&job, job.filters[i].name));
-        hr = job.filters[i].filter->InitializeFilter(communicators[i].get(), &bag, controls[i].get());
-        if (FAILED(hr)) {
-            writer.Discard();
-            return Fail(job.filters[i].name, hr);
-        }
-    }
-
-    std::vector<ThreadWork> work;
-    work.push_back({&job, nullptr, &reader, nullptr});
-    for (FilterEntry& entry : job.filters)
-        work.push_back({&job, &entry, nullptr, nullptr});
-    work.push_back({&job, nullptr, nullptr, &writer});
+// Runs each piece of work on a thread of its own and waits for them all,
+// within the job's time limit.
+void RunThreads(Job& job, std::vector<ThreadWork>& work, PackageWriter& writer) {
     std::vector<KernelObject> owned;
     std::vector<HANDLE> threads;
     for (ThreadWork& item : work) {
@@ -359,8 +407,87 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
             ::ExitProcess(1);
         }
     }
+}
+
+int RunJob(const std::wstring& input, const std::wstring& output, const std::wstring& ticket) {
+    Job job;
+    std::wstring folder = DistributionFolder();
+    HRESULT hr = ReadPipelineConfig(folder + L"\\zorvane-pipelineconfig.xml", job.filters);
+    if (FAILED(hr))
+        return Fail(L"reading zorvane-pipelineconfig.xml", hr);
+    for (FilterEntry& entry : job.filters) {
+        hr = LoadFilter(folder, entry);
+        if (FAILED(hr))
+            return Fail(entry.name + L" (" + entry.dll + L")", hr);
+    }
+    // With a render filter last, the parts become a package beside OUT, as
+    // the pipeline manager serialises them, and the render filter writes OUT.
+    FilterEntry* render = job.filters.back().takesStream ? &job.filters.back() : nullptr;
+    size_t partFilters = job.filters.size() - (render != nullptr ? 1 : 0);
+    std::wstring packagePath = render != nullptr ? output + L".package.xps" : output;
+    PackageReader reader;
+    hr = reader.Open(input, ticket);
+    if (FAILED(hr))
+        return Fail(L"reading the input package", hr);
+    PackageWriter writer;
+    hr = writer.Create(packagePath, reader.Flavour());
+    if (FAILED(hr))
+        return Fail(L"creating the output package", hr);
+    ReadStream packageStream(packagePath);
+    WriteStream portStream(FileHandle(render == nullptr
+                                          ? INVALID_HANDLE_VALUE
+                                          : ::CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+
+    for (size_t i = 0; i <= partFilters; ++i)
+        job.channels.push_back(std::make_unique<Channel>());
+    PropertyBag bag;
+    VARIANT value;
+    ::VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = ::SysAllocString(ZORVANE_WIDE(ZORVANE_PRINTER_NAME));
+    bag.AddProperty(XPS_FP_PRINTER_NAME, &value);
+    ::VariantClear(&value);
+    value.vt = VT_UI4;
+    value.ulVal = 1;
+    bag.AddProperty(XPS_FP_JOB_ID, &value);
+
+    std::vector<std::unique_ptr<Communicator>> communicators;
+    std::vector<std::unique_ptr<ManagerControl>> controls;
+    for (size_t i = 0; i < job.filters.size(); ++i) {
+        communicators.push_back(
+            i < partFilters
+                ? std::make_unique<Communicator>(job.channels[i]->Provider(), job.channels[i + 1]->Consumer())
+                : std::make_unique<Communicator>(&packageStream, &portStream));
+        controls.push_back(std::make_unique<ManagerControl>(&job, job.filters[i].name));
+        hr = job.filters[i].filter->InitializeFilter(communicators[i].get(), &bag, controls[i].get());
+        if (FAILED(hr)) {
+            writer.Discard();
+            return Fail(job.filters[i].name, hr);
+        }
+    }
+
+    std::vector<ThreadWork> work;
+    work.push_back({&job, nullptr, &reader, nullptr});
+    for (size_t i = 0; i < partFilters; ++i)
+        work.push_back({&job, &job.filters[i], nullptr, nullptr});
+    work.push_back({&job, nullptr, nullptr, &writer});
+    RunThreads(job, work, writer);
+    if (render != nullptr && SUCCEEDED(job.failure.hr)) {
+        std::vector<ThreadWork> last = {{&job, render, nullptr, nullptr}};
+        RunThreads(job, last, writer);
+        if (SUCCEEDED(job.failure.hr) && !portStream.Closed())
+            job.Stop(render->name + L" (its stream to the port)", E_UNEXPECTED);
+    }
     for (FilterEntry& entry : job.filters)
         entry.filter.Reset();
+    if (render != nullptr) {
+        // OUT is closed first: an open file is not deleted.
+        portStream.Close();
+        ::DeleteFileW(packagePath.c_str());
+        if (FAILED(job.failure.hr))
+            ::DeleteFileW(output.c_str());
+    }
 
     if (FAILED(job.failure.hr)) {
         writer.Discard();

@@ -1,0 +1,262 @@
+// OutputFilter: the last filter of the pipeline, hosted in zorvanedrvui.dll.
+// It reads the job as the pipeline serialises it (IPrintReadStream, one XPS
+// package), has queldac.dll convert it into the format the job's ticket asks
+// for (OutputFormat, default PDF), and writes that to the port's stream
+// (IPrintWriteStream). A job is never lost: without queldac.dll (a bundled
+// installation), for XPS and the formats the engine does not make yet, and
+// when the engine fails, the XPS goes on unchanged and the reason is reported.
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include "driver/filters/comptr.h"
+#include "driver/filters/filtermodule.h"
+#include "driver/filters/filtersettings.h"
+#include "driver/filters/pagemarkup.h"
+#include "engine/queldacapi.h"
+#include "platform/handles.h"
+#include "xps/xpspackage.h"
+#include "zorvaneidentity.h"
+
+using Microsoft::WRL::ComPtr;
+
+// {3AEA9B25-D1D8-44CF-A336-38CD1171411F}
+const CLSID kFilterClassId = {0x3aea9b25, 0xd1d8, 0x44cf, {0xa3, 0x36, 0x38, 0xcd, 0x11, 0x71, 0x41, 0x1f}};
+
+namespace {
+
+// The converted document is held until it is whole, so that a failure late
+// in the job can still send the XPS; a ticket is small.
+constexpr std::size_t kMaxConverted = 512u << 20;
+constexpr std::size_t kMaxTicket = 1u << 20;
+
+// What the filter did other than asked, and why. The port monitor's event
+// source in the Application event log takes this once the monitor registers
+// it; until then it goes to the debugger output (DebugView; Wine's +debugstr).
+void ReportJobEvent(const std::wstring& message, HRESULT hr) {
+    std::wstring line = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME) L" output filter: " + message;
+    wchar_t pCode[32];
+    std::swprintf(pCode, 32, L" (HRESULT 0x%08lX)\n", static_cast<unsigned long>(hr));
+    ::OutputDebugStringW((line + pCode).c_str());
+}
+
+void ReportPassedOn(const std::wstring& reason, HRESULT hr) {
+    ReportJobEvent(L"the job goes on as XPS: " + reason, hr);
+}
+
+// queldac.dll from the system directory by its full path, never through the
+// search order.
+HRESULT LoadEngine(ModuleHandle& module, QueldacConvertFunction& convert) {
+    wchar_t pPath[MAX_PATH];
+    UINT cch = ::GetSystemDirectoryW(pPath, MAX_PATH);
+    if (cch == 0 || cch + sizeof("\\queldac.dll") > MAX_PATH) {
+        return cch == 0 ? HRESULT_FROM_WIN32(::GetLastError())
+                        : HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    }
+    ::lstrcpyW(pPath + cch, L"\\queldac.dll");
+    module = ModuleHandle(::LoadLibraryExW(pPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!module) {
+        return HRESULT_FROM_WIN32(::GetLastError());
+    }
+    convert = reinterpret_cast<QueldacConvertFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(module.Get(), QUELDAC_CONVERT_EXPORT)));
+    return convert != nullptr ? S_OK : HRESULT_FROM_WIN32(::GetLastError());
+}
+
+// Where queldac.dll's output collects; nothing thrown crosses back into it.
+struct Collected {
+    std::string bytes;
+    const std::atomic<bool>* shutdown;
+};
+
+HRESULT WINAPI Collect(void* context, const void* bytes, size_t size) {
+    Collected* collected = static_cast<Collected*>(context);
+    if (*collected->shutdown) {
+        return E_ABORT;
+    }
+    if (size > kMaxConverted - collected->bytes.size()) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    try {
+        collected->bytes.append(static_cast<const char*>(bytes), size);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+class OutputFilter final : public ComObject<IPrintPipelineFilter, &IID_IPrintPipelineFilter> {
+public:
+    OutputFilter() { LockModule(); }
+    ~OutputFilter() override { UnlockModule(); }
+
+    HRESULT STDMETHODCALLTYPE InitializeFilter(IInterFilterCommunicator* pINegotiation,
+                                               IPrintPipelinePropertyBag* pIPropertyBag,
+                                               IPrintPipelineManagerControl* pIPipelineControl) override {
+        if (pINegotiation == nullptr || pIPropertyBag == nullptr || pIPipelineControl == nullptr) {
+            return E_POINTER;
+        }
+        ComPtr<IUnknown> reader;
+        ComPtr<IUnknown> writer;
+        HRESULT hr = pINegotiation->RequestReader(reinterpret_cast<void**>(reader.GetAddressOf()));
+        if (SUCCEEDED(hr))
+            hr = reader ? reader->QueryInterface(IID_IPrintReadStream,
+                                                 reinterpret_cast<void**>(reader_.ReleaseAndGetAddressOf()))
+                        : E_NOINTERFACE;
+        if (SUCCEEDED(hr))
+            hr = pINegotiation->RequestWriter(reinterpret_cast<void**>(writer.GetAddressOf()));
+        if (SUCCEEDED(hr))
+            hr = writer ? writer->QueryInterface(IID_IPrintWriteStream,
+                                                 reinterpret_cast<void**>(writer_.ReleaseAndGetAddressOf()))
+                        : E_NOINTERFACE;
+        if (FAILED(hr)) {
+            reader_.Reset();
+            writer_.Reset();
+            return hr;
+        }
+        bag_ = pIPropertyBag;
+        control_ = pIPipelineControl;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE ShutdownOperation() override {
+        shutdown_ = true;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE StartOperation() override {
+        if (!reader_ || !writer_) {
+            return E_UNEXPECTED;
+        }
+        HRESULT hr;
+        try {
+            hr = Run();
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        } catch (...) {
+            hr = E_FAIL;
+        }
+        writer_->Close();
+        if (FAILED(hr)) {
+            control_->RequestShutdown(hr, nullptr);
+            return hr;
+        }
+        control_->FilterFinished();
+        return S_OK;
+    }
+
+private:
+    HRESULT Run() {
+        std::string xps;
+        HRESULT hr = ReadStream(reader_.Get(), kQueldacMaxInput, xps);
+        if (hr == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)) {
+            ReportPassedOn(L"the job is larger than the engine takes", hr);
+            return CopyThrough();
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        Collected converted{std::string(), &shutdown_};
+        bool made = Convert(xps, converted);
+        if (shutdown_) {
+            return E_ABORT;
+        }
+        return WriteStream(writer_.Get(), made ? converted.bytes : xps);
+    }
+
+    // False, with the reason reported, when the XPS is to go on instead.
+    bool Convert(const std::string& xps, Collected& converted) {
+        OutputSettings output = JobOutput(xps);
+        if (output.format == L"XPS") {
+            return false;
+        }
+        if (output.format != L"PDF" && output.format != L"PDFA1b" && output.format != L"PDFA2b") {
+            ReportPassedOn(L"the engine does not make " + output.format + L" yet", E_NOTIMPL);
+            return false;
+        }
+        ModuleHandle module;
+        QueldacConvertFunction convert = nullptr;
+        HRESULT hr = LoadEngine(module, convert);
+        if (FAILED(hr)) {
+            ReportPassedOn(L"queldac.dll cannot be loaded from the system directory", hr);
+            return false;
+        }
+        hr = convert(xps.data(), xps.size(), output.format.c_str(), nullptr, nullptr, Collect, &converted);
+        if (FAILED(hr)) {
+            ReportPassedOn(L"the engine failed on the job", hr);
+            converted.bytes.clear();
+            return false;
+        }
+        return true;
+    }
+
+    // The job's OutputFormat: the user's ticket from the property bag, then
+    // the ticket the package carries for its sequence. A ticket that cannot
+    // be read is passed over: the format stays as the tickets before it left it.
+    OutputSettings JobOutput(const std::string& xps) {
+        FilterSettings settings;
+        std::string ticket;
+        VARIANT value;
+        ::VariantInit(&value);
+        ComPtr<IPrintReadStreamFactory> factory;
+        ComPtr<IPrintReadStream> stream;
+        if (SUCCEEDED(bag_->GetProperty(XPS_FP_USER_PRINT_TICKET, &value)) && value.vt == VT_UNKNOWN &&
+            value.punkVal != nullptr &&
+            SUCCEEDED(value.punkVal->QueryInterface(IID_IPrintReadStreamFactory,
+                                                    reinterpret_cast<void**>(factory.GetAddressOf()))) &&
+            SUCCEEDED(factory->GetStream(&stream)) && stream &&
+            SUCCEEDED(ReadStream(stream.Get(), kMaxTicket, ticket))) {
+            ApplyPrintTicket(ticket.data(), ticket.size(), settings);
+        }
+        ::VariantClear(&value);
+
+        xps::XpsPackage package;
+        xps::FixedStructure structure;
+        std::wstring part;
+        if (SUCCEEDED(package.Open(
+                std::unique_ptr<xps::ByteSource>(new xps::BorrowedSource(xps.data(), xps.size())))) &&
+            SUCCEEDED(package.ReadStructure(structure)) &&
+            !(part = package.TargetOf(structure.sequence, xps::Relation::PrintTicket)).empty() &&
+            SUCCEEDED(package.Read(part, ticket)) && ticket.size() <= kMaxTicket) {
+            ApplyPrintTicket(ticket.data(), ticket.size(), settings);
+        }
+        if (!settings.output.unknownOption.empty()) {
+            ReportJobEvent(
+                L"the ticket's OutputFormat " + settings.output.unknownOption + L" is unknown: PDF is made",
+                E_INVALIDARG);
+        }
+        return settings.output;
+    }
+
+    // A job over the engine's cap goes on from the start of the stream.
+    HRESULT CopyThrough() {
+        HRESULT hr = reader_->Seek(0, STREAM_SEEK_SET, nullptr);
+        static constexpr ULONG kChunk = 65536;
+        std::string chunk(kChunk, '\0');
+        for (BOOL endOfFile = FALSE; SUCCEEDED(hr) && !endOfFile;) {
+            ULONG cbRead = 0;
+            hr = shutdown_ ? E_ABORT : reader_->ReadBytes(&chunk[0], kChunk, &cbRead, &endOfFile);
+            if (SUCCEEDED(hr) && (cbRead == 0 || cbRead > kChunk)) {
+                endOfFile = TRUE;
+            } else if (SUCCEEDED(hr)) {
+                hr = WriteStream(writer_.Get(), chunk.substr(0, cbRead));
+            }
+        }
+        return hr;
+    }
+
+    std::atomic<bool> shutdown_{false};
+    ComPtr<IPrintReadStream> reader_;
+    ComPtr<IPrintWriteStream> writer_;
+    ComPtr<IPrintPipelinePropertyBag> bag_;
+    ComPtr<IPrintPipelineManagerControl> control_;
+};
+
+}  // namespace
+
+IPrintPipelineFilter* CreateFilter() { return new (std::nothrow) OutputFilter(); }

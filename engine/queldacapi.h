@@ -1,0 +1,29 @@
+// The C interface queldac.dll exports: the engine for a caller that loads the
+// library at run time (the output filter). Nothing but HRESULTs crosses it.
+//
+// A job is the whole XPS package in memory, at most kQueldacMaxInput bytes;
+// its output stops at kQueldacMaxOutput bytes, and a job that runs longer
+// than kQueldacTimeLimitMs fails with HRESULT_FROM_WIN32(ERROR_TIMEOUT). The
+// engine's own caps (pages, parts, fonts, images) are in engine/ headers.
+#pragma once
+
+#include <stddef.h>
+
+#include <windows.h>
+
+#define QUELDAC_CONVERT_EXPORT "QueldacConvert"
+
+static const size_t kQueldacMaxInput = 512u << 20;
+static const unsigned long long kQueldacMaxOutput = 2ull << 30;
+static const DWORD kQueldacTimeLimitMs = 10u * 60u * 1000u;
+
+// Takes the next bytes of the output; a failing HRESULT ends the job with it.
+typedef HRESULT(WINAPI* QueldacWriteFunction)(void* context, const void* bytes, size_t size);
+
+// Converts the package into format: "PDF", "PDFA1b" or "PDFA2b" (as the print
+// ticket's OutputFormat names them; case does not matter); another name fails
+// with E_INVALIDARG. title and author may be null. On failure the bytes
+// written so far are no document: the caller drops them.
+typedef HRESULT(WINAPI* QueldacConvertFunction)(const void* xps, size_t size, const wchar_t* format,
+                                                const wchar_t* title, const wchar_t* author,
+                                                QueldacWriteFunction write, void* context);
