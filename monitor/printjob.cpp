@@ -1,5 +1,6 @@
 #include "monitor/printjob.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -15,8 +16,14 @@ const wchar_t kTemporaryPattern[] = L"zcr*.tmp";
 constexpr int kCreateAttempts = 8;
 constexpr ULONG kRandomBytes = 16;
 
+// The extension the job's first bytes show: the output filter sends PDF;
+// without the product library (a bundled installation) the job stays XPS.
+const wchar_t* ExtensionOf(const std::string& head) {
+    return head.compare(0, 5, "%PDF-") == 0 ? L".pdf" : L".xps";
+}
+
 std::wstring OutputFileName(const SYSTEMTIME& stamp, const std::wstring& label, bool complete,
-                            unsigned long long n) {
+                            unsigned long long n, const wchar_t* extension) {
     wchar_t pStamp[32];
     int cch = std::swprintf(pStamp, sizeof(pStamp) / sizeof(pStamp[0]), L"%04u%02u%02u-%02u%02u%02u-",
                             stamp.wYear, stamp.wMonth, stamp.wDay, stamp.wHour, stamp.wMinute, stamp.wSecond);
@@ -27,7 +34,7 @@ std::wstring OutputFileName(const SYSTEMTIME& stamp, const std::wstring& label, 
     if (n > 1) {
         name += L"-" + std::to_wstring(n);
     }
-    return name + L".xps";
+    return name + extension;
 }
 
 DWORD RandomFileName(std::wstring& name) {
@@ -69,13 +76,13 @@ DWORD CheckSoleName(HANDLE hFile, const std::wstring& path) {
 // handle where the system offers it, else (Windows XP) by name once the
 // handle is closed. An existing file is never replaced.
 DWORD PlaceFile(FileHandle& file, std::wstring& path, const std::wstring& folder, const SYSTEMTIME& stamp,
-                const std::wstring& label, bool complete) {
+                const std::wstring& label, bool complete, const wchar_t* extension) {
     bool byHandle = newerapi::HasFileInformationByHandle();
     if (!byHandle && !file.Close()) {
         return ::GetLastError();
     }
     for (unsigned long long n = 1;; ++n) {
-        std::wstring candidate = JoinPath(folder, OutputFileName(stamp, label, complete, n));
+        std::wstring candidate = JoinPath(folder, OutputFileName(stamp, label, complete, n, extension));
         bool renamed = byHandle ? newerapi::RenameByHandle(file.Get(), candidate)
                                 : ::MoveFileExW(path.c_str(), candidate.c_str(), 0) != FALSE;
         if (renamed) {
@@ -195,6 +202,10 @@ DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
         return ERROR_SUCCESS;
     }
     if (::WriteFile(file_.Get(), pData, cbData, &cbWritten, nullptr)) {
+        if (written_ < kHeadBytes) {
+            head_.append(reinterpret_cast<const char*>(pData),
+                         std::min<std::size_t>(cbWritten, kHeadBytes - static_cast<std::size_t>(written_)));
+        }
         written_ += cbWritten;
         ledger_.Written(pData, cbData);
         return ERROR_SUCCESS;
@@ -226,9 +237,9 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     // A job that carried no bytes is no document: nothing is lost without it.
     bool noData = written_ == 0 && ledger_.Missing() == ERROR_SUCCESS;
     if (dwError == ERROR_SUCCESS) {
-        dwError = noData
-                      ? RemoveFile(file_, path_)
-                      : PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_), complete);
+        dwError = noData ? RemoveFile(file_, path_)
+                         : PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_),
+                                     complete, ExtensionOf(head_));
     }
     // Closing writes what the system still holds: a failure there is a
     // failed write.
@@ -251,7 +262,8 @@ void KeepLeftoverJobsAsIncomplete(const std::wstring& root, EventSink& events) {
                 continue;
             }
             std::wstring path = JoinPath(folder.Path(), found.cFileName);
-            FileHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0,
+            FileHandle file(::CreateFileW(path.c_str(),
+                                          DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             FILETIME localTime;
             SYSTEMTIME stamp;
@@ -260,7 +272,14 @@ void KeepLeftoverJobsAsIncomplete(const std::wstring& root, EventSink& events) {
                 !::FileTimeToSystemTime(&localTime, &stamp)) {
                 continue;
             }
-            if (PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false) == ERROR_SUCCESS) {
+            // Its first bytes tell what it is, as for a job that ends.
+            char head[8];
+            DWORD cbHead = 0;
+            if (!::ReadFile(file.Get(), head, sizeof(head), &cbHead, nullptr)) {
+                cbHead = 0;
+            }
+            if (PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false,
+                          ExtensionOf(std::string(head, cbHead))) == ERROR_SUCCESS) {
                 events.Report(MSG_JOB_INTERRUPTED, {path});
             }
         } while (::FindNextFileW(search.Get(), &found));

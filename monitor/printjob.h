@@ -83,6 +83,9 @@ private:
     std::wstring path_;  // where the file is now
     FileHandle file_;
     ULONGLONG written_ = 0;
+    // The job's first bytes, which tell its format and so its extension.
+    static constexpr std::size_t kHeadBytes = 8;
+    std::string head_;
     WriteLedger ledger_;
     bool placed_ = false;
 };

@@ -105,6 +105,28 @@ TEST_P(PrintJobTest, AWholeJobLeavesOneFileWithExactlyTheBytesWritten) {
         << "the file differs from the job's bytes";
 }
 
+// The extension follows the job's first bytes, however the writes split them.
+TEST_P(PrintJobTest, AJobIsNamedByWhatItsFirstBytesShow) {
+    const struct {
+        std::vector<std::string> chunks;
+        const wchar_t* ending;
+    } kCases[] = {{{"%PD", "F-1.7\n", "%%EOF"}, L"-job7.pdf"},
+                  {{"PK\x03\x04"}, L"-job7.xps"},
+                  {{"%PDF"}, L"-job7.xps"}};
+    for (const auto& job : kCases) {
+        HANDLE hPort = OpenPort();
+        ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+        for (const std::string& chunk : job.chunks)
+            Write(hPort, chunk);
+        EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
+        EXPECT_TRUE(Functions().pfnClosePort(hPort));
+        std::vector<std::wstring> files = JobFiles();
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_TRUE(EndsWith(files[0], job.ending)) << Narrow(files[0]);
+        ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
+    }
+}
+
 TEST_P(PrintJobTest, UntilTheJobEndsItsDataHasOnlyATemporaryName) {
     HANDLE hPort = OpenPort();
     ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
