@@ -101,22 +101,9 @@ public:
         if (pINegotiation == nullptr || pIPropertyBag == nullptr || pIPipelineControl == nullptr) {
             return E_POINTER;
         }
-        ComPtr<IUnknown> reader;
-        ComPtr<IUnknown> writer;
-        HRESULT hr = pINegotiation->RequestReader(reinterpret_cast<void**>(reader.GetAddressOf()));
-        if (SUCCEEDED(hr))
-            hr = reader ? reader->QueryInterface(IID_IPrintReadStream,
-                                                 reinterpret_cast<void**>(reader_.ReleaseAndGetAddressOf()))
-                        : E_NOINTERFACE;
-        if (SUCCEEDED(hr))
-            hr = pINegotiation->RequestWriter(reinterpret_cast<void**>(writer.GetAddressOf()));
-        if (SUCCEEDED(hr))
-            hr = writer ? writer->QueryInterface(IID_IPrintWriteStream,
-                                                 reinterpret_cast<void**>(writer_.ReleaseAndGetAddressOf()))
-                        : E_NOINTERFACE;
+        HRESULT hr = RequestReaderAndWriter(pINegotiation, IID_IPrintReadStream, reader_,
+                                            IID_IPrintWriteStream, writer_);
         if (FAILED(hr)) {
-            reader_.Reset();
-            writer_.Reset();
             return hr;
         }
         bag_ = pIPropertyBag;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/filters/filtermodule.h"
 #include "driver/filters/pagemarkup.h"
 
 using Microsoft::WRL::ComPtr;
@@ -18,24 +19,9 @@ HRESULT STDMETHODCALLTYPE XpsFilter::InitializeFilter(IInterFilterCommunicator* 
     if (pINegotiation == nullptr || pIPipelineControl == nullptr) {
         return E_POINTER;
     }
-    // The communicator hands over the interfaces the configuration names;
-    // asking each for the expected one checks that it does.
-    ComPtr<IUnknown> reader;
-    ComPtr<IUnknown> writer;
-    HRESULT hr = pINegotiation->RequestReader(reinterpret_cast<void**>(reader.GetAddressOf()));
-    if (SUCCEEDED(hr))
-        hr = reader ? reader->QueryInterface(IID_IXpsDocumentProvider,
-                                             reinterpret_cast<void**>(provider_.ReleaseAndGetAddressOf()))
-                    : E_NOINTERFACE;
-    if (SUCCEEDED(hr))
-        hr = pINegotiation->RequestWriter(reinterpret_cast<void**>(writer.GetAddressOf()));
-    if (SUCCEEDED(hr))
-        hr = writer ? writer->QueryInterface(IID_IXpsDocumentConsumer,
-                                             reinterpret_cast<void**>(consumer_.ReleaseAndGetAddressOf()))
-                    : E_NOINTERFACE;
+    HRESULT hr = RequestReaderAndWriter(pINegotiation, IID_IXpsDocumentProvider, provider_,
+                                        IID_IXpsDocumentConsumer, consumer_);
     if (FAILED(hr)) {
-        provider_.Reset();
-        consumer_.Reset();
         return hr;
     }
     control_ = pIPipelineControl;
