@@ -2,6 +2,8 @@
 // and its filter object, and the count of live objects for DllCanUnloadNow.
 #pragma once
 
+#include <new>
+
 #include <wrl/client.h>
 
 #include "driver/filters/filterpipeline.h"
@@ -37,4 +39,17 @@ HRESULT RequestReaderAndWriter(IInterFilterCommunicator* negotiation, REFIID rea
         writer.Reset();
     }
     return hr;
+}
+
+// Runs a filter's operation; what it throws ends the operation as failed
+// instead of crossing the pipeline's COM boundary.
+template <typename Work>
+HRESULT RunOperation(Work work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }

@@ -120,14 +120,7 @@ public:
         if (!reader_ || !writer_) {
             return E_UNEXPECTED;
         }
-        HRESULT hr;
-        try {
-            hr = Run();
-        } catch (const std::bad_alloc&) {
-            hr = E_OUTOFMEMORY;
-        } catch (...) {
-            hr = E_FAIL;
-        }
+        HRESULT hr = RunOperation([this] { return Run(); });
         writer_->Close();
         if (FAILED(hr)) {
             control_->RequestShutdown(hr, nullptr);

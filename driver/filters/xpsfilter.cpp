@@ -38,14 +38,7 @@ HRESULT STDMETHODCALLTYPE XpsFilter::StartOperation() {
     if (!provider_ || !consumer_) {
         return E_UNEXPECTED;
     }
-    HRESULT hr;
-    try {
-        hr = Run();
-    } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-    } catch (...) {
-        hr = E_FAIL;
-    }
+    HRESULT hr = RunOperation([this] { return Run(); });
     if (FAILED(hr)) {
         control_->RequestShutdown(hr, nullptr);
         return hr;
