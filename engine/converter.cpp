@@ -1,6 +1,7 @@
 #include "engine/converter.h"
 
 #include <cwchar>
+#include <memory>
 #include <new>
 
 #include "engine/pagereader.h"
@@ -11,8 +12,10 @@ bool OutputFormatNamed(const wchar_t* name, OutputFormat& format) {
     static const struct {
         const wchar_t* name;
         OutputFormat format;
-    } kFormats[] = {
-        {L"pdf", OutputFormat::Pdf}, {L"pdfa1b", OutputFormat::PdfA1b}, {L"pdfa2b", OutputFormat::PdfA2b}};
+    } kFormats[] = {{L"pdf", OutputFormat::Pdf},       {L"pdfa1b", OutputFormat::PdfA1b},
+                    {L"pdfa2b", OutputFormat::PdfA2b}, {L"svg", OutputFormat::Svg},
+                    {L"emf", OutputFormat::Emf},       {L"png", OutputFormat::Png},
+                    {L"jpeg", OutputFormat::Jpeg},     {L"tiff", OutputFormat::Tiff}};
     for (const auto& known : kFormats) {
         if (name != nullptr && _wcsicmp(name, known.name) == 0) {
             format = known.format;
@@ -22,6 +25,46 @@ bool OutputFormatNamed(const wchar_t* name, OutputFormat& format) {
     return false;
 }
 
+bool IsPerPageFormat(OutputFormat format) {
+    return format == OutputFormat::Svg || format == OutputFormat::Emf || format == OutputFormat::Png ||
+           format == OutputFormat::Jpeg;
+}
+
+namespace {
+
+// The writer of the format; E_NOTIMPL for a format the engine does not make.
+HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& structure,
+                   const ConvertOptions& options, ByteSink sink, std::unique_ptr<DocumentWriter>& writer) {
+    if (IsPerPageFormat(options.format) && !options.beginFile) {
+        return E_INVALIDARG;
+    }
+    switch (options.format) {
+        case OutputFormat::Pdf:
+        case OutputFormat::PdfA1b:
+        case OutputFormat::PdfA2b: {
+            PdfOptions pdf;
+            pdf.conformance = options.format == OutputFormat::PdfA1b   ? PdfConformance::PdfA1b
+                              : options.format == OutputFormat::PdfA2b ? PdfConformance::PdfA2b
+                                                                       : PdfConformance::None;
+            pdf.title = options.title;
+            pdf.author = options.author;
+            std::unique_ptr<PdfWriter> pdfWriter(new PdfWriter(std::move(sink), package, pdf));
+            std::vector<OutlineEntry> outline;
+            HRESULT hr = ReadOutline(package, structure, outline);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            pdfWriter->SetOutline(std::move(outline));
+            writer = std::move(pdfWriter);
+            return S_OK;
+        }
+        default:
+            return E_NOTIMPL;
+    }
+}
+
+}  // namespace
+
 HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, ByteSink sink) {
     const DWORD start = ::GetTickCount();
     try {
@@ -30,18 +73,10 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
         if (FAILED(hr)) {
             return hr;
         }
-        PdfOptions pdf;
-        pdf.conformance = options.format == OutputFormat::PdfA1b   ? PdfConformance::PdfA1b
-                          : options.format == OutputFormat::PdfA2b ? PdfConformance::PdfA2b
-                                                                   : PdfConformance::None;
-        pdf.title = options.title;
-        pdf.author = options.author;
-        PdfWriter writer(std::move(sink), package, pdf);
-        std::vector<OutlineEntry> outline;
-        hr = ReadOutline(package, structure, outline);
-        writer.SetOutline(std::move(outline));
+        std::unique_ptr<DocumentWriter> writer;
+        hr = MakeWriter(package, structure, options, std::move(sink), writer);
         if (SUCCEEDED(hr)) {
-            hr = writer.Begin();
+            hr = writer->Begin();
         }
         for (const xps::FixedDocumentInfo& document : structure.documents) {
             for (const std::wstring& pagePart : document.pages) {
@@ -55,11 +90,11 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
                     hr = ReadPage(package, pagePart, page);
                 }
                 if (SUCCEEDED(hr)) {
-                    hr = writer.AddPage(page);
+                    hr = writer->AddPage(page);
                 }
             }
         }
-        return SUCCEEDED(hr) ? writer.Finish() : hr;
+        return SUCCEEDED(hr) ? writer->Finish() : hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

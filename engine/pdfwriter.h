@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/documentwriter.h"
 #include "engine/outline.h"
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
@@ -32,15 +33,15 @@ struct PdfOptions {
     SYSTEMTIME created = {};  // UTC; all zero: now
 };
 
-class PdfWriter {
+class PdfWriter final : public DocumentWriter {
 public:
     PdfWriter(ByteSink sink, const xps::XpsPackage& package, PdfOptions options);
-    ~PdfWriter();
-    HRESULT Begin();
-    HRESULT AddPage(const Page& page);
+    ~PdfWriter() override;
+    HRESULT Begin() override;
+    HRESULT AddPage(const Page& page) override;
     // The bookmarks of the document, written with it.
     void SetOutline(std::vector<OutlineEntry> outline) { outline_ = std::move(outline); }
-    HRESULT Finish();
+    HRESULT Finish() override;
 
 private:
     class PageContent;
