@@ -47,4 +47,9 @@ bool OutputFormatNamed(const wchar_t* name, OutputFormat& format);
 
 HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, ByteSink sink);
 
+// Why a conversion failed, in a few words for a user or an administrator
+// ("the package is damaged (0x80070570)"); the system's text for a failure
+// the engine does not name itself.
+std::wstring DescribeFailure(HRESULT hr);
+
 }  // namespace engine
