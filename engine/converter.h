@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/failure.h"
 #include "engine/pdffile.h"
 #include "engine/pdfwriter.h"
 #include "xps/xpspackage.h"
@@ -46,10 +47,5 @@ struct ConvertOptions {
 bool OutputFormatNamed(const wchar_t* name, OutputFormat& format);
 
 HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, ByteSink sink);
-
-// Why a conversion failed, in a few words for a user or an administrator
-// ("the package is damaged (0x80070570)"); the system's text for a failure
-// the engine does not name itself.
-std::wstring DescribeFailure(HRESULT hr);
 
 }  // namespace engine
