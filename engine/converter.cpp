@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/emfwriter.h"
 #include "engine/pagereader.h"
 
 namespace engine {
@@ -58,6 +59,9 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
             writer = std::move(pdfWriter);
             return S_OK;
         }
+        case OutputFormat::Emf:
+            writer.reset(new EmfWriter(std::move(sink), package, options.beginFile, options.title));
+            return S_OK;
         default:
             return E_NOTIMPL;
     }

@@ -1,0 +1,105 @@
+// EmfWriter: each page of the page model as an enhanced metafile of its own,
+// recorded with plain GDI into a metafile DC (CreateEnhMetaFileW) so that
+// every EMF reader replays it, GDI's own and Office's included: no EMF+
+// records, and no text (glyphs are filled outlines of the job's fonts, which
+// the reader does not have).
+//
+// The header's frame is the page's size in 0.01 mm. Drawing is recorded with
+// world transforms (GM_ADVANCED) at a fine logical unit: each path, image
+// and band in a logical space of its own, about kLogicalSpan units across
+// it, so that GDI's whole-number coordinates lose nothing a reader shows and
+// most paths fit 16-bit records.
+//
+// Strokes are the area GDI's WidenPath gives a pen of the stroke's width,
+// caps, join and miter limit (one cap for the stroke's ends and its
+// dashes), filled with the stroke's brush like any shape; dashes are laid
+// out here first (DashGeometry), since Wine's GDI widens a user-styled pen
+// solid. Images are StretchDIBits of the decoded pixels, or AlphaBlend where
+// they have alpha or are drawn translucent.
+//
+// What a plain EMF cannot hold is approximated, each in one function that
+// an image of the area drawn by the rasteriser can replace:
+// - gradients: bands of one colour each, clipped to the shape
+//   (PaintGradientInBands, GradientBands);
+// - an element's opacity and opacity mask: carried into every paint inside
+//   it, a mask as its brush's mean opacity (CarryGroupOpacity);
+// translucent paint itself is exact: its colour blended (AlphaBlend) through
+// a clip of the shape.
+//
+// Caps, as every document is hostile: a page's metafile holds at most
+// kMaxPageBytes (estimated from its points, records and image bits while it
+// is recorded), or the page fails with xps::kOverCap; decoded images are kept
+// across pages up to kMaxKeptImageBytes and glyph outlines up to
+// kMaxKeptOutlinePoints, past which what is kept is let go.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "engine/documentwriter.h"
+#include "engine/font.h"
+#include "engine/pdffile.h"
+#include "xps/xpspackage.h"
+
+namespace engine {
+
+class EmfWriter final : public DocumentWriter {
+public:
+    static constexpr double kLogicalSpan = 30000;
+    static constexpr std::uint64_t kMaxPageBytes = 256ull << 20;
+    static constexpr std::size_t kMaxKeptImageBytes = 64u << 20;
+    static constexpr std::size_t kMaxKeptOutlinePoints = 4u << 20;
+
+    // beginFile: called with the page's number from 1 before each page's
+    // bytes go to the sink. title: the document's, in the metafile's
+    // description after the application's name. maxPageBytes: the page's
+    // cap.
+    EmfWriter(ByteSink sink, const xps::XpsPackage& package, std::function<HRESULT(unsigned)> beginFile,
+              std::wstring title, std::uint64_t maxPageBytes = kMaxPageBytes);
+    ~EmfWriter() override;
+    HRESULT Begin() override;
+    HRESULT AddPage(const Page& page) override;
+    HRESULT Finish() override;
+
+    // The GDI call that failed, for a report; null while none has.
+    const char* FailedCall() const { return failedCall_; }
+
+private:
+    class PageRecorder;
+    friend class PageRecorder;
+
+    struct FontEntry {
+        Font font;
+        std::unordered_map<std::uint16_t, Geometry> outlines;
+    };
+    // Decoded pixels as a DIB takes them: bottom-up rows, each padded to four
+    // bytes; 24-bit BGR when opaque, else 32-bit BGRA premultiplied.
+    struct ImageEntry {
+        int width = 0, height = 0;
+        double dpiX = 96, dpiY = 96;
+        bool hasAlpha = false;
+        std::string bits;
+    };
+
+    HRESULT FontFor(const std::wstring& part, std::uint16_t face, FontEntry*& entry);
+    HRESULT OutlineOf(FontEntry& entry, std::uint16_t glyph, const Geometry*& outline);
+    HRESULT ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry);
+
+    ByteSink sink_;
+    const xps::XpsPackage& package_;
+    std::function<HRESULT(unsigned)> beginFile_;
+    std::wstring description_;  // "application\0title\0\0"
+    std::uint64_t maxPageBytes_;
+    unsigned pages_ = 0;
+    const char* failedCall_ = nullptr;
+    std::map<std::wstring, std::unique_ptr<FontEntry>> fonts_;  // by part key and face
+    std::size_t outlinePoints_ = 0;
+    std::map<std::wstring, std::shared_ptr<const ImageEntry>> images_;  // by part key
+    std::size_t imageBytes_ = 0;
+};
+
+}  // namespace engine
