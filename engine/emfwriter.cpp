@@ -29,6 +29,9 @@ constexpr double kMaxScale = 1e6;
 constexpr std::uint64_t kRecordBytes = 32;
 // Alpha below half a level draws nothing; above 1 less half a level, opaque.
 constexpr double kInvisible = 0.5 / 255, kOpaque = 1 - 0.5 / 255;
+// An image turned on the page is resampled upright into at most this many
+// pixels.
+constexpr double kMaxResampledPixels = 16 << 20;
 
 HRESULT LastError() {
     DWORD error = ::GetLastError();
@@ -387,44 +390,47 @@ private:
         return S_OK;
     }
 
-    // A stroke as the area it covers, filled with its brush like any shape:
-    // translucent and gradient strokes come out as they are, whatever pens
-    // a reader knows.
+    // A stroke in one opaque colour without dashes: the pen itself, which
+    // every reader draws at least a pixel wide. Any other: the area it
+    // covers, filled with its brush like any shape, so that translucent and
+    // gradient strokes come out as they are and dashes keep their caps.
     HRESULT StrokeShape(const Geometry& geometry, const Brush& brush, const Stroke& style) {
         if (geometry.Empty() || !(style.thickness > 0)) {
             return S_OK;
+        }
+        if (brush.kind == BrushKind::Solid && style.dashes.empty() &&
+            brush.color.a * brush.opacity * alpha_ >= kOpaque) {
+            Space space;
+            bool visible = false;
+            HRESULT hr = Enter(StrokeBounds(geometry, style), space, visible);
+            if (FAILED(hr) || !visible) {
+                return hr;
+            }
+            return WithPen(dc_, geometry, style, space, Rgb(brush.color), [&] {
+                return ::StrokePath(dc_) ? Charge(4 * kRecordBytes) : Failed("StrokePath");
+            });
         }
         Geometry outline;
         HRESULT hr = StrokeOutline(geometry, style, outline);
         return SUCCEEDED(hr) ? Fill(outline, brush) : hr;
     }
 
-    // The area a stroke covers, as GDI's WidenPath makes it in a memory DC
-    // with a pen of the stroke's width, cap, join and miter limit: the
-    // geometry (its dashes laid out first) in a logical space of its own,
-    // and the widened path taken back into the current space.
-    HRESULT StrokeOutline(const Geometry& geometry, const Stroke& style, Geometry& outline) {
-        outline = Geometry();
-        outline.fillRule = FillRule::NonZero;
-        double thickness = style.thickness;
+    static Rect StrokeBounds(const Geometry& geometry, const Stroke& style) {
         Rect bounds = Bounds(geometry);
-        bounds = {bounds.x - thickness, bounds.y - thickness, bounds.width + 2 * thickness,
-                  bounds.height + 2 * thickness};
-        Space space;
-        if (!SpaceFor(bounds, space)) {
-            return S_OK;
-        }
-        if (!widenDc_) {
-            widenDc_ = MemoryDc(::CreateCompatibleDC(nullptr));
-            if (!widenDc_) {
-                return Failed("CreateCompatibleDC");
-            }
-        }
-        HDC dc = widenDc_.Get();
+        double t = style.thickness;
+        return {bounds.x - t, bounds.y - t, bounds.width + 2 * t, bounds.height + 2 * t};
+    }
+
+    // The stroke's path on a DC with a pen of its width, cap, join and
+    // miter limit selected, for finish to use: the geometry, its dashes laid
+    // out first, in the space's logical units.
+    template <typename Finish>
+    HRESULT WithPen(HDC dc, const Geometry& geometry, const Stroke& style, const Space& space, COLORREF color,
+                    Finish finish) {
         Geometry dashed;
         bool isDashed = !style.dashes.empty() && DashGeometry(geometry, style, 1 / space.scale, dashed);
-        LOGBRUSH ink = {BS_SOLID, 0, 0};
-        DWORD width = static_cast<DWORD>(std::max(1L, std::lround(thickness * space.scale)));
+        LOGBRUSH ink = {BS_SOLID, color, 0};
+        DWORD width = static_cast<DWORD>(std::max(1L, std::lround(style.thickness * space.scale)));
         GdiObject pen(::ExtCreatePen(
             PS_GEOMETRIC | PS_SOLID | PenCap(isDashed ? style.dashCap : style.startCap) | PenJoin(style.join),
             width, &ink, 0, nullptr));
@@ -440,8 +446,31 @@ private:
             return Failed("SetMiterLimit");
         }
         HRESULT hr = EmitPath(dc, isDashed ? dashed : geometry, space, true);
-        // A path that covers nothing (no line of any length) does not widen.
-        int count = SUCCEEDED(hr) && ::WidenPath(dc) ? ::GetPath(dc, nullptr, nullptr, 0) : 0;
+        return SUCCEEDED(hr) ? finish() : hr;
+    }
+
+    // The area a stroke covers, as GDI's WidenPath makes it in a memory DC,
+    // taken back into the current space.
+    HRESULT StrokeOutline(const Geometry& geometry, const Stroke& style, Geometry& outline) {
+        outline = Geometry();
+        outline.fillRule = FillRule::NonZero;
+        Space space;
+        if (!SpaceFor(StrokeBounds(geometry, style), space)) {
+            return S_OK;
+        }
+        if (!widenDc_) {
+            widenDc_ = MemoryDc(::CreateCompatibleDC(nullptr));
+            if (!widenDc_) {
+                return Failed("CreateCompatibleDC");
+            }
+        }
+        HDC dc = widenDc_.Get();
+        int count = 0;
+        HRESULT hr = WithPen(dc, geometry, style, space, 0, [&] {
+            // A path that covers nothing (no line of any length) does not widen.
+            count = ::WidenPath(dc) ? ::GetPath(dc, nullptr, nullptr, 0) : 0;
+            return S_OK;
+        });
         if (FAILED(hr) || count <= 0) {
             return hr;
         }
@@ -557,8 +586,81 @@ private:
     }
 
     // An image's pixels drawn by the matrix from its pixels to the current
-    // space: StretchDIBits when opaque, else AlphaBlend.
+    // space. A matrix that turns the image, not only scales or mirrors it,
+    // gets the image resampled upright first: GDI's bitmap calls under Wine,
+    // and other readers, do not turn bitmaps.
     HRESULT DrawBitmap(const ImageEntry& image, const Matrix& pixels, double alpha) {
+        Matrix toPage = Multiply(pixels, current_);
+        double scale = std::fabs(toPage.m11) + std::fabs(toPage.m22);
+        if (std::fabs(toPage.m12) <= scale * 1e-9 && std::fabs(toPage.m21) <= scale * 1e-9) {
+            return DrawUpright(image, pixels, alpha);
+        }
+        ImageEntry upright;
+        Matrix placed;
+        Resample(image, toPage, upright, placed);
+        ModelScope scope(*this);
+        current_ = Matrix();
+        return upright.width > 0 ? DrawUpright(upright, placed, alpha) : S_OK;
+    }
+
+    // The image as the page shows it through m (from its pixels to the
+    // page): upright, as dense as the image or 300 dpi, whichever is finer
+    // (at most kMaxResampledPixels), sampled bilinearly, transparent beyond
+    // the image; placed maps its pixels to the page. None (width 0) for a matrix
+    // that flattens the plane or reaches past any page.
+    static void Resample(const ImageEntry& image, const Matrix& m, ImageEntry& upright, Matrix& placed) {
+        Matrix inverse;
+        Rect box =
+            TransformedBounds({0, 0, static_cast<double>(image.width), static_cast<double>(image.height)}, m);
+        double unit = std::sqrt(std::fabs(m.m11 * m.m22 - m.m12 * m.m21));
+        double count = box.width / unit * (box.height / unit);
+        if (!Invert(m, inverse) || !(count < 1e12) || !(unit > 0)) {
+            return;
+        }
+        // At least 300 dpi, so that the image's edges where it ends inside
+        // its clip do not show the steps of its pixels.
+        unit = std::min(unit, 96.0 / 300);
+        count = box.width / unit * (box.height / unit);
+        unit *= count > kMaxResampledPixels ? std::sqrt(count / kMaxResampledPixels) : 1;
+        upright.width = std::max(1, static_cast<int>(std::ceil(box.width / unit)));
+        upright.height = std::max(1, static_cast<int>(std::ceil(box.height / unit)));
+        upright.hasAlpha = true;
+        upright.bits.assign(static_cast<std::size_t>(upright.width) * upright.height * 4, '\0');
+        placed = {unit, 0, 0, unit, box.x, box.y};
+        std::size_t bytes = image.hasAlpha ? 4 : 3, stride = DibStride(image.width, image.hasAlpha ? 32 : 24);
+        // A texel's four components, premultiplied; rows counted from the top.
+        auto texel = [&](int x, int y, int c) {
+            const char* pixel =
+                image.bits.data() + stride * static_cast<std::size_t>(image.height - 1 - y) + bytes * x;
+            return c < 3            ? static_cast<unsigned char>(pixel[c])
+                   : image.hasAlpha ? static_cast<unsigned char>(pixel[3])
+                                    : 255;
+        };
+        for (int y = 0; y < upright.height; ++y) {
+            char* row = &upright.bits[static_cast<std::size_t>(upright.height - 1 - y) * upright.width * 4];
+            for (int x = 0; x < upright.width; ++x) {
+                Point at = Apply(inverse, {box.x + (x + 0.5) * unit, box.y + (y + 0.5) * unit});
+                if (!(at.x >= 0 && at.y >= 0 && at.x < image.width && at.y < image.height)) {
+                    continue;
+                }
+                double fx = std::max(0.0, at.x - 0.5), fy = std::max(0.0, at.y - 0.5);
+                int x0 = std::min(static_cast<int>(fx), image.width - 1),
+                    y0 = std::min(static_cast<int>(fy), image.height - 1);
+                int x1 = std::min(x0 + 1, image.width - 1), y1 = std::min(y0 + 1, image.height - 1);
+                double tx = fx - x0, ty = fy - y0;
+                for (int c = 0; c < 4; ++c) {
+                    double top = texel(x0, y0, c) * (1 - tx) + texel(x1, y0, c) * tx;
+                    double bottom = texel(x0, y1, c) * (1 - tx) + texel(x1, y1, c) * tx;
+                    row[x * 4 + c] = static_cast<char>(std::lround(top * (1 - ty) + bottom * ty));
+                }
+            }
+        }
+    }
+
+    // An image's pixels drawn by the matrix from its pixels to the current
+    // space, which neither turns nor shears them: StretchDIBits when opaque,
+    // else AlphaBlend.
+    HRESULT DrawUpright(const ImageEntry& image, const Matrix& pixels, double alpha) {
         ModelScope scope(*this);
         current_ = Multiply(pixels, current_);
         // Sixteenths of a pixel: the image reaches half a pixel past its

@@ -158,6 +158,9 @@ bool DashGeometry(const Geometry& geometry, const Stroke& style, double toleranc
         bool first = true;
         for (const Segment& segment : figure.segments) {
             Flatten(at, segment, tolerance, points);
+            if (lines.size() + points.size() > kMaxDashedLines) {
+                return false;
+            }
             for (Point p : points) {
                 lines.push_back({at, p, segment.stroked, first});
                 total += Distance(at, p);

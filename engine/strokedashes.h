@@ -9,8 +9,8 @@
 // tiny length along the line, so that round and square caps still show it.
 //
 // Caps: a cubic is flattened into at most kMaxPiecesPerCurve lines; a
-// stroke that would need more than kMaxDashes dashes, or whose pattern is
-// empty or has no length, is not dashed (false).
+// stroke that would need more than kMaxDashes dashes or kMaxDashedLines
+// lines, or whose pattern is empty or has no length, is not dashed (false).
 #pragma once
 
 #include <cstddef>
@@ -20,6 +20,7 @@
 namespace engine {
 
 constexpr std::size_t kMaxDashes = 200000;
+constexpr std::size_t kMaxDashedLines = 1000000;
 constexpr int kMaxPiecesPerCurve = 64;
 
 // tolerance: how far a flattened curve may stray from the curve, in the
