@@ -29,9 +29,6 @@ constexpr double kMaxScale = 1e6;
 constexpr std::uint64_t kRecordBytes = 32;
 // Alpha below half a level draws nothing; above 1 less half a level, opaque.
 constexpr double kInvisible = 0.5 / 255, kOpaque = 1 - 0.5 / 255;
-// An image turned on the page is resampled upright into at most this many
-// pixels.
-constexpr double kMaxResampledPixels = 16 << 20;
 
 HRESULT LastError() {
     DWORD error = ::GetLastError();
@@ -604,10 +601,9 @@ private:
     }
 
     // The image as the page shows it through m (from its pixels to the
-    // page): upright, as dense as the image or 300 dpi, whichever is finer
-    // (at most kMaxResampledPixels), sampled bilinearly, transparent beyond
-    // the image; placed maps its pixels to the page. None (width 0) for a matrix
-    // that flattens the plane or reaches past any page.
+    // page): upright, as dense as the image or 300 dpi, whichever is finer,
+    // sampled bilinearly, transparent beyond the image; placed maps its pixels to the page. None (width 0)
+    // for a matrix that flattens the plane or reaches past any page.
     static void Resample(const ImageEntry& image, const Matrix& m, ImageEntry& upright, Matrix& placed) {
         Matrix inverse;
         Rect box =
@@ -789,6 +785,30 @@ private:
         return S_OK;
     }
 
+    // Which segments of a figure go in cubic records: its cubics, and runs
+    // of a few lines between them, which as cubics cost less than the
+    // records a change of kind would.
+    static std::vector<bool> CubicRuns(const Figure& figure) {
+        const std::size_t kShortRun = 6;
+        std::vector<bool> cubic(figure.segments.size());
+        bool any = false;
+        for (const Segment& segment : figure.segments) {
+            any = any || segment.cubic;
+        }
+        for (std::size_t i = 0; i < cubic.size();) {
+            std::size_t end = i;
+            while (end < cubic.size() && !figure.segments[end].cubic) {
+                ++end;
+            }
+            bool asCubic = end == i || (any && end - i <= kShortRun);
+            for (std::size_t k = i; k < std::max(end, i + 1); ++k) {
+                cubic[k] = asCubic;
+            }
+            i = std::max(end, i + 1);
+        }
+        return cubic;
+    }
+
     // The geometry as a DC's path in the space's logical units: for a
     // fill, the filled figures; for a stroke, every figure, broken where a
     // segment is not stroked. Runs of lines and of cubics go as one record.
@@ -823,7 +843,10 @@ private:
             }
             hr = move(figure.start);
             bool broken = false;
-            for (const Segment& segment : figure.segments) {
+            std::vector<bool> asCubic = CubicRuns(figure);
+            Point at = figure.start;
+            for (std::size_t i = 0; i < figure.segments.size(); at = figure.segments[i++].end) {
+                const Segment& segment = figure.segments[i];
                 if (FAILED(hr)) {
                     return hr;
                 }
@@ -833,13 +856,14 @@ private:
                     broken = true;
                     continue;
                 }
-                if (segment.cubic != cubics) {
+                if (asCubic[i] != cubics) {
                     hr = flush();
-                    cubics = segment.cubic;
+                    cubics = asCubic[i];
                 }
-                if (segment.cubic) {
-                    run.push_back(ToLogical(segment.control1, space));
-                    run.push_back(ToLogical(segment.control2, space));
+                if (asCubic[i]) {
+                    // A line among cubics as a cubic of its own straight line.
+                    run.push_back(ToLogical(segment.cubic ? segment.control1 : at, space));
+                    run.push_back(ToLogical(segment.cubic ? segment.control2 : segment.end, space));
                 }
                 run.push_back(ToLogical(segment.end, space));
             }

@@ -10,12 +10,16 @@
 // it, so that GDI's whole-number coordinates lose nothing a reader shows and
 // most paths fit 16-bit records.
 //
-// Strokes are the area GDI's WidenPath gives a pen of the stroke's width,
-// caps, join and miter limit (one cap for the stroke's ends and its
-// dashes), filled with the stroke's brush like any shape; dashes are laid
-// out here first (DashGeometry), since Wine's GDI widens a user-styled pen
-// solid. Images are StretchDIBits of the decoded pixels, or AlphaBlend where
-// they have alpha or are drawn translucent.
+// A stroke in one opaque colour without dashes is drawn with its pen (a
+// geometric pen of its width, caps, join and miter limit), which every
+// reader draws at least a pixel wide. Any other stroke is the area GDI's
+// WidenPath gives that pen, filled with the stroke's brush like any shape;
+// its dashes are laid out here first (DashGeometry), since Wine's GDI widens
+// a user-styled pen solid. A stroke has one cap for its ends and dashes.
+// Images are StretchDIBits of the decoded pixels, or AlphaBlend where they
+// have alpha or are drawn translucent; an image turned on the page (not
+// only scaled or mirrored) is resampled upright first, since GDI's bitmap
+// calls under Wine do not turn bitmaps.
 //
 // What a plain EMF cannot hold is approximated, each in one function that
 // an image of the area drawn by the rasteriser can replace:
@@ -28,9 +32,11 @@
 //
 // Caps, as every document is hostile: a page's metafile holds at most
 // kMaxPageBytes (estimated from its points, records and image bits while it
-// is recorded), or the page fails with xps::kOverCap; decoded images are kept
-// across pages up to kMaxKeptImageBytes and glyph outlines up to
-// kMaxKeptOutlinePoints, past which what is kept is let go.
+// is recorded), or the page fails with xps::kOverCap; an image turned on the
+// page is resampled into at most kMaxResampledPixels pixels (coarser
+// beyond); decoded images are kept across pages up to kMaxKeptImageBytes and
+// glyph outlines up to kMaxKeptOutlinePoints, past which what is kept is let
+// go.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +57,7 @@ class EmfWriter final : public DocumentWriter {
 public:
     static constexpr double kLogicalSpan = 30000;
     static constexpr std::uint64_t kMaxPageBytes = 256ull << 20;
+    static constexpr double kMaxResampledPixels = 16 << 20;
     static constexpr std::size_t kMaxKeptImageBytes = 64u << 20;
     static constexpr std::size_t kMaxKeptOutlinePoints = 4u << 20;
 
