@@ -616,8 +616,10 @@ private:
         // At least 300 dpi, so that the image's edges where it ends inside
         // its clip do not show the steps of its pixels.
         unit = std::min(unit, 96.0 / 300);
-        count = box.width / unit * (box.height / unit);
-        unit *= count > kMaxResampledPixels ? std::sqrt(count / kMaxResampledPixels) : 1;
+        // Within the cap, and within a DIB's side however thin the box.
+        double across = std::max(1.0, box.width / unit), down = std::max(1.0, box.height / unit);
+        unit *= std::max({1.0, std::sqrt(across * down / kMaxResampledPixels), across / kMaxImageSide,
+                          down / kMaxImageSide});
         upright.width = std::max(1, static_cast<int>(std::ceil(box.width / unit)));
         upright.height = std::max(1, static_cast<int>(std::ceil(box.height / unit)));
         upright.hasAlpha = true;
