@@ -804,7 +804,7 @@ HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, doubl
                                    "/Height " + std::to_string(pdfImage.height) + "/ColorSpace" +
                                    pdfImage.colorSpace + "/BitsPerComponent 8" + pdfImage.extra +
                                    (smask != 0 ? "/SMask " + PdfReference(smask) : std::string()),
-                               pdfImage.data, !pdfImage.isJpeg, pdfImage.isJpeg ? "DCTDecode" : nullptr);
+                               pdfImage.data, pdfImage.filter == nullptr, pdfImage.filter);
     }
     width = pdfImage.width * 96.0 / (pdfImage.dpiX > 0 ? pdfImage.dpiX : 96.0);
     height = pdfImage.height * 96.0 / (pdfImage.dpiY > 0 ? pdfImage.dpiY : 96.0);
