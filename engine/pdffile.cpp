@@ -8,12 +8,23 @@
 
 namespace engine {
 
-std::string PdfNumber(double value) {
+void AppendPdfNumbers(std::string& out, std::initializer_list<double> values) {
     // Beyond any page, and PDF has no exponents.
     const double kLimit = 1e9;
-    value = !(value == value) ? 0 : value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
+    bool first = true;
+    for (double value : values) {
+        if (!first) {
+            out += ' ';
+        }
+        first = false;
+        value = !(value == value) ? 0 : value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
+        xml::AppendFixed(value, out);
+    }
+}
+
+std::string PdfNumber(double value) {
     std::string text;
-    xml::AppendFixed(value, text);
+    AppendPdfNumbers(text, {value});
     return text;
 }
 

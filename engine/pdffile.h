@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,9 @@ private:
 };
 
 // PDF's own text forms.
-std::string PdfNumber(double value);                 // "12.5", "-0.0625", "3": no locale, no exponent
+std::string PdfNumber(double value);  // "12.5", "-0.0625", "3": no locale, no exponent
+// PdfNumber's text of each value appended to out, separated by spaces.
+void AppendPdfNumbers(std::string& out, std::initializer_list<double> values);
 std::string PdfName(const std::string& name);        // "/Name" with #xx escapes
 std::string PdfString(const std::wstring& text);     // "(...)" in PDFDocEncoding, else <FEFF...> UTF-16BE
 std::string PdfHexString(const std::string& bytes);  // "<0A1B...>"
