@@ -8,9 +8,7 @@
 // conversion succeeded. A per-page format (svg, emf, png, jpeg) writes OUT
 // for a one-page document, else OUT's stem with "-1", "-2"... and OUT's
 // extension. With ZORVANE_CONVERT_STATS set, one more line on stderr for the
-// benchmarks: the conversion's time inside the process (without Wine's
-// start), its peak working set, and the processor time the process used
-// (user and kernel), which other work on a busy machine does not stretch.
+// benchmarks (platform/runstats.h).
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -18,10 +16,9 @@
 
 #include <windows.h>
 
-#include <psapi.h>
-
 #include "engine/converter.h"
 #include "platform/handles.h"
+#include "platform/runstats.h"
 
 namespace {
 
@@ -217,22 +214,7 @@ int wmain(int argc, wchar_t** argv) {
                       engine::DescribeFailure(hr).c_str());
     }
     if (::GetEnvironmentVariableW(L"ZORVANE_CONVERT_STATS", nullptr, 0) != 0) {
-        PROCESS_MEMORY_COUNTERS counters = {};
-        counters.cb = sizeof(counters);
-        if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) {
-            std::fwprintf(stderr, L"zorvaneconvert: GetProcessMemoryInfo failed: %lu\n", ::GetLastError());
-        }
-        FILETIME created = {}, exited = {}, kernel = {}, user = {};
-        if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) {
-            std::fwprintf(stderr, L"zorvaneconvert: GetProcessTimes failed: %lu\n", ::GetLastError());
-        }
-        auto ms = [](const FILETIME& t) {  // from 100 ns units
-            return (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000;
-        };
-        std::fwprintf(stderr, L"zorvaneconvert: %lu ms, peak working set %lu KiB, processor %lu ms\n",
-                      static_cast<unsigned long>(::GetTickCount() - startTicks),
-                      static_cast<unsigned long>(counters.PeakWorkingSetSize / 1024),
-                      static_cast<unsigned long>(ms(kernel) + ms(user)));
+        PrintRunStatistics(L"zorvaneconvert", startTicks);
     }
     return FAILED(hr) ? 1 : 0;
 }
