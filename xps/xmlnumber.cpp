@@ -78,10 +78,11 @@ bool ParseNumber(const std::wstring& text, double& value) {
     return ParseNumber(text.data(), text.data() + text.size(), value);
 }
 
-// Appends the digits of value, rounded to four decimals, without an
-// exponent: what both the markup's and PDF's numbers are made of.
-void AppendFixed(double value, std::string& out) {
-    std::uint64_t scaled = static_cast<std::uint64_t>(std::llround(std::fabs(value) * 10000.0));
+namespace {
+
+// The digits of scaled / 10000, its trailing zeros after the point dropped.
+template <typename Unsigned>
+void AppendScaled(Unsigned scaled, bool negative, std::string& out) {
     if (scaled == 0) {
         out += '0';
         return;
@@ -89,7 +90,7 @@ void AppendFixed(double value, std::string& out) {
     char buffer[32];
     char* end = buffer + sizeof(buffer);
     char* p = end;
-    std::uint64_t fraction = scaled % 10000;
+    Unsigned fraction = scaled % 10000;
     if (fraction != 0) {
         int digits = 4;
         while (fraction % 10 == 0) {
@@ -101,15 +102,32 @@ void AppendFixed(double value, std::string& out) {
         }
         *--p = '.';
     }
-    std::uint64_t whole = scaled / 10000;
+    Unsigned whole = scaled / 10000;
     do {
         *--p = static_cast<char>('0' + whole % 10);
         whole /= 10;
     } while (whole != 0);
-    if (value < 0) {
+    if (negative) {
         *--p = '-';
     }
     out.append(p, end);
+}
+
+}  // namespace
+
+// Appends the digits of value, rounded to four decimals, without an
+// exponent: what both the markup's and PDF's numbers are made of.
+void AppendFixed(double value, std::string& out) {
+    double magnitude = std::fabs(value) * 10000.0;
+    if (magnitude < 4294967294.0) {
+        // Most numbers: rounded half away from zero as llround does, in
+        // 32-bit arithmetic, which a 32-bit process does without calls.
+        auto scaled = static_cast<std::uint32_t>(magnitude);
+        scaled += magnitude - scaled >= 0.5 ? 1 : 0;
+        AppendScaled(scaled, value < 0, out);
+    } else {
+        AppendScaled(static_cast<std::uint64_t>(std::llround(magnitude)), value < 0, out);
+    }
 }
 
 std::wstring FormatNumber(double value) {

@@ -2,14 +2,17 @@
 // It reads the job as the pipeline serialises it (IPrintReadStream, one XPS
 // package), has queldac.dll convert it into the format the job's ticket asks
 // for (OutputFormat, default PDF), and writes that to the port's stream
-// (IPrintWriteStream). A job is never lost: without queldac.dll (a bundled
-// installation), for XPS and the formats the engine does not make yet, and
-// when the engine fails, the XPS goes on unchanged and the reason is reported.
+// (IPrintWriteStream): one file as it is, the pages of a per-page format
+// (SVG, EMF, PNG, JPEG) as a file set the port monitor takes apart. A job is
+// never lost: without queldac.dll (a bundled installation), for XPS, and
+// when the engine fails, the XPS goes on unchanged and the reason is
+// reported.
 #include <atomic>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 #include <wrl/client.h>
@@ -22,6 +25,7 @@
 #include "engine/failure.h"
 #include "engine/queldacapi.h"
 #include "monitormessages.h"
+#include "platform/fileset.h"
 #include "platform/handles.h"
 #include "xps/xpspackage.h"
 #include "zorvaneidentity.h"
@@ -62,8 +66,49 @@ HRESULT LoadEngine(ModuleHandle& module, QueldacConvertFunction& convert) {
 // Where queldac.dll's output collects; nothing thrown crosses back into it.
 struct Collected {
     std::string bytes;
+    // Where each page's file begins in bytes, for a per-page format.
+    std::vector<std::size_t> files;
     const std::atomic<bool>* shutdown;
 };
+
+HRESULT WINAPI BeginFile(void* context, unsigned) {
+    Collected* collected = static_cast<Collected*>(context);
+    try {
+        collected->files.push_back(collected->bytes.size());
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// A file set's stream on its way to the port; with no stream, it only
+// counts, so that a set is checked whole before its first byte goes out.
+class PortSink final : public FileSetSink {
+public:
+    explicit PortSink(IPrintWriteStream* stream) : stream_(stream) {}
+    bool Write(const unsigned char* pBytes, std::size_t cb) override {
+        hr_ = stream_ == nullptr ? S_OK : WriteStream(stream_, reinterpret_cast<const char*>(pBytes), cb);
+        return SUCCEEDED(hr_);
+    }
+    HRESULT Result() const { return hr_; }
+
+private:
+    IPrintWriteStream* stream_;
+    HRESULT hr_ = S_OK;
+};
+
+// The pages' files as one file set into sink.
+FileSetError WriteFileSet(const Collected& converted, FileSetSink& sink) {
+    FileSetWriter writer(sink);
+    FileSetError error = writer.Begin();
+    for (std::size_t i = 0; i < converted.files.size() && error == FileSetError::None; ++i) {
+        std::size_t end = i + 1 < converted.files.size() ? converted.files[i + 1] : converted.bytes.size();
+        error =
+            writer.Add(reinterpret_cast<const unsigned char*>(converted.bytes.data()) + converted.files[i],
+                       end - converted.files[i]);
+    }
+    return error == FileSetError::None ? writer.End() : error;
+}
 
 HRESULT WINAPI Collect(void* context, const void* bytes, size_t size) {
     Collected* collected = static_cast<Collected*>(context);
@@ -133,11 +178,28 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
-        Collected converted{std::string(), &shutdown_};
+        Collected converted{std::string(), {}, &shutdown_};
         bool made = Convert(xps, report, converted);
         if (shutdown_) {
             return E_ABORT;
         }
+        if (made && converted.files.size() > 1) {
+            // Checked whole first: what goes to the port is a set the
+            // monitor takes, or the XPS.
+            PortSink counter(nullptr);
+            FileSetError error = WriteFileSet(converted, counter);
+            if (error != FileSetError::None) {
+                PassOn(report, L"one file per page", FileSetErrorText(error),
+                       HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+                return WriteStream(writer_.Get(), xps);
+            }
+            PortSink port(writer_.Get());
+            if (WriteFileSet(converted, port) != FileSetError::None) {
+                return FAILED(port.Result()) ? port.Result() : E_UNEXPECTED;
+            }
+            return S_OK;
+        }
+        // One file (a one-page document in a per-page format too) goes as it is.
         return WriteStream(writer_.Get(), made ? converted.bytes : xps);
     }
 
@@ -155,11 +217,6 @@ private:
         if (output.format == L"XPS") {
             return false;
         }
-        if (output.format == L"SVG" || output.format == L"EMF" || output.format == L"PNG" ||
-            output.format == L"JPEG") {
-            PassOn(report, output.format, L"the engine does not make it yet", E_NOTIMPL);
-            return false;
-        }
         ModuleHandle module;
         QueldacConvertFunction convert = nullptr;
         HRESULT hr = LoadEngine(module, convert);
@@ -175,6 +232,7 @@ private:
         job.dpi = output.dpi;
         job.jpegQuality = output.jpegQuality;
         job.write = Collect;
+        job.beginFile = BeginFile;
         job.context = &converted;
         hr = convert(xps.data(), xps.size(), &job);
         if (FAILED(hr)) {
