@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "engine/fontpart.h"
@@ -30,9 +31,17 @@ constexpr std::uint64_t kRecordBytes = 32;
 // Alpha below half a level draws nothing; above 1 less half a level, opaque.
 constexpr double kInvisible = 0.5 / 255, kOpaque = 1 - 0.5 / 255;
 
-HRESULT LastError() {
+// A GDI call's failure: the thread's last-error as an HRESULT (E_FAIL when
+// the call set none), the call named with it on the debugger's channel.
+HRESULT GdiFailure(const char* call) {
     DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    HRESULT hr = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    wchar_t code[16];
+    std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring line = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME) L" EMF writer: ";
+    line.append(call, call + std::strlen(call));
+    ::OutputDebugStringW((line + L" failed (" + code + L")\n").c_str());
+    return hr;
 }
 
 // A logical space of its own for one path, image or area: the logical
@@ -187,12 +196,6 @@ private:
         HDC dc_;
         bool saved_;
     };
-
-    HRESULT Failed(const char* call) {
-        HRESULT hr = LastError();
-        writer_.failedCall_ = call;
-        return hr;
-    }
 
     // Adds to the page's estimated size; past the cap, the page fails.
     HRESULT Charge(std::uint64_t bytes) {
@@ -371,7 +374,7 @@ private:
             for (long long i = grid.i0; i <= grid.i1; ++i) {
                 DcScope scope(*this);
                 if (!scope.Saved()) {
-                    return Failed("SaveDC");
+                    return GdiFailure("SaveDC");
                 }
                 current_ = Multiply(Multiply(TilePlacement(brush, i, j), brush.transform), current_);
                 bool visible = false;
@@ -404,7 +407,7 @@ private:
                 return hr;
             }
             return WithPen(dc_, geometry, style, space, Rgb(brush.color), [&] {
-                return ::StrokePath(dc_) ? Charge(4 * kRecordBytes) : Failed("StrokePath");
+                return ::StrokePath(dc_) ? Charge(4 * kRecordBytes) : GdiFailure("StrokePath");
             });
         }
         Geometry outline;
@@ -432,15 +435,15 @@ private:
             PS_GEOMETRIC | PS_SOLID | PenCap(isDashed ? style.dashCap : style.startCap) | PenJoin(style.join),
             width, &ink, 0, nullptr));
         if (!pen) {
-            return Failed("ExtCreatePen");
+            return GdiFailure("ExtCreatePen");
         }
         Selection selected(dc, pen.Get());
         if (!selected.Selected()) {
-            return Failed("SelectObject");
+            return GdiFailure("SelectObject");
         }
         double miterLimit = style.miterLimit >= 1 ? std::min(style.miterLimit, 1e4) : 1;
         if (!::SetMiterLimit(dc, static_cast<FLOAT>(miterLimit), nullptr)) {
-            return Failed("SetMiterLimit");
+            return GdiFailure("SetMiterLimit");
         }
         HRESULT hr = EmitPath(dc, isDashed ? dashed : geometry, space, true);
         return SUCCEEDED(hr) ? finish() : hr;
@@ -458,7 +461,7 @@ private:
         if (!widenDc_) {
             widenDc_ = MemoryDc(::CreateCompatibleDC(nullptr));
             if (!widenDc_) {
-                return Failed("CreateCompatibleDC");
+                return GdiFailure("CreateCompatibleDC");
             }
         }
         HDC dc = widenDc_.Get();
@@ -478,7 +481,7 @@ private:
         std::vector<POINT> points(static_cast<std::size_t>(count));
         std::vector<BYTE> types(points.size());
         if (::GetPath(dc, points.data(), types.data(), count) != count) {
-            return Failed("GetPath");
+            return GdiFailure("GetPath");
         }
         auto back = [&](const POINT& p) {
             return Point{p.x / space.scale + space.anchor.x, p.y / space.scale + space.anchor.y};
@@ -527,18 +530,18 @@ private:
         }
         GdiObject brush(::CreateSolidBrush(Rgb(color)));
         if (!brush) {
-            return Failed("CreateSolidBrush");
+            return GdiFailure("CreateSolidBrush");
         }
         Selection selected(dc_, brush.Get());
         if (!selected.Selected()) {
-            return Failed("SelectObject");
+            return GdiFailure("SelectObject");
         }
         hr = EmitPath(dc_, geometry, space, false);
         if (SUCCEEDED(hr)) {
             hr = SetFillRule(geometry.fillRule);
         }
         if (SUCCEEDED(hr) && !::FillPath(dc_)) {
-            hr = Failed("FillPath");
+            hr = GdiFailure("FillPath");
         }
         return SUCCEEDED(hr) ? Charge(4 * kRecordBytes) : hr;
     }
@@ -559,16 +562,16 @@ private:
         if (!swatchDc_) {
             swatchDc_ = MemoryDc(::CreateCompatibleDC(nullptr));
             if (!swatchDc_) {
-                return Failed("CreateCompatibleDC");
+                return GdiFailure("CreateCompatibleDC");
             }
             BITMAPINFO info = DibInfo(1, 1, 32);
             swatch_ = GdiObject(
                 ::CreateDIBSection(swatchDc_.Get(), &info, DIB_RGB_COLORS, &swatchBits_, nullptr, 0));
             if (!swatch_ || swatchBits_ == nullptr) {
-                return Failed("CreateDIBSection");
+                return GdiFailure("CreateDIBSection");
             }
             if (::SelectObject(swatchDc_.Get(), swatch_.Get()) == nullptr) {
-                return Failed("SelectObject");
+                return GdiFailure("SelectObject");
             }
         }
         BYTE pixel[4] = {Level(color.b), Level(color.g), Level(color.r), 255};
@@ -577,7 +580,7 @@ private:
         int width = std::max(1, static_cast<int>(std::lround(area.width * space.scale)));
         int height = std::max(1, static_cast<int>(std::lround(area.height * space.scale)));
         if (!::GdiAlphaBlend(dc_, 0, 0, width, height, swatchDc_.Get(), 0, 0, 1, 1, blend)) {
-            return Failed("GdiAlphaBlend");
+            return GdiFailure("GdiAlphaBlend");
         }
         return Charge(4 * kRecordBytes);
     }
@@ -677,20 +680,20 @@ private:
             BITMAPINFO info = DibInfo(width, height, 24);
             if (::StretchDIBits(dc_, -8, -8, width * 16 + 16, height * 16 + 16, 0, 0, width, height,
                                 image.bits.data(), &info, DIB_RGB_COLORS, SRCCOPY) == 0) {
-                return Failed("StretchDIBits");
+                return GdiFailure("StretchDIBits");
             }
             return S_OK;
         }
         // AlphaBlend reads from a DC: the pixels as a 32-bit DIB section.
         MemoryDc source(::CreateCompatibleDC(nullptr));
         if (!source) {
-            return Failed("CreateCompatibleDC");
+            return GdiFailure("CreateCompatibleDC");
         }
         BITMAPINFO info = DibInfo(width, height, 32);
         void* bits = nullptr;
         GdiObject bitmap(::CreateDIBSection(source.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         if (!bitmap || bits == nullptr) {
-            return Failed("CreateDIBSection");
+            return GdiFailure("CreateDIBSection");
         }
         BYTE* to = static_cast<BYTE*>(bits);
         if (image.hasAlpha) {
@@ -707,13 +710,13 @@ private:
         }
         Selection selected(source.Get(), bitmap.Get());
         if (!selected.Selected()) {
-            return Failed("SelectObject");
+            return GdiFailure("SelectObject");
         }
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, Level(alpha),
                                static_cast<BYTE>(image.hasAlpha ? AC_SRC_ALPHA : 0)};
         if (!::GdiAlphaBlend(dc_, -8, -8, width * 16 + 16, height * 16 + 16, source.Get(), 0, 0, width,
                              height, blend)) {
-            return Failed("GdiAlphaBlend");
+            return GdiFailure("GdiAlphaBlend");
         }
         return S_OK;
     }
@@ -723,7 +726,7 @@ private:
     HRESULT WithClip(const Geometry& geometry, Draw draw, const Space* shared = nullptr) {
         DcScope scope(*this);
         if (!scope.Saved()) {
-            return Failed("SaveDC");
+            return GdiFailure("SaveDC");
         }
         bool visible = false;
         HRESULT hr = ClipTo(geometry, visible, shared);
@@ -754,7 +757,7 @@ private:
     HRESULT SetFillRule(FillRule rule) {
         return ::SetPolyFillMode(dc_, rule == FillRule::EvenOdd ? ALTERNATE : WINDING) != 0
                    ? S_OK
-                   : Failed("SetPolyFillMode");
+                   : GdiFailure("SetPolyFillMode");
     }
 
     // The logical space for bounds of the current space (or the shared one
@@ -782,7 +785,7 @@ private:
         visible = std::fabs(determinant) > 1e-30 && std::fabs(m.dx) < kMaxExtent &&
                   std::fabs(m.dy) < kMaxExtent && std::isfinite(determinant);
         if (visible && !::SetWorldTransform(dc_, &transform)) {
-            return Failed("SetWorldTransform");
+            return GdiFailure("SetWorldTransform");
         }
         return S_OK;
     }
@@ -824,7 +827,7 @@ private:
             return hr;
         }
         if (!::BeginPath(dc)) {
-            return Failed("BeginPath");
+            return GdiFailure("BeginPath");
         }
         std::vector<POINT> run;
         bool cubics = false;
@@ -833,11 +836,11 @@ private:
                          : cubics    ? ::PolyBezierTo(dc, run.data(), static_cast<DWORD>(run.size()))
                                      : ::PolylineTo(dc, run.data(), static_cast<DWORD>(run.size()));
             run.clear();
-            return drawn ? S_OK : Failed(cubics ? "PolyBezierTo" : "PolylineTo");
+            return drawn ? S_OK : GdiFailure(cubics ? "PolyBezierTo" : "PolylineTo");
         };
         auto move = [&](Point p) {
             POINT at = ToLogical(p, space);
-            return ::MoveToEx(dc, at.x, at.y, nullptr) ? S_OK : Failed("MoveToEx");
+            return ::MoveToEx(dc, at.x, at.y, nullptr) ? S_OK : GdiFailure("MoveToEx");
         };
         for (const Figure& figure : geometry.figures) {
             if (figure.segments.empty() || (!forStroke && !figure.filled)) {
@@ -878,13 +881,13 @@ private:
             }
             hr = SUCCEEDED(hr) ? flush() : hr;
             if (SUCCEEDED(hr) && figure.closed && !broken && !::CloseFigure(dc)) {
-                hr = Failed("CloseFigure");
+                hr = GdiFailure("CloseFigure");
             }
             if (FAILED(hr)) {
                 return hr;
             }
         }
-        return ::EndPath(dc) ? S_OK : Failed("EndPath");
+        return ::EndPath(dc) ? S_OK : GdiFailure("EndPath");
     }
 
     EmfWriter& writer_;
@@ -925,24 +928,20 @@ HRESULT EmfWriter::AddPage(const Page& page) {
     RECT frame = {0, 0, hundredths(page.width), hundredths(page.height)};
     MetafileDc dc(::CreateEnhMetaFileW(nullptr, nullptr, &frame, description_.c_str()));
     if (!dc) {
-        failedCall_ = "CreateEnhMetaFileW";
-        return LastError();
+        return GdiFailure("CreateEnhMetaFileW");
     }
     // The reference device's units, as the header records them.
     double across = ::GetDeviceCaps(dc.Get(), HORZRES), acrossMm = ::GetDeviceCaps(dc.Get(), HORZSIZE);
     double down = ::GetDeviceCaps(dc.Get(), VERTRES), downMm = ::GetDeviceCaps(dc.Get(), VERTSIZE);
     if (!(across > 0 && acrossMm > 0 && down > 0 && downMm > 0)) {
-        failedCall_ = "GetDeviceCaps";
-        return E_FAIL;
+        return GdiFailure("GetDeviceCaps");
     }
     Matrix device{across / acrossMm / kXpsUnitsPerMm, 0, 0, down / downMm / kXpsUnitsPerMm, 0, 0};
     if (!::SetGraphicsMode(dc.Get(), GM_ADVANCED)) {
-        failedCall_ = "SetGraphicsMode";
-        return LastError();
+        return GdiFailure("SetGraphicsMode");
     }
     if (!::SetStretchBltMode(dc.Get(), COLORONCOLOR)) {
-        failedCall_ = "SetStretchBltMode";
-        return LastError();
+        return GdiFailure("SetStretchBltMode");
     }
     HRESULT hr = PageRecorder(*this, dc.Get(), device).DrawPage(page);
     if (FAILED(hr)) {
@@ -950,14 +949,12 @@ HRESULT EmfWriter::AddPage(const Page& page) {
     }
     EnhMetaFile metafile(::CloseEnhMetaFile(dc.Release()));
     if (!metafile) {
-        failedCall_ = "CloseEnhMetaFile";
-        return LastError();
+        return GdiFailure("CloseEnhMetaFile");
     }
     UINT size = ::GetEnhMetaFileBits(metafile.Get(), 0, nullptr);
     std::string bytes(size, '\0');
     if (size == 0 || ::GetEnhMetaFileBits(metafile.Get(), size, reinterpret_cast<BYTE*>(&bytes[0])) != size) {
-        failedCall_ = "GetEnhMetaFileBits";
-        return LastError();
+        return GdiFailure("GetEnhMetaFileBits");
     }
     hr = beginFile_(pages_);
     return SUCCEEDED(hr) ? sink_(bytes.data(), bytes.size()) : hr;

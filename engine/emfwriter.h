@@ -72,9 +72,6 @@ public:
     HRESULT AddPage(const Page& page) override;
     HRESULT Finish() override;
 
-    // The GDI call that failed, for a report; null while none has.
-    const char* FailedCall() const { return failedCall_; }
-
 private:
     class PageRecorder;
     friend class PageRecorder;
@@ -102,7 +99,6 @@ private:
     std::wstring description_;  // "application\0title\0\0"
     std::uint64_t maxPageBytes_;
     unsigned pages_ = 0;
-    const char* failedCall_ = nullptr;
     std::map<std::wstring, std::unique_ptr<FontEntry>> fonts_;  // by part key and face
     std::size_t outlinePoints_ = 0;
     std::map<std::wstring, std::shared_ptr<const ImageEntry>> images_;  // by part key
