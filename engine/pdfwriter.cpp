@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/glyphplacement.h"
+#include "engine/modelgeometry.h"
 #include "engine/pdfimage.h"
 #include "engine/srgbprofile.h"
+#include "engine/tiling.h"
 #include "xps/xmlwriter.h"
 
 namespace engine {
@@ -13,8 +16,6 @@ namespace {
 
 // A page's bounds against which brushes are painted: far beyond any page.
 constexpr double kHuge = 1e6;
-// Tiles of one tiled brush drawn at most; beyond, the brush's average shows.
-constexpr int kMaxTiles = 4096;
 // Repeats of a reflected or repeated gradient drawn at most.
 constexpr int kMaxGradientRepeats = 256;
 
@@ -28,75 +29,6 @@ std::string MatrixOperands(const Matrix& m) {
     std::string operands;
     AppendMatrix(operands, m);
     return operands;
-}
-
-bool Invert(const Matrix& m, Matrix& inverse) {
-    double determinant = m.m11 * m.m22 - m.m12 * m.m21;
-    if (!(std::fabs(determinant) > 1e-12)) {
-        return false;
-    }
-    inverse.m11 = m.m22 / determinant;
-    inverse.m12 = -m.m12 / determinant;
-    inverse.m21 = -m.m21 / determinant;
-    inverse.m22 = m.m11 / determinant;
-    inverse.dx = -(m.dx * inverse.m11 + m.dy * inverse.m21);
-    inverse.dy = -(m.dx * inverse.m12 + m.dy * inverse.m22);
-    return true;
-}
-
-// The bounds of a geometry's points (control points included): enough to
-// know what a brush must cover.
-Rect Bounds(const Geometry& geometry) {
-    double x0 = kHuge, y0 = kHuge, x1 = -kHuge, y1 = -kHuge;
-    auto add = [&](Point p) {
-        x0 = std::min(x0, p.x);
-        y0 = std::min(y0, p.y);
-        x1 = std::max(x1, p.x);
-        y1 = std::max(y1, p.y);
-    };
-    for (const Figure& figure : geometry.figures) {
-        add(figure.start);
-        for (const Segment& segment : figure.segments) {
-            if (segment.cubic) {
-                add(segment.control1);
-                add(segment.control2);
-            }
-            add(segment.end);
-        }
-    }
-    return x1 < x0 ? Rect{} : Rect{x0, y0, x1 - x0, y1 - y0};
-}
-
-Rect TransformedBounds(const Rect& r, const Matrix& m) {
-    Geometry box;
-    Figure figure;
-    figure.start = Apply(m, {r.x, r.y});
-    for (Point p :
-         {Point{r.x + r.width, r.y}, Point{r.x + r.width, r.y + r.height}, Point{r.x, r.y + r.height}}) {
-        Segment segment;
-        segment.end = Apply(m, p);
-        figure.segments.push_back(segment);
-    }
-    box.figures.push_back(figure);
-    return Bounds(box);
-}
-
-Color Mix(const Color& a, const Color& b, double t) {
-    return {a.a + (b.a - a.a) * t, a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
-
-// The colour of a gradient at t in [0, 1], the stops' own offsets anywhere.
-Color ColorAt(const std::vector<GradientStop>& stops, double t) {
-    if (t <= stops.front().offset) {
-        return stops.front().color;
-    }
-    for (std::size_t i = 1; i < stops.size(); ++i) {
-        if (t <= stops[i].offset) {
-            double span = stops[i].offset - stops[i - 1].offset;
-            return Mix(stops[i - 1].color, stops[i].color, span > 0 ? (t - stops[i - 1].offset) / span : 1);
-        }
-    }
-    return stops.back().color;
 }
 
 bool AllOpaque(const std::vector<GradientStop>& stops) {
@@ -277,41 +209,14 @@ private:
         return S_OK;
     }
 
-    // Where each glyph stands, XPS's way: the pen moves by each advance,
-    // leftwards when the level is odd (right to left); offsets move the
-    // glyph alone, the along-baseline one mirrored for right to left.
-    struct Placed {
-        std::uint16_t glyph;
-        double x, y;
-    };
-    std::vector<Placed> Place(const GlyphsElement& glyphs, PdfFonts::Entry& entry) {
-        const Font& font = entry.font;
-        double scale = glyphs.emSize / font.Metrics().unitsPerEm;
-        bool rightToLeft = glyphs.bidiLevel % 2 != 0;
-        std::vector<Placed> placed;
-        placed.reserve(glyphs.glyphs.size());
-        double pen = glyphs.origin.x;
-        for (const Glyph& glyph : glyphs.glyphs) {
-            std::uint16_t index = glyph.index;
-            if (!glyph.hasIndex) {
-                char32_t c =
-                    glyph.firstCharacter < glyphs.text.size() ? glyphs.text[glyph.firstCharacter] : 0;
-                index = font.GlyphFor(c);
-            }
-            double advance =
-                glyph.hasAdvance
-                    ? glyph.advance
-                    : (glyphs.sideways ? font.VerticalAdvance(index) : font.Advance(index)) * scale;
-            if (rightToLeft) {
-                pen -= advance;
-            }
-            placed.push_back({index, pen + (rightToLeft ? -glyph.offsetU : glyph.offsetU),
-                              glyphs.origin.y - glyph.offsetV});
-            if (!rightToLeft) {
-                pen += advance;
-            }
+    // The glyphs placed, and what each shows noted for the font's ToUnicode map.
+    std::vector<PlacedGlyph> Place(const GlyphsElement& glyphs, PdfFonts::Entry& entry) {
+        std::vector<PlacedGlyph> placed = PlaceGlyphs(glyphs, entry.font);
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const Glyph& glyph = glyphs.glyphs[i];
             if (glyph.characterCount > 0 && glyph.firstCharacter < glyphs.text.size()) {
-                entry.text.try_emplace(index, glyphs.text, glyph.firstCharacter, glyph.characterCount);
+                entry.text.try_emplace(placed[i].glyph, glyphs.text, glyph.firstCharacter,
+                                       glyph.characterCount);
             }
         }
         return placed;
@@ -326,13 +231,11 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
-        std::vector<Placed> placed = Place(glyphs, *entry);
-        bool italic = glyphs.simulations == StyleSimulations::Italic ||
-                      glyphs.simulations == StyleSimulations::BoldItalic;
-        bool bold = glyphs.simulations == StyleSimulations::Bold ||
-                    glyphs.simulations == StyleSimulations::BoldItalic;
+        std::vector<PlacedGlyph> placed = Place(glyphs, *entry);
+        bool italic = SimulatesItalic(glyphs.simulations);
+        bool bold = SimulatesBold(glyphs.simulations);
         if (!entry->asText) {
-            return DrawOutlines(glyphs, *entry, placed, italic, bold);
+            return DrawOutlines(glyphs, *entry, placed, bold);
         }
         const Brush& brush = *glyphs.fill;
         bool solid = brush.kind == BrushKind::Solid;
@@ -347,7 +250,7 @@ private:
         }
         // Bold: the outline stroked too, a fiftieth of the size wide.
         if (bold) {
-            Operation({glyphs.emSize / 50}, " w\n");
+            Operation({BoldStrokeWidth(glyphs)}, " w\n");
         }
         out_ += "BT\n";
         out_ += Name("Font", "F", entry->id);
@@ -375,7 +278,7 @@ private:
             }
             out_ += "]TJ\n";
         } else {
-            for (const Placed& glyph : placed) {
+            for (const PlacedGlyph& glyph : placed) {
                 entry->glyphs.insert(glyph.glyph);
                 // Glyph space is y up; the page's is y down.
                 Operation({em, 0, shear, -em, glyph.x, glyph.y}, " Tm");
@@ -401,33 +304,23 @@ private:
 
     // Text a font's rights keep out of the file: its glyphs as filled paths.
     HRESULT DrawOutlines(const GlyphsElement& glyphs, PdfFonts::Entry& entry,
-                         const std::vector<Placed>& placed, bool italic, bool bold) {
-        double scale = glyphs.emSize / entry.font.Metrics().unitsPerEm;
+                         const std::vector<PlacedGlyph>& placed, bool bold) {
         Geometry all;
         all.fillRule = FillRule::NonZero;
-        for (const Placed& glyph : placed) {
+        for (const PlacedGlyph& glyph : placed) {
             Geometry outline;
             HRESULT hr = entry.font.Outline(glyph.glyph, outline);
             if (FAILED(hr)) {
                 return hr;
             }
-            Matrix place{scale, 0, italic ? scale * 0.2 : 0, -scale, glyph.x, glyph.y};
-            for (Figure& figure : outline.figures) {
-                figure.start = Apply(place, figure.start);
-                for (Segment& segment : figure.segments) {
-                    segment.control1 = Apply(place, segment.control1);
-                    segment.control2 = Apply(place, segment.control2);
-                    segment.end = Apply(place, segment.end);
-                }
-                all.figures.push_back(std::move(figure));
-            }
+            AppendTransformed(outline, GlyphOutlineMatrix(glyphs, entry.font, glyph), all);
         }
         HRESULT hr = Fill(all, *glyphs.fill);
         if (SUCCEEDED(hr) && bold && glyphs.fill->kind == BrushKind::Solid) {
             PathElement stroke;
             stroke.data = all;
             stroke.stroke = glyphs.fill;
-            stroke.strokeStyle.thickness = glyphs.emSize / 50;
+            stroke.strokeStyle.thickness = BoldStrokeWidth(glyphs);
             StrokePath(stroke);
         }
         return hr;
@@ -454,7 +347,7 @@ private:
         const engine::Stroke& style = path.strokeStyle;
         Color color = path.stroke->kind == BrushKind::Solid ? path.stroke->color
                       : path.stroke->stops.empty()          ? Color{1, 0.5, 0.5, 0.5}
-                                                            : ColorAt(path.stroke->stops, 0.5);
+                                                            : GradientColorAt(path.stroke->stops, 0.5);
         out_ += "q\n";
         Alpha(1, color.a * path.stroke->opacity);
         out_ += Shade(color, color.a * path.stroke->opacity) + " RG\n" + N(style.thickness) + " w\n";
@@ -529,7 +422,7 @@ private:
                     u = 1 - u;
                 }
             }
-            return ColorAt(brush.stops, std::max(0.0, std::min(1.0, u)));
+            return GradientColorAt(brush.stops, std::max(0.0, std::min(1.0, u)));
         };
         points.emplace_back(t0, colorAt(t0));
         for (long long k = static_cast<long long>(std::floor(t0)); k <= static_cast<long long>(std::ceil(t1));
@@ -666,49 +559,21 @@ private:
 
     // The part of the tile plane the area needs: the viewport repeated.
     void PaintTiles(const Brush& brush, const Rect& area, const std::string& tile) {
-        Matrix inverse;
-        if (!Invert(brush.transform, inverse) || !(brush.viewport.width > 0) ||
-            !(brush.viewport.height > 0)) {
+        TileGrid grid;
+        if (!TilesCovering(brush, area, grid)) {
             return;
         }
         out_ += "q\n";
         if (!brush.transform.IsIdentity()) {
             out_ += MatrixOperands(brush.transform) + " cm\n";
         }
-        const Rect& vp = brush.viewport;
-        long long i0 = 0, i1 = 0, j0 = 0, j1 = 0;
-        if (brush.tileMode != TileMode::None) {
-            Rect region = TransformedBounds(area, inverse);
-            i0 = static_cast<long long>(std::floor((region.x - vp.x) / vp.width));
-            i1 = static_cast<long long>(std::ceil((region.x + region.width - vp.x) / vp.width));
-            j0 = static_cast<long long>(std::floor((region.y - vp.y) / vp.height));
-            j1 = static_cast<long long>(std::ceil((region.y + region.height - vp.y) / vp.height));
-            if ((i1 - i0 + 1) * (j1 - j0 + 1) > kMaxTiles) {
-                i1 = i0 + std::min<long long>(i1 - i0, 63);
-                j1 = j0 + std::min<long long>(j1 - j0, 63);
-            }
-        }
-        for (long long j = j0; j <= j1; ++j) {
-            for (long long i = i0; i <= i1; ++i) {
-                bool flipX =
-                    (brush.tileMode == TileMode::FlipX || brush.tileMode == TileMode::FlipXY) && (i % 2 != 0);
-                bool flipY =
-                    (brush.tileMode == TileMode::FlipY || brush.tileMode == TileMode::FlipXY) && (j % 2 != 0);
-                double x = vp.x + i * vp.width, y = vp.y + j * vp.height;
-                Matrix place{flipX ? -1.0 : 1.0,       0, 0, flipY ? -1.0 : 1.0, flipX ? x + vp.width : x,
-                             flipY ? y + vp.height : y};
-                out_ += "q\n" + MatrixOperands(place) + " cm\n0 0 " + N(vp.width) + " " + N(vp.height) +
-                        " re W n\n" + tile + "Q\n";
+        for (long long j = grid.j0; j <= grid.j1; ++j) {
+            for (long long i = grid.i0; i <= grid.i1; ++i) {
+                out_ += "q\n" + MatrixOperands(TilePlacement(brush, i, j)) + " cm\n0 0 " +
+                        N(brush.viewport.width) + " " + N(brush.viewport.height) + " re W n\n" + tile + "Q\n";
             }
         }
         out_ += "Q\n";
-    }
-
-    // The viewbox mapped onto the viewport's size at the origin.
-    static Matrix ViewboxToTile(const Brush& brush) {
-        double sx = brush.viewbox.width > 0 ? brush.viewport.width / brush.viewbox.width : 0;
-        double sy = brush.viewbox.height > 0 ? brush.viewport.height / brush.viewbox.height : 0;
-        return Matrix{sx, 0, 0, sy, -brush.viewbox.x * sx, -brush.viewbox.y * sy};
     }
 
     void PaintImage(const Brush& brush, const Rect& area, double opacity) {
