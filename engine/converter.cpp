@@ -4,8 +4,11 @@
 #include <memory>
 #include <new>
 
+#include "engine/jpegwriter.h"
 #include "engine/pagereader.h"
+#include "engine/pngwriter.h"
 #include "engine/readahead.h"
+#include "engine/tiffwriter.h"
 
 namespace engine {
 
@@ -59,6 +62,15 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
             writer = std::move(pdfWriter);
             return S_OK;
         }
+        case OutputFormat::Png:
+            writer.reset(new PngWriter(package, options, std::move(sink)));
+            return S_OK;
+        case OutputFormat::Jpeg:
+            writer.reset(new JpegWriter(package, options, std::move(sink)));
+            return S_OK;
+        case OutputFormat::Tiff:
+            writer.reset(new TiffWriter(package, options, std::move(sink)));
+            return S_OK;
         default:
             return E_NOTIMPL;
     }
