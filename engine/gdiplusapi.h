@@ -3,9 +3,9 @@
 // process on first use, never from a DllMain. GDI+ stays started until the
 // process ends: a DLL may not shut it down while it unloads.
 //
-// Windows XP keeps GDI+ in its side-by-side store only: there, binding fails
-// with HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) and the raster formats are not
-// made.
+// A Windows that keeps GDI+ only in its side-by-side store (the XP
+// generation may) fails the binding with HRESULT_FROM_WIN32(
+// ERROR_MOD_NOT_FOUND), and the raster formats are not made there.
 #pragma once
 
 #include <memory>

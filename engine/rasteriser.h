@@ -1,19 +1,20 @@
 // Rasteriser: a page of the page model drawn as a picture with GDI+, for
 // the raster formats (PNG, JPEG, TIFF) and for what PDF/A-1b flattens and
-// EMF draws as images. Anti-aliased where GDI+ anti-aliases (Windows does;
-// Wine 8's GDI+ fills without it), in sRGB, premultiplied BGRA.
+// EMF draws as images. In sRGB, premultiplied BGRA; anti-aliased where GDI+
+// anti-aliases (Windows does; Wine 8's GDI+ fills without), text always.
 //
 // Everything the model holds is drawn: geometry with its fill rule; strokes
 // with thickness, dashes, caps, joins and miter limit (GDI+ has no square
 // dash cap: such dashes end flat); transforms; clips (GDI+ clips at whole
 // pixels); element opacity and opacity masks, through a layer of the
 // clipped area whose alpha is multiplied; solid, linear and radial gradient
-// brushes with every spread method and any gradient origin
-// (GradientRamp's own per-pixel evaluation, handed to GDI+ as textures);
-// image and visual brushes with every tile mode; glyphs as filled outlines
+// brushes with every spread method and any gradient origin (GradientRamp's
+// own per-pixel evaluation, laid through the shape's coverage, which GDI+
+// draws); image and visual brushes with every tile mode (an image enlarged
+// shows its pixels, one reduced is smoothed); glyphs as filled outlines
 // from the font (Font::Outline), so every font draws whatever its rights,
-// and none is installed. A glyph whose outline the font cannot give (a
-// CID-keyed CFF font) is left out.
+// and none is installed, text in one colour through GlyphCache. A glyph
+// whose outline the font cannot give (a CID-keyed CFF font) is left out.
 //
 // Memory: the picture is drawn in horizontal bands of at most
 // options.maxBandBytes (kMaxBandBytes), each handed on before the next is
