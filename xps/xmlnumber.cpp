@@ -78,20 +78,25 @@ bool ParseNumber(const std::wstring& text, double& value) {
     return ParseNumber(text.data(), text.data() + text.size(), value);
 }
 
-// Appends the digits of value, rounded to four decimals, without an
-// exponent: what both the markup's and PDF's numbers are made of.
-void AppendFixed(double value, std::string& out) {
-    std::uint64_t scaled = static_cast<std::uint64_t>(std::llround(std::fabs(value) * 10000.0));
+// Appends the digits of value, rounded to the decimals asked (four unless
+// told), without an exponent: what the markup's, PDF's and SVG's numbers are
+// made of.
+void AppendFixed(double value, std::string& out, int decimals) {
+    static const std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    decimals = decimals < 0 ? 0 : decimals > 8 ? 8 : decimals;
+    const std::uint64_t unit = kPowers[decimals];
+    std::uint64_t scaled =
+        static_cast<std::uint64_t>(std::llround(std::fabs(value) * static_cast<double>(unit)));
     if (scaled == 0) {
         out += '0';
         return;
     }
-    char buffer[32];
+    char buffer[40];
     char* end = buffer + sizeof(buffer);
     char* p = end;
-    std::uint64_t fraction = scaled % 10000;
+    std::uint64_t fraction = scaled % unit;
     if (fraction != 0) {
-        int digits = 4;
+        int digits = decimals;
         while (fraction % 10 == 0) {
             fraction /= 10;
             --digits;
@@ -101,7 +106,7 @@ void AppendFixed(double value, std::string& out) {
         }
         *--p = '.';
     }
-    std::uint64_t whole = scaled / 10000;
+    std::uint64_t whole = scaled / unit;
     do {
         *--p = static_cast<char>('0' + whole % 10);
         whole /= 10;
