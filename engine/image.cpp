@@ -317,6 +317,7 @@ public:
     explicit PngDecoder(const std::string& bytes)
         : data_(reinterpret_cast<const unsigned char*>(bytes.data())), size_(bytes.size()) {}
 
+    HRESULT ReadInfo(DecodedImage& image);
     HRESULT Decode(DecodedImage& image);
 
 private:
@@ -343,9 +344,21 @@ private:
     std::string compressed_;  // the IDAT chunks' data, joined
 };
 
-HRESULT PngDecoder::Decode(DecodedImage& image) {
+HRESULT PngDecoder::ReadInfo(DecodedImage& image) {
     image = DecodedImage();
     HRESULT hr = ReadChunks(image);
+    if (FAILED(hr)) {
+        image = DecodedImage();
+        return hr;
+    }
+    image.width = width_;
+    image.height = height_;
+    image.components = colorType_ == kGrey || colorType_ == kGreyAlpha ? 1 : 3;
+    return S_OK;
+}
+
+HRESULT PngDecoder::Decode(DecodedImage& image) {
+    HRESULT hr = ReadInfo(image);
     if (FAILED(hr)) {
         return hr;
     }
@@ -353,9 +366,6 @@ HRESULT PngDecoder::Decode(DecodedImage& image) {
     for (std::size_t i = 3; i < palette_.size(); i += 4) {
         paletteAlpha = paletteAlpha || palette_[i] != 0xFF;
     }
-    image.width = width_;
-    image.height = height_;
-    image.components = colorType_ == kGrey || colorType_ == kGreyAlpha ? 1 : 3;
     std::size_t pixels = static_cast<std::size_t>(width_) * height_;
     image.pixels.assign(pixels * image.components, '\0');
     if (colorType_ == kGreyAlpha || colorType_ == kRgba || colorKey_ || paletteAlpha) {
@@ -787,13 +797,27 @@ HRESULT ReadJpegInfo(const std::string& bytes, JpegInfo& info) {
     }
 }
 
-HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
+namespace {
+
+HRESULT RunPngDecoder(const std::string& bytes, DecodedImage& image,
+                      HRESULT (PngDecoder::*step)(DecodedImage&)) {
     try {
-        return PngDecoder(bytes).Decode(image);
+        PngDecoder decoder(bytes);
+        return (decoder.*step)(image);
     } catch (const std::bad_alloc&) {
         image = DecodedImage();
         return E_OUTOFMEMORY;
     }
+}
+
+}  // namespace
+
+HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
+    return RunPngDecoder(bytes, image, &PngDecoder::Decode);
+}
+
+HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image) {
+    return RunPngDecoder(bytes, image, &PngDecoder::ReadInfo);
 }
 
 HRESULT DecodeWithWic(const std::string& bytes, DecodedImage& image) {

@@ -77,6 +77,11 @@ struct DecodedImage {
 // ERROR_NOT_SUPPORTED. Every chunk's CRC is checked: a critical chunk that
 // fails it is damage, an ancillary one is passed over.
 HRESULT DecodePng(const std::string& bytes, DecodedImage& image);
+// What DecodePng would read of the image but its pixels, checked the same way
+// up to the compressed data: width, height, components (of the decoded
+// image), resolution and profile. For a writer that passes the PNG on as it
+// is.
+HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image);
 
 // The first frame of a TIFF or JPEG XR image (or any format the system's
 // WIC decodes), converted by WIC to RGB with alpha. windowscodecs.dll is

@@ -6,20 +6,6 @@ namespace engine {
 
 namespace {
 
-bool EndsWithIgnoringCase(const std::wstring& text, const wchar_t* suffix) {
-    std::wstring tail(suffix);
-    if (text.size() < tail.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        wchar_t c = text[text.size() - tail.size() + i];
-        if ((c >= L'A' && c <= L'Z' ? c + 32 : c) != tail[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Six capitals from the font's key: the subset tag PDF asks for.
 std::string SubsetTag(const std::wstring& key) {
     std::uint32_t hash = 2166136261u;
@@ -82,13 +68,7 @@ HRESULT PdfFonts::For(const std::wstring& part, std::uint16_t face, Entry*& entr
         return S_OK;
     }
     std::unique_ptr<Entry> loaded(new Entry());
-    std::string bytes;
-    HRESULT hr = package_.Read(part, bytes);
-    bool obfuscated = package_.ContentType(part).find(L"obfuscated") != std::wstring::npos ||
-                      EndsWithIgnoringCase(part, L".odttf");
-    if (SUCCEEDED(hr)) {
-        hr = loaded->font.Load(std::move(bytes), package_.NameOf(part), obfuscated, face);
-    }
+    HRESULT hr = LoadFontPart(package_, part, face, loaded->font);
     if (FAILED(hr)) {
         return hr;
     }

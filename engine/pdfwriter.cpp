@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/pagedrawing.h"
 #include "engine/pdfimage.h"
 #include "engine/srgbprofile.h"
 #include "xps/xmlwriter.h"
@@ -12,7 +13,7 @@ namespace engine {
 namespace {
 
 // A page's bounds against which brushes are painted: far beyond any page.
-constexpr double kHuge = 1e6;
+constexpr double kHuge = kHugeExtent;
 // Tiles of one tiled brush drawn at most; beyond, the brush's average shows.
 constexpr int kMaxTiles = 4096;
 // Repeats of a reflected or repeated gradient drawn at most.
@@ -22,75 +23,6 @@ std::string N(double value) { return PdfNumber(value); }
 
 std::string MatrixOperands(const Matrix& m) {
     return N(m.m11) + " " + N(m.m12) + " " + N(m.m21) + " " + N(m.m22) + " " + N(m.dx) + " " + N(m.dy);
-}
-
-bool Invert(const Matrix& m, Matrix& inverse) {
-    double determinant = m.m11 * m.m22 - m.m12 * m.m21;
-    if (!(std::fabs(determinant) > 1e-12)) {
-        return false;
-    }
-    inverse.m11 = m.m22 / determinant;
-    inverse.m12 = -m.m12 / determinant;
-    inverse.m21 = -m.m21 / determinant;
-    inverse.m22 = m.m11 / determinant;
-    inverse.dx = -(m.dx * inverse.m11 + m.dy * inverse.m21);
-    inverse.dy = -(m.dx * inverse.m12 + m.dy * inverse.m22);
-    return true;
-}
-
-// The bounds of a geometry's points (control points included): enough to
-// know what a brush must cover.
-Rect Bounds(const Geometry& geometry) {
-    double x0 = kHuge, y0 = kHuge, x1 = -kHuge, y1 = -kHuge;
-    auto add = [&](Point p) {
-        x0 = std::min(x0, p.x);
-        y0 = std::min(y0, p.y);
-        x1 = std::max(x1, p.x);
-        y1 = std::max(y1, p.y);
-    };
-    for (const Figure& figure : geometry.figures) {
-        add(figure.start);
-        for (const Segment& segment : figure.segments) {
-            if (segment.cubic) {
-                add(segment.control1);
-                add(segment.control2);
-            }
-            add(segment.end);
-        }
-    }
-    return x1 < x0 ? Rect{} : Rect{x0, y0, x1 - x0, y1 - y0};
-}
-
-Rect TransformedBounds(const Rect& r, const Matrix& m) {
-    Geometry box;
-    Figure figure;
-    figure.start = Apply(m, {r.x, r.y});
-    for (Point p :
-         {Point{r.x + r.width, r.y}, Point{r.x + r.width, r.y + r.height}, Point{r.x, r.y + r.height}}) {
-        Segment segment;
-        segment.end = Apply(m, p);
-        figure.segments.push_back(segment);
-    }
-    box.figures.push_back(figure);
-    return Bounds(box);
-}
-
-Color Mix(const Color& a, const Color& b, double t) {
-    return {a.a + (b.a - a.a) * t, a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
-
-// The colour of a gradient at t in [0, 1], the stops' own offsets anywhere.
-Color ColorAt(const std::vector<GradientStop>& stops, double t) {
-    if (t <= stops.front().offset) {
-        return stops.front().color;
-    }
-    for (std::size_t i = 1; i < stops.size(); ++i) {
-        if (t <= stops[i].offset) {
-            double span = stops[i].offset - stops[i - 1].offset;
-            return Mix(stops[i - 1].color, stops[i].color, span > 0 ? (t - stops[i - 1].offset) / span : 1);
-        }
-    }
-    return stops.back().color;
 }
 
 bool AllOpaque(const std::vector<GradientStop>& stops) {
@@ -263,40 +195,15 @@ private:
         return S_OK;
     }
 
-    // Where each glyph stands, XPS's way: the pen moves by each advance,
-    // leftwards when the level is odd (right to left); offsets move the
-    // glyph alone, the along-baseline one mirrored for right to left.
-    struct Placed {
-        std::uint16_t glyph;
-        double x, y;
-    };
-    std::vector<Placed> Place(const GlyphsElement& glyphs, PdfFonts::Entry& entry) {
-        const Font& font = entry.font;
-        double scale = glyphs.emSize / font.Metrics().unitsPerEm;
-        bool rightToLeft = glyphs.bidiLevel % 2 != 0;
-        std::vector<Placed> placed;
-        double pen = glyphs.origin.x;
-        for (const Glyph& glyph : glyphs.glyphs) {
-            std::uint16_t index = glyph.index;
-            if (!glyph.hasIndex) {
-                char32_t c =
-                    glyph.firstCharacter < glyphs.text.size() ? glyphs.text[glyph.firstCharacter] : 0;
-                index = font.GlyphFor(c);
-            }
-            double advance =
-                glyph.hasAdvance
-                    ? glyph.advance
-                    : (glyphs.sideways ? font.VerticalAdvance(index) : font.Advance(index)) * scale;
-            if (rightToLeft) {
-                pen -= advance;
-            }
-            placed.push_back({index, pen + (rightToLeft ? -glyph.offsetU : glyph.offsetU),
-                              glyphs.origin.y - glyph.offsetV});
-            if (!rightToLeft) {
-                pen += advance;
-            }
+    // Where each glyph stands; the characters each shows are kept for the
+    // font's Unicode map.
+    std::vector<PlacedGlyph> Place(const GlyphsElement& glyphs, PdfFonts::Entry& entry) {
+        std::vector<PlacedGlyph> placed = PlaceGlyphs(glyphs, entry.font);
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const Glyph& glyph = glyphs.glyphs[i];
             if (glyph.characterCount > 0 && glyph.firstCharacter < glyphs.text.size()) {
-                entry.text.emplace(index, glyphs.text.substr(glyph.firstCharacter, glyph.characterCount));
+                entry.text.emplace(placed[i].index,
+                                   glyphs.text.substr(glyph.firstCharacter, glyph.characterCount));
             }
         }
         return placed;
@@ -311,13 +218,11 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
-        std::vector<Placed> placed = Place(glyphs, *entry);
-        bool italic = glyphs.simulations == StyleSimulations::Italic ||
-                      glyphs.simulations == StyleSimulations::BoldItalic;
-        bool bold = glyphs.simulations == StyleSimulations::Bold ||
-                    glyphs.simulations == StyleSimulations::BoldItalic;
+        std::vector<PlacedGlyph> placed = Place(glyphs, *entry);
+        bool italic = SimulatesItalic(glyphs.simulations);
+        bool bold = SimulatesBold(glyphs.simulations);
         if (!entry->asText) {
-            return DrawOutlines(glyphs, *entry, placed, italic, bold);
+            return DrawOutlines(glyphs, *entry, placed, bold);
         }
         const Brush& brush = *glyphs.fill;
         bool solid = brush.kind == BrushKind::Solid;
@@ -329,7 +234,7 @@ private:
         }
         // Bold: the outline stroked too, a fiftieth of the size wide.
         if (bold) {
-            out_ += N(glyphs.emSize / 50) + " w\n";
+            out_ += N(glyphs.emSize * kBoldStrokeEm) + " w\n";
         }
         out_ += "BT\n" + Name("Font", "F", entry->id) + " 1 Tf\n" +
                 std::string(!solid ? "7"
@@ -337,7 +242,7 @@ private:
                                    : "0") +
                 " Tr\n";
         double em = glyphs.emSize;
-        std::string shear = N(italic ? em * 0.2 : 0);
+        std::string shear = N(italic ? em * kItalicShear : 0);
         bool oneLine = glyphs.bidiLevel % 2 == 0 && !glyphs.sideways;
         for (const Glyph& glyph : glyphs.glyphs) {
             oneLine = oneLine && glyph.offsetU == 0 && glyph.offsetV == 0;
@@ -349,10 +254,10 @@ private:
             out_ +=
                 N(em) + " 0 " + shear + " " + N(-em) + " " + N(placed[0].x) + " " + N(placed[0].y) + " Tm[";
             for (std::size_t i = 0; i < placed.size(); ++i) {
-                entry->glyphs.insert(placed[i].glyph);
-                out_ += "<" + HexGlyph(placed[i].glyph) + ">";
+                entry->glyphs.insert(placed[i].index);
+                out_ += "<" + HexGlyph(placed[i].index) + ">";
                 if (i + 1 < placed.size()) {
-                    double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].glyph) * scale;
+                    double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].index) * scale;
                     if (std::fabs(gap) > em * 1e-5) {
                         out_ += N(-gap * 1000 / em);
                     }
@@ -360,11 +265,11 @@ private:
             }
             out_ += "]TJ\n";
         } else {
-            for (const Placed& glyph : placed) {
-                entry->glyphs.insert(glyph.glyph);
+            for (const PlacedGlyph& glyph : placed) {
+                entry->glyphs.insert(glyph.index);
                 // Glyph space is y up; the page's is y down.
                 out_ += N(em) + " 0 " + shear + " " + N(-em) + " " + N(glyph.x) + " " + N(glyph.y) + " Tm<" +
-                        HexGlyph(glyph.glyph) + ">Tj\n";
+                        HexGlyph(glyph.index) + ">Tj\n";
             }
         }
         out_ += "ET\n";
@@ -383,33 +288,18 @@ private:
 
     // Text a font's rights keep out of the file: its glyphs as filled paths.
     HRESULT DrawOutlines(const GlyphsElement& glyphs, PdfFonts::Entry& entry,
-                         const std::vector<Placed>& placed, bool italic, bool bold) {
-        double scale = glyphs.emSize / entry.font.Metrics().unitsPerEm;
+                         const std::vector<PlacedGlyph>& placed, bool bold) {
         Geometry all;
-        all.fillRule = FillRule::NonZero;
-        for (const Placed& glyph : placed) {
-            Geometry outline;
-            HRESULT hr = entry.font.Outline(glyph.glyph, outline);
-            if (FAILED(hr)) {
-                return hr;
-            }
-            Matrix place{scale, 0, italic ? scale * 0.2 : 0, -scale, glyph.x, glyph.y};
-            for (Figure& figure : outline.figures) {
-                figure.start = Apply(place, figure.start);
-                for (Segment& segment : figure.segments) {
-                    segment.control1 = Apply(place, segment.control1);
-                    segment.control2 = Apply(place, segment.control2);
-                    segment.end = Apply(place, segment.end);
-                }
-                all.figures.push_back(std::move(figure));
-            }
+        HRESULT outlined = GlyphOutlines(glyphs, entry.font, placed, all);
+        if (FAILED(outlined)) {
+            return outlined;
         }
         HRESULT hr = Fill(all, *glyphs.fill);
         if (SUCCEEDED(hr) && bold && glyphs.fill->kind == BrushKind::Solid) {
             PathElement stroke;
             stroke.data = all;
             stroke.stroke = glyphs.fill;
-            stroke.strokeStyle.thickness = glyphs.emSize / 50;
+            stroke.strokeStyle.thickness = glyphs.emSize * kBoldStrokeEm;
             StrokePath(stroke);
         }
         return hr;
@@ -487,7 +377,16 @@ private:
                 return;
             case BrushKind::LinearGradient:
             case BrushKind::RadialGradient:
-                PaintGradient(brush, area, opacity);
+                if (brush.interpolateLinearLight) {
+                    // The shading interpolates in sRGB: stops close enough
+                    // that it follows linear light.
+                    Brush srgb = brush;
+                    srgb.stops = StopsWithinUnit(brush);
+                    srgb.interpolateLinearLight = false;
+                    PaintGradient(srgb, area, opacity);
+                } else {
+                    PaintGradient(brush, area, opacity);
+                }
                 return;
             case BrushKind::Image:
                 PaintImage(brush, area, opacity);
@@ -684,13 +583,6 @@ private:
             }
         }
         out_ += "Q\n";
-    }
-
-    // The viewbox mapped onto the viewport's size at the origin.
-    static Matrix ViewboxToTile(const Brush& brush) {
-        double sx = brush.viewbox.width > 0 ? brush.viewport.width / brush.viewbox.width : 0;
-        double sy = brush.viewbox.height > 0 ? brush.viewport.height / brush.viewbox.height : 0;
-        return Matrix{sx, 0, 0, sy, -brush.viewbox.x * sx, -brush.viewbox.y * sy};
     }
 
     void PaintImage(const Brush& brush, const Rect& area, double opacity) {
