@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/pagereader.h"
+#include "engine/svgwriter.h"
 
 namespace engine {
 
@@ -58,6 +59,9 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
             writer = std::move(pdfWriter);
             return S_OK;
         }
+        case OutputFormat::Svg:
+            writer.reset(new SvgWriter(std::move(sink), package, options.beginFile));
+            return S_OK;
         default:
             return E_NOTIMPL;
     }
