@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/failure.h"
 #include "engine/pdffile.h"
 #include "engine/pdfwriter.h"
 #include "xps/xpspackage.h"

@@ -6,6 +6,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include "monitor/jobnames.h"
 #include "zorvaneidentity.h"
 
 namespace {
@@ -37,26 +38,6 @@ size_t FolderNameRoom(const std::wstring& root) {
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-// Names of devices in every folder, also with an extension, "NUL.txt"
-// ("Naming Files, Paths, and Namespaces": COM and LPT with the digits 0 to 9
-// and the superscripts one to three).
-bool IsDeviceName(const std::wstring& name) {
-    std::wstring base = name.substr(0, name.find(L'.'));
-    while (!base.empty() && base.back() == L' ') {
-        base.pop_back();
-    }
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
-        if (::_wcsicmp(base.c_str(), device) == 0) {
-            return true;
-        }
-    }
-    wchar_t last = base.size() == 4 ? base[3] : L'\0';
-    bool numbered =
-        (last >= L'0' && last <= L'9') || last == L'\u00b9' || last == L'\u00b2' || last == L'\u00b3';
-    return numbered &&
-           (::_wcsnicmp(base.c_str(), L"COM", 3) == 0 || ::_wcsnicmp(base.c_str(), L"LPT", 3) == 0);
-}
-
 // Account names never hold these, nor control characters; a name made of
 // them, or of dots and blanks only, would lead elsewhere or nowhere, and a
 // trailing dot or blank Windows drops.
@@ -79,11 +60,7 @@ std::wstring FolderNameOf(const std::wstring& userName, size_t room) {
     if (!CanNameFolder(userName)) {
         return std::wstring();
     }
-    std::wstring name = userName.substr(0, room);
-    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) {
-        name.pop_back();
-    }
-    return name;
+    return CutName(userName, room);
 }
 
 bool IsInside(const std::wstring& path, const std::wstring& folder) {
@@ -242,6 +219,10 @@ std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root) {
         }
     } while (::FindNextFileW(search.Get(), &found));
     return folders;
+}
+
+size_t FileNameRoom(const std::wstring& folder) {
+    return folder.size() + 1 < kLongestPath ? kLongestPath - folder.size() - 1 : 0;
 }
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& fileName) {

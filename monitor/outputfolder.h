@@ -36,8 +36,9 @@ DWORD DefaultOutputFolder(std::wstring& folder);
 // files.
 DWORD CheckOutputRoot(const std::wstring& root, std::wstring& fullPath);
 
-// The longest name PrintJob gives a file in an owner's folder:
-// "<yyyymmdd>-<hhmmss>-job4294967295-incomplete-9999.xps".
+// The room every owner's folder leaves for a file's name: the longest name
+// of a job kept as incomplete, "<yyyymmdd>-<hhmmss>-job4294967295-incomplete-9999.xps";
+// a document's name is cut to the room there is (FileNameRoom).
 constexpr size_t kLongestJobFileName = 49;
 
 // The folder, under an output root, of the jobs of an owner that cannot be
@@ -64,6 +65,10 @@ DWORD OpenJobFolders(const std::wstring& root, const JobOwner& owner, JobFolders
 // created; the root's DACL is brought to the root's. Empty when the root is
 // not there or is refused.
 std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root);
+
+// How long a file's name in folder may be for its path to stay within
+// MAX_PATH.
+size_t FileNameRoom(const std::wstring& folder);
 
 // folder and fileName with one separator between them.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& fileName);

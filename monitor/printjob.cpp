@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 
 #include <ntsecapi.h>
 
+#include "monitor/jobnames.h"
 #include "monitor/newerapi.h"
 
 namespace {
@@ -15,26 +17,22 @@ const wchar_t kTemporaryPattern[] = L"zcr*.tmp";
 // means somebody is guessing, and the job is not started.
 constexpr int kCreateAttempts = 8;
 constexpr ULONG kRandomBytes = 16;
+// A file set's files are copied out of the job's file in pieces this large.
+constexpr DWORD kCopyBytes = 64 * 1024;
 
-// The extension the job's first bytes show: the output filter sends PDF;
-// without the product library (a bundled installation) the job stays XPS.
-const wchar_t* ExtensionOf(const std::string& head) {
-    return head.compare(0, 5, "%PDF-") == 0 ? L".pdf" : L".xps";
+// A file's name at the n-th try (from 1).
+using NameForTry = std::function<std::wstring(unsigned long long n)>;
+
+NameForTry DocumentNames(const std::wstring& stem, const wchar_t* extension, size_t room) {
+    return [=](unsigned long long n) { return DocumentFileName(stem, n, 1, 1, extension, room); };
 }
 
-std::wstring OutputFileName(const SYSTEMTIME& stamp, const std::wstring& label, bool complete,
-                            unsigned long long n, const wchar_t* extension) {
-    wchar_t pStamp[32];
-    int cch = std::swprintf(pStamp, sizeof(pStamp) / sizeof(pStamp[0]), L"%04u%02u%02u-%02u%02u%02u-",
-                            stamp.wYear, stamp.wMonth, stamp.wDay, stamp.wHour, stamp.wMinute, stamp.wSecond);
-    std::wstring name = std::wstring(pStamp, cch > 0 ? static_cast<size_t>(cch) : 0) + label;
-    if (!complete) {
-        name += L"-incomplete";
-    }
-    if (n > 1) {
-        name += L"-" + std::to_wstring(n);
-    }
-    return name + extension;
+NameForTry IncompleteNames(const SYSTEMTIME& stamp, const std::wstring& label, const wchar_t* extension) {
+    return [=](unsigned long long n) { return IncompleteFileName(stamp, label, n, extension); };
+}
+
+FileFormat FormatOfHead(const char* pHead, size_t cbHead) {
+    return FormatOf(reinterpret_cast<const unsigned char*>(pHead), cbHead);
 }
 
 DWORD RandomFileName(std::wstring& name) {
@@ -72,35 +70,74 @@ DWORD CheckSoleName(HANDLE hFile, const std::wstring& path) {
     return SamePath(finalPath, path) ? ERROR_SUCCESS : ERROR_FILE_INVALID;
 }
 
-// Gives the file at path the first free output name in folder: through the
-// handle where the system offers it, else (Windows XP) by name once the
-// handle is closed. An existing file is never replaced.
-DWORD PlaceFile(FileHandle& file, std::wstring& path, const std::wstring& folder, const SYSTEMTIME& stamp,
-                const std::wstring& label, bool complete, const wchar_t* extension) {
+// Creates a file of the job's in folder under a name nobody can guess, with
+// the access asked for and the rights to name and delete it. It shares
+// nothing: nobody else opens, renames or deletes it while the job has it.
+DWORD CreateJobFile(const std::wstring& folder, DWORD access, FileHandle& file, std::wstring& path) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        std::wstring name;
+        DWORD dwError = RandomFileName(name);
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
+        std::wstring candidate = JoinPath(folder, name);
+        FileHandle created(::CreateFileW(
+            candidate.c_str(), access | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!created) {
+            dwError = ::GetLastError();
+            if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return dwError;
+        }
+        dwError = CheckSoleName(created.Get(), candidate);
+        if (dwError != ERROR_SUCCESS) {
+            // Made somewhere else than asked: take back the empty file.
+            newerapi::DeleteByHandle(created.Get());
+            return dwError;
+        }
+        file = std::move(created);
+        path = candidate;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_EXISTS;
+}
+
+// Gives the file at path the name newPath in its folder: through the handle
+// where the system offers it, else (Windows XP) by name once the handle is
+// closed. An existing file is never replaced: ERROR_ALREADY_EXISTS.
+DWORD RenameFile(FileHandle& file, std::wstring& path, const std::wstring& newPath) {
     bool byHandle = newerapi::HasFileInformationByHandle();
     if (!byHandle && !file.Close()) {
         return ::GetLastError();
     }
-    for (unsigned long long n = 1;; ++n) {
-        std::wstring candidate = JoinPath(folder, OutputFileName(stamp, label, complete, n, extension));
-        bool renamed = byHandle ? newerapi::RenameByHandle(file.Get(), candidate)
-                                : ::MoveFileExW(path.c_str(), candidate.c_str(), 0) != FALSE;
-        if (renamed) {
-            path = candidate;
-            return byHandle ? CheckSoleName(file.Get(), path) : ERROR_SUCCESS;
-        }
+    bool renamed = byHandle ? newerapi::RenameByHandle(file.Get(), newPath)
+                            : ::MoveFileExW(path.c_str(), newPath.c_str(), 0) != FALSE;
+    if (!renamed) {
         DWORD dwError = ::GetLastError();
-        if (dwError != ERROR_ALREADY_EXISTS && dwError != ERROR_FILE_EXISTS) {
+        return dwError == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : dwError;
+    }
+    path = newPath;
+    return byHandle ? CheckSoleName(file.Get(), path) : ERROR_SUCCESS;
+}
+
+// Gives the file at path the first free name in folder.
+DWORD PlaceFile(FileHandle& file, std::wstring& path, const std::wstring& folder, const NameForTry& nameFor) {
+    for (unsigned long long n = 1;; ++n) {
+        DWORD dwError = RenameFile(file, path, JoinPath(folder, nameFor(n)));
+        if (dwError != ERROR_ALREADY_EXISTS) {
             return dwError;
         }
     }
 }
 
-// Takes back the file of a job that carried no data: through the handle
-// where the system offers it, else (Windows XP) by name once the handle is
-// closed, inside the owner's folder that only SYSTEM and Administrators write.
+// Takes back a file the job made: through the handle while it is open, where
+// the system offers it (the file goes when the handle is closed), else by
+// name once the handle is closed, inside the owner's folder that only SYSTEM
+// and Administrators write.
 DWORD RemoveFile(FileHandle& file, const std::wstring& path) {
-    if (newerapi::HasFileInformationByHandle()) {
+    if (file && newerapi::HasFileInformationByHandle()) {
         return newerapi::DeleteByHandle(file.Get()) ? ERROR_SUCCESS : ::GetLastError();
     }
     if (!file.Close() || !::DeleteFileW(path.c_str())) {
@@ -118,6 +155,160 @@ bool CopyReadable(const BYTE* pData, DWORD cbData, std::vector<BYTE>& copy) {
     SIZE_T cbRead = 0;
     return ::ReadProcessMemory(::GetCurrentProcess(), pData, copy.data(), cbData, &cbRead) &&
            cbRead == cbData;
+}
+
+// The job's file as the source of a file set: read through the job's own
+// handle, never opened again by name.
+class JobFileSource : public FileSetSource {
+public:
+    explicit JobFileSource(HANDLE hFile) : hFile_(hFile) {}
+
+    bool ReadAt(std::uint64_t offset, unsigned char* pBytes, std::size_t cb) override {
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        if (!::SetFilePointerEx(hFile_, at, nullptr, FILE_BEGIN)) {
+            return Failed(::GetLastError());
+        }
+        while (cb > 0) {
+            DWORD cbRead = 0;
+            if (!::ReadFile(hFile_, pBytes, static_cast<DWORD>(std::min<std::size_t>(cb, kCopyBytes)),
+                            &cbRead, nullptr)) {
+                return Failed(::GetLastError());
+            }
+            if (cbRead == 0) {
+                return Failed(ERROR_HANDLE_EOF);
+            }
+            pBytes += cbRead;
+            cb -= cbRead;
+        }
+        return true;
+    }
+
+    // Why the last read failed.
+    DWORD Error() const { return error_; }
+
+private:
+    bool Failed(DWORD dwError) {
+        error_ = dwError != ERROR_SUCCESS ? dwError : ERROR_READ_FAULT;
+        return false;
+    }
+
+    HANDLE hFile_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+// Writes one file of the set, from its place in the source, into hFile.
+DWORD CopyOut(JobFileSource& source, const FileSetFile& file, HANDLE hFile) {
+    std::vector<unsigned char> buffer(std::min<DWORD>(file.size, kCopyBytes));
+    for (DWORD done = 0; done < file.size;) {
+        DWORD cb = std::min<DWORD>(file.size - done, kCopyBytes);
+        if (!source.ReadAt(file.offset + done, buffer.data(), cb)) {
+            return source.Error();
+        }
+        DWORD cbWritten = 0;
+        if (!::WriteFile(hFile, buffer.data(), cb, &cbWritten, nullptr)) {
+            return ::GetLastError();
+        }
+        if (cbWritten != cb) {
+            return ERROR_WRITE_FAULT;
+        }
+        done += cb;
+    }
+    return ERROR_SUCCESS;
+}
+
+// The files of a set made so far, each held open until the whole set is
+// made (Windows Vista on), so that a set that fails part way is taken back
+// through their handles. Whatever is not kept goes when this goes.
+class SetFiles {
+public:
+    SetFiles() = default;
+    ~SetFiles() {
+        if (!kept_) {
+            RemoveAll();
+        }
+    }
+    SetFiles(const SetFiles&) = delete;
+    SetFiles& operator=(const SetFiles&) = delete;
+
+    // Makes the next file, with the bytes of file in source, named path.
+    DWORD Add(const std::wstring& folder, JobFileSource& source, const FileSetFile& file,
+              const std::wstring& path) {
+        made_.emplace_back();
+        Made& made = made_.back();
+        DWORD dwError = CreateJobFile(folder, GENERIC_WRITE, made.file, made.path);
+        if (dwError == ERROR_SUCCESS) {
+            dwError = CopyOut(source, file, made.file.Get());
+        }
+        return dwError == ERROR_SUCCESS ? RenameFile(made.file, made.path, path) : dwError;
+    }
+
+    // Closes every file: the set is whole once all are closed.
+    DWORD Keep() {
+        for (Made& made : made_) {
+            if (!made.file.Close()) {
+                return ::GetLastError();
+            }
+        }
+        kept_ = true;
+        return ERROR_SUCCESS;
+    }
+
+    // Takes back every file made; what cannot be taken back stays, named as
+    // a page of the set or as a temporary file.
+    void RemoveAll() {
+        for (Made& made : made_) {
+            if (!made.path.empty()) {
+                RemoveFile(made.file, made.path);
+                made.file.Close();
+            }
+        }
+        made_.clear();
+        kept_ = false;
+    }
+
+    std::wstring First() const { return made_.empty() ? std::wstring() : made_.front().path; }
+
+private:
+    struct Made {
+        FileHandle file;
+        std::wstring path;
+    };
+    std::vector<Made> made_;
+    bool kept_ = false;
+};
+
+// Whether a name is taken in folder.
+NameTaken TakenIn(const std::wstring& folder) {
+    return [folder](const std::wstring& name, bool& taken) -> DWORD {
+        taken = ::GetFileAttributesW(JoinPath(folder, name).c_str()) != INVALID_FILE_ATTRIBUTES;
+        DWORD dwError = taken ? ERROR_SUCCESS : ::GetLastError();
+        return dwError == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : dwError;
+    };
+}
+
+// Makes the set's files in folder, named after stem with the first " (n)" at
+// which no name of the set is taken. When another job takes one of the names
+// in the meantime, the set is taken back and made again at the next free n.
+DWORD MakeSetFiles(JobFileSource& source, const FileSetContents& contents, const std::wstring& folder,
+                   const std::wstring& stem, SetFiles& files) {
+    size_t room = FileNameRoom(folder);
+    const wchar_t* extension = ExtensionOf(contents.format);
+    size_t pages = contents.files.size();
+    for (unsigned long long n = 1;; ++n) {
+        DWORD dwError = FirstFreeTry(stem, pages, extension, room, TakenIn(folder), n);
+        for (size_t page = 1; page <= pages && dwError == ERROR_SUCCESS; ++page) {
+            std::wstring path = JoinPath(folder, DocumentFileName(stem, n, page, pages, extension, room));
+            dwError = files.Add(folder, source, contents.files[page - 1], path);
+        }
+        if (dwError == ERROR_SUCCESS) {
+            dwError = files.Keep();
+        }
+        if (dwError != ERROR_ALREADY_EXISTS) {
+            return dwError;
+        }
+        files.RemoveAll();
+    }
 }
 
 }  // namespace
@@ -150,42 +341,20 @@ void WriteLedger::LoseOwed() {
     }
 }
 
-DWORD PrintJob::Begin(JobFolders folders, DWORD jobId, std::unique_ptr<PrintJob>& job) {
-    std::unique_ptr<PrintJob> newJob = std::make_unique<PrintJob>(std::move(folders), jobId);
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        std::wstring name;
-        DWORD dwError = RandomFileName(name);
-        if (dwError != ERROR_SUCCESS) {
-            return dwError;
-        }
-        std::wstring path = JoinPath(newJob->folders_.owner.Path(), name);
-        // No sharing: nobody else opens, renames or deletes the file while
-        // the job has it.
-        FileHandle file(::CreateFileW(
-            path.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
-            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file) {
-            dwError = ::GetLastError();
-            if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) {
-                continue;
-            }
-            return dwError;
-        }
-        dwError = CheckSoleName(file.Get(), path);
-        if (dwError != ERROR_SUCCESS) {
-            // Made somewhere else than asked: take back the empty file.
-            newerapi::DeleteByHandle(file.Get());
-            return dwError;
-        }
-        newJob->path_ = path;
-        newJob->file_ = std::move(file);
+DWORD PrintJob::Begin(JobFolders folders, DWORD jobId, const std::wstring& documentStem,
+                      std::unique_ptr<PrintJob>& job) {
+    std::unique_ptr<PrintJob> newJob = std::make_unique<PrintJob>(std::move(folders), jobId, documentStem);
+    // Read access: a file set is read back through this handle.
+    DWORD dwError = CreateJobFile(newJob->folders_.owner.Path(), GENERIC_READ | GENERIC_WRITE, newJob->file_,
+                                  newJob->path_);
+    if (dwError == ERROR_SUCCESS) {
         job = std::move(newJob);
-        return ERROR_SUCCESS;
     }
-    return ERROR_FILE_EXISTS;
+    return dwError;
 }
 
-PrintJob::PrintJob(JobFolders folders, DWORD jobId) : folders_(std::move(folders)), jobId_(jobId) {
+PrintJob::PrintJob(JobFolders folders, DWORD jobId, const std::wstring& documentStem)
+    : folders_(std::move(folders)), jobId_(jobId), documentStem_(documentStem) {
     ::GetLocalTime(&started_);
 }
 
@@ -202,9 +371,10 @@ DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
         return ERROR_SUCCESS;
     }
     if (::WriteFile(file_.Get(), pData, cbData, &cbWritten, nullptr)) {
-        if (written_ < kHeadBytes) {
-            head_.append(reinterpret_cast<const char*>(pData),
-                         std::min<std::size_t>(cbWritten, kHeadBytes - static_cast<std::size_t>(written_)));
+        if (written_ < kFormatSniffBytes) {
+            head_.append(
+                reinterpret_cast<const char*>(pData),
+                std::min<std::size_t>(cbWritten, kFormatSniffBytes - static_cast<std::size_t>(written_)));
         }
         written_ += cbWritten;
         ledger_.Written(pData, cbData);
@@ -225,8 +395,40 @@ DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
 }
 
 DWORD PrintJob::Finish(std::wstring& finalPath) {
-    DWORD dwError = Place(ledger_.Missing() == ERROR_SUCCESS, finalPath);
-    return dwError != ERROR_SUCCESS ? dwError : ledger_.Missing();
+    DWORD dwMissing = ledger_.Missing();
+    if (dwMissing == ERROR_SUCCESS && Format() == FileFormat::FileSet) {
+        return FinishSet(finalPath);
+    }
+    DWORD dwError = Place(dwMissing == ERROR_SUCCESS, finalPath);
+    return dwError != ERROR_SUCCESS ? dwError : dwMissing;
+}
+
+DWORD PrintJob::FinishSet(std::wstring& finalPath) {
+    // Every frame is checked before any file is made.
+    JobFileSource source(file_.Get());
+    FileSetContents contents;
+    setRefusal_ = ReadFileSet(source, written_, contents);
+    DWORD dwError = setRefusal_ == FileSetError::None         ? folders_.owner.CheckStillPlain()
+                    : setRefusal_ == FileSetError::ReadFailed ? source.Error()
+                                                              : ERROR_INVALID_DATA;
+    SetFiles files;
+    if (dwError == ERROR_SUCCESS) {
+        dwError = MakeSetFiles(source, contents, folders_.owner.Path(), documentStem_, files);
+    }
+    // The set's own file goes once its files are whole.
+    if (dwError == ERROR_SUCCESS) {
+        dwError = RemoveFile(file_, path_);
+    }
+    if (dwError != ERROR_SUCCESS) {
+        files.RemoveAll();
+        DWORD dwPlaceError = Place(false, finalPath);
+        return dwPlaceError != ERROR_SUCCESS ? dwPlaceError : dwError;
+    }
+    // Its data is no longer wanted: how its close ends does not matter.
+    file_.Close();
+    placed_ = true;
+    finalPath = files.First();
+    return ERROR_SUCCESS;
 }
 
 DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
@@ -237,9 +439,12 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     // A job that carried no bytes is no document: nothing is lost without it.
     bool noData = written_ == 0 && ledger_.Missing() == ERROR_SUCCESS;
     if (dwError == ERROR_SUCCESS) {
+        const std::wstring& folder = folders_.owner.Path();
+        const wchar_t* extension = ExtensionOf(Format());
         dwError = noData ? RemoveFile(file_, path_)
-                         : PlaceFile(file_, path_, folders_.owner.Path(), started_, JobLabel(jobId_),
-                                     complete, ExtensionOf(head_));
+                         : PlaceFile(file_, path_, folder,
+                                     complete ? DocumentNames(documentStem_, extension, FileNameRoom(folder))
+                                              : IncompleteNames(started_, JobLabel(jobId_), extension));
     }
     // Closing writes what the system still holds: a failure there is a
     // failed write.
@@ -249,6 +454,8 @@ DWORD PrintJob::Place(bool complete, std::wstring& finalPath) {
     finalPath = noData && dwError == ERROR_SUCCESS ? std::wstring() : path_;
     return dwError;
 }
+
+FileFormat PrintJob::Format() const { return FormatOfHead(head_.data(), head_.size()); }
 
 void KeepLeftoverJobsAsIncomplete(const std::wstring& root, EventSink& events) {
     for (const SecureFolder& folder : ExistingJobFolders(root)) {
@@ -273,13 +480,14 @@ void KeepLeftoverJobsAsIncomplete(const std::wstring& root, EventSink& events) {
                 continue;
             }
             // Its first bytes tell what it is, as for a job that ends.
-            char head[8];
+            char head[kFormatSniffBytes];
             DWORD cbHead = 0;
             if (!::ReadFile(file.Get(), head, sizeof(head), &cbHead, nullptr)) {
                 cbHead = 0;
             }
-            if (PlaceFile(file, path, folder.Path(), stamp, L"interrupted", false,
-                          ExtensionOf(std::string(head, cbHead))) == ERROR_SUCCESS) {
+            const wchar_t* extension = ExtensionOf(FormatOfHead(head, cbHead));
+            if (PlaceFile(file, path, folder.Path(), IncompleteNames(stamp, L"interrupted", extension)) ==
+                ERROR_SUCCESS) {
                 events.Report(MSG_JOB_INTERRUPTED, {path});
             }
         } while (::FindNextFileW(search.Get(), &found));

@@ -1,5 +1,6 @@
 #include "monitor/printport.h"
 
+#include "monitor/jobnames.h"
 #include "monitor/outputfolder.h"
 #include "monitor/spoolerjob.h"
 
@@ -20,7 +21,8 @@ PrintPort::~PrintPort() {
     }
 }
 
-DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId, const std::wstring& clientSid) {
+DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId, const wchar_t* documentName,
+                          const std::wstring& clientSid) {
     if (job_) {
         return ERROR_INVALID_PRINTER_STATE;
     }
@@ -44,7 +46,7 @@ DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId, const std::ws
         return Fail(MSG_FOLDER_REFUSED, L"Cannot write the job into", fullRoot, dwError);
     }
     std::wstring ownerFolder = folders.owner.Path();
-    dwError = PrintJob::Begin(std::move(folders), jobId, job_);
+    dwError = PrintJob::Begin(std::move(folders), jobId, DocumentStem(documentName), job_);
     return dwError != ERROR_SUCCESS
                ? Fail(MSG_JOB_NOT_STARTED, L"Cannot write the job into", ownerFolder, dwError)
                : ERROR_SUCCESS;
@@ -65,7 +67,13 @@ DWORD PrintPort::EndDoc() {
     std::unique_ptr<PrintJob> job = std::move(job_);
     std::wstring finalPath;
     DWORD dwError = job->Finish(finalPath);
+    FileSetError refusal = job->SetRefusal();
     job.reset();
+    if (dwError == ERROR_INVALID_DATA && refusal != FileSetError::None) {
+        std::wstring reason = FileSetErrorText(refusal);
+        return Fail(MSG_SET_REFUSED, L"Refused a file set with " + reason + L", kept as", finalPath, dwError,
+                    reason);
+    }
     if (dwError != ERROR_SUCCESS) {
         return Fail(MSG_JOB_INCOMPLETE, L"Not written whole, kept as", finalPath, dwError);
     }
@@ -84,10 +92,14 @@ std::wstring PrintPort::JobName() const {
     return name + L" on port " + portName_;
 }
 
-DWORD PrintPort::Fail(DWORD messageId, const wchar_t* status, const std::wstring& where,
-                      DWORD dwError) const {
+DWORD PrintPort::Fail(DWORD messageId, const std::wstring& status, const std::wstring& where, DWORD dwError,
+                      const std::wstring& reason) const {
     std::wstring errorText = SystemErrorText(dwError);
-    ReportJobStatus(printerName_, jobId_, std::wstring(status) + L" " + where + L": " + errorText);
-    events_->Report(messageId, {JobName(), where, errorText});
+    ReportJobStatus(printerName_, jobId_, status + L" " + where + L": " + errorText);
+    std::vector<std::wstring> strings{JobName(), where, errorText};
+    if (!reason.empty()) {
+        strings.push_back(reason);
+    }
+    events_->Report(messageId, strings);
     return dwError;
 }

@@ -27,25 +27,31 @@ public:
 
     bool HasSignature() const { return signature_ == kSignature; }
 
-    // clientSid: the user the spooler impersonated at the call (see
-    // ClientImpersonationPause), empty when it did not. ERROR_INVALID_PRINTER_STATE
-    // while another job is open on the port; the output root's refusal (see
-    // CheckOutputRoot), the output folders' and the file's errors (see
-    // SecureFolder, PrintJob).
-    DWORD StartDoc(const wchar_t* printerName, DWORD jobId, const std::wstring& clientSid);
+    // documentName: DOC_INFO_1's pDocName, which names the job's files (null
+    // when the spooler gave none). clientSid: the user the spooler
+    // impersonated at the call (see ClientImpersonationPause), empty when it
+    // did not. ERROR_INVALID_PRINTER_STATE while another job is open on the
+    // port; the output root's refusal (see CheckOutputRoot), the output
+    // folders' and the file's errors (see SecureFolder, PrintJob).
+    DWORD StartDoc(const wchar_t* printerName, DWORD jobId, const wchar_t* documentName,
+                   const std::wstring& clientSid);
     // ERROR_SPL_NO_STARTDOC outside a job.
     DWORD Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten);
     // Ends the job; the port is then free for the next job. Only a job
     // written whole is reported sent to the printer; one that lacks a write
-    // is kept as incomplete and answers that write's error. A job without
-    // data succeeds, leaves no file and says so in its status.
-    // ERROR_SPL_NO_STARTDOC outside a job.
+    // is kept as incomplete and answers that write's error; so is a file set
+    // that is refused (ERROR_INVALID_DATA, with the reason in the status and
+    // the event) or could not be made whole. A job without data succeeds,
+    // leaves no file and says so in its status. ERROR_SPL_NO_STARTDOC
+    // outside a job.
     DWORD EndDoc();
 
 private:
     // Shows the failure as the job's status ("<status> <where>: <error
-    // text>") and reports the message to the event log; answers dwError.
-    DWORD Fail(DWORD messageId, const wchar_t* status, const std::wstring& where, DWORD dwError) const;
+    // text>") and reports the message to the event log, with the reason
+    // where there is one; answers dwError.
+    DWORD Fail(DWORD messageId, const std::wstring& status, const std::wstring& where, DWORD dwError,
+               const std::wstring& reason = std::wstring()) const;
     // "Job 7 of printer P on port Q", as the event log names the job.
     std::wstring JobName() const;
 

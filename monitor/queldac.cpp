@@ -12,21 +12,26 @@
 
 namespace {
 
-HRESULT Convert(const void* xps, std::size_t size, const wchar_t* format, const wchar_t* title,
-                const wchar_t* author, QueldacWriteFunction write, void* context) {
+HRESULT Convert(const void* xps, std::size_t size, const QueldacJob& job) {
     engine::ConvertOptions options;
-    if (xps == nullptr || write == nullptr) {
+    if (xps == nullptr || job.write == nullptr) {
         return E_POINTER;
     }
-    if (!engine::OutputFormatNamed(format, options.format)) {
+    if (job.cbSize < sizeof(QueldacJob) || !engine::OutputFormatNamed(job.format, options.format) ||
+        (job.dpi != 0 && (job.dpi < engine::kMinDpi || job.dpi > engine::kMaxDpi)) || job.jpegQuality > 100) {
         return E_INVALIDARG;
     }
     if (size > kQueldacMaxInput) {
         return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
     }
-    options.title = title != nullptr ? title : L"";
-    options.author = author != nullptr ? author : L"";
+    options.title = job.title != nullptr ? job.title : L"";
+    options.author = job.author != nullptr ? job.author : L"";
     options.timeLimitMs = kQueldacTimeLimitMs;
+    options.dpi = job.dpi != 0 ? job.dpi : options.dpi;
+    options.jpegQuality = job.jpegQuality != 0 ? job.jpegQuality : options.jpegQuality;
+    if (job.beginFile != nullptr) {
+        options.beginFile = [&job](unsigned page) { return job.beginFile(job.context, page); };
+    }
     xps::XpsPackage package;
     // The caller's bytes, read in place: a job is not copied.
     HRESULT hr = package.Open(std::unique_ptr<xps::ByteSource>(new xps::BorrowedSource(xps, size)));
@@ -39,18 +44,17 @@ HRESULT Convert(const void* xps, std::size_t size, const wchar_t* format, const 
             return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
         }
         written += count;
-        return write(context, bytes, count);
+        return job.write(job.context, bytes, count);
     });
 }
 
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
-    QueldacConvert(const void* xps, size_t size, const wchar_t* format, const wchar_t* title,
-                   const wchar_t* author, QueldacWriteFunction write, void* context) {
+    QueldacConvert(const void* xps, size_t size, const QueldacJob* job) {
     // Nothing the engine throws leaves the library.
     try {
-        return Convert(xps, size, format, title, author, write, context);
+        return job != nullptr ? Convert(xps, size, *job) : E_POINTER;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

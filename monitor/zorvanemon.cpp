@@ -73,16 +73,19 @@ BOOL WINAPI ZmOpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
     });
 }
 
+// The document's name names the job's files: DOC_INFO_1 and DOC_INFO_2 both
+// begin with pDocName.
 BOOL WINAPI ZmStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
-    (void)Level;  // the document's details do not name the file
-    (void)pDocInfo;
     return Run([&]() -> DWORD {
         PrintPort* port = FromHandle<PrintPort>(hPort);
         if (port == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
+        const wchar_t* documentName = (Level == 1 || Level == 2) && pDocInfo != nullptr
+                                          ? reinterpret_cast<const DOC_INFO_1W*>(pDocInfo)->pDocName
+                                          : nullptr;
         ClientImpersonationPause asMonitor;
-        return port->StartDoc(pPrinterName, JobId, asMonitor.ClientSid());
+        return port->StartDoc(pPrinterName, JobId, documentName, asMonitor.ClientSid());
     });
 }
 

@@ -95,6 +95,10 @@ struct OutputSettings {
     std::wstring format = L"PDF";
     // An option not among them, which means PDF; empty when none was named.
     std::wstring unknownOption;
+    // psk:PageResolution's ResolutionX in dots per inch; 0 when not given.
+    unsigned dpi = 0;
+    // The package's parameter JpegQuality, 1 to 100; 0 when not given.
+    unsigned jpegQuality = 0;
 };
 
 struct FilterSettings {

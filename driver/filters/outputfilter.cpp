@@ -2,14 +2,17 @@
 // It reads the job as the pipeline serialises it (IPrintReadStream, one XPS
 // package), has queldac.dll convert it into the format the job's ticket asks
 // for (OutputFormat, default PDF), and writes that to the port's stream
-// (IPrintWriteStream). A job is never lost: without queldac.dll (a bundled
-// installation), for XPS and the formats the engine does not make yet, and
-// when the engine fails, the XPS goes on unchanged and the reason is reported.
+// (IPrintWriteStream): one file as it is, the pages of a per-page format
+// (SVG, EMF, PNG, JPEG) as a file set the port monitor takes apart. A job is
+// never lost: without queldac.dll (a bundled installation), for XPS, and
+// when the engine fails, the XPS goes on unchanged and the reason is
+// reported.
 #include <atomic>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 #include <wrl/client.h>
@@ -17,8 +20,12 @@
 #include "driver/filters/comptr.h"
 #include "driver/filters/filtermodule.h"
 #include "driver/filters/filtersettings.h"
+#include "driver/filters/jobreport.h"
 #include "driver/filters/pagemarkup.h"
+#include "engine/failure.h"
 #include "engine/queldacapi.h"
+#include "monitormessages.h"
+#include "platform/fileset.h"
 #include "platform/handles.h"
 #include "xps/xpspackage.h"
 #include "zorvaneidentity.h"
@@ -34,20 +41,8 @@ namespace {
 // in the job can still send the XPS; a ticket is small.
 constexpr std::size_t kMaxConverted = 512u << 20;
 constexpr std::size_t kMaxTicket = 1u << 20;
-
-// What the filter did other than asked, and why. The port monitor's event
-// source in the Application event log takes this once the monitor registers
-// it; until then it goes to the debugger output (DebugView; Wine's +debugstr).
-void ReportJobEvent(const std::wstring& message, HRESULT hr) {
-    std::wstring line = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME) L" output filter: " + message;
-    wchar_t pCode[32];
-    std::swprintf(pCode, 32, L" (HRESULT 0x%08lX)\n", static_cast<unsigned long>(hr));
-    ::OutputDebugStringW((line + pCode).c_str());
-}
-
-void ReportPassedOn(const std::wstring& reason, HRESULT hr) {
-    ReportJobEvent(L"the job goes on as XPS: " + reason, hr);
-}
+// The resolutions the engine draws at; it takes 0 as its default.
+constexpr unsigned kMinDpi = 72, kMaxDpi = 1200;
 
 // queldac.dll from the system directory by its full path, never through the
 // search order.
@@ -71,8 +66,49 @@ HRESULT LoadEngine(ModuleHandle& module, QueldacConvertFunction& convert) {
 // Where queldac.dll's output collects; nothing thrown crosses back into it.
 struct Collected {
     std::string bytes;
+    // Where each page's file begins in bytes, for a per-page format.
+    std::vector<std::size_t> files;
     const std::atomic<bool>* shutdown;
 };
+
+HRESULT WINAPI BeginFile(void* context, unsigned) {
+    Collected* collected = static_cast<Collected*>(context);
+    try {
+        collected->files.push_back(collected->bytes.size());
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// A file set's stream on its way to the port; with no stream, it only
+// counts, so that a set is checked whole before its first byte goes out.
+class PortSink final : public FileSetSink {
+public:
+    explicit PortSink(IPrintWriteStream* stream) : stream_(stream) {}
+    bool Write(const unsigned char* pBytes, std::size_t cb) override {
+        hr_ = stream_ == nullptr ? S_OK : WriteStream(stream_, reinterpret_cast<const char*>(pBytes), cb);
+        return SUCCEEDED(hr_);
+    }
+    HRESULT Result() const { return hr_; }
+
+private:
+    IPrintWriteStream* stream_;
+    HRESULT hr_ = S_OK;
+};
+
+// The pages' files as one file set into sink.
+FileSetError WriteFileSet(const Collected& converted, FileSetSink& sink) {
+    FileSetWriter writer(sink);
+    FileSetError error = writer.Begin();
+    for (std::size_t i = 0; i < converted.files.size() && error == FileSetError::None; ++i) {
+        std::size_t end = i + 1 < converted.files.size() ? converted.files[i + 1] : converted.bytes.size();
+        error =
+            writer.Add(reinterpret_cast<const unsigned char*>(converted.bytes.data()) + converted.files[i],
+                       end - converted.files[i]);
+    }
+    return error == FileSetError::None ? writer.End() : error;
+}
 
 HRESULT WINAPI Collect(void* context, const void* bytes, size_t size) {
     Collected* collected = static_cast<Collected*>(context);
@@ -132,43 +168,75 @@ public:
 
 private:
     HRESULT Run() {
+        JobReport report(bag_.Get());
         std::string xps;
         HRESULT hr = ReadStream(reader_.Get(), kQueldacMaxInput, xps);
         if (hr == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)) {
-            ReportPassedOn(L"the job is larger than the engine takes", hr);
+            PassOn(report, L"the format asked for", L"it is larger than the engine takes", hr);
             return CopyThrough();
         }
         if (FAILED(hr)) {
             return hr;
         }
-        Collected converted{std::string(), &shutdown_};
-        bool made = Convert(xps, converted);
+        Collected converted{std::string(), {}, &shutdown_};
+        bool made = Convert(xps, report, converted);
         if (shutdown_) {
             return E_ABORT;
         }
+        if (made && converted.files.size() > 1) {
+            // Checked whole first: what goes to the port is a set the
+            // monitor takes, or the XPS.
+            PortSink counter(nullptr);
+            FileSetError error = WriteFileSet(converted, counter);
+            if (error != FileSetError::None) {
+                PassOn(report, L"one file per page", FileSetErrorText(error),
+                       HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+                return WriteStream(writer_.Get(), xps);
+            }
+            PortSink port(writer_.Get());
+            if (WriteFileSet(converted, port) != FileSetError::None) {
+                return FAILED(port.Result()) ? port.Result() : E_UNEXPECTED;
+            }
+            return S_OK;
+        }
+        // One file (a one-page document in a per-page format too) goes as it is.
         return WriteStream(writer_.Get(), made ? converted.bytes : xps);
     }
 
+    // The XPS goes on instead of the format: the event log and the job's
+    // status say why.
+    static void PassOn(JobReport& report, const std::wstring& format, const std::wstring& reason,
+                       HRESULT hr) {
+        std::wstring text = reason + L": " + engine::DescribeFailure(hr);
+        report.Report(MSG_JOB_SENT_AS_XPS, {format, text}, L"Printed as XPS: " + text);
+    }
+
     // False, with the reason reported, when the XPS is to go on instead.
-    bool Convert(const std::string& xps, Collected& converted) {
-        OutputSettings output = JobOutput(xps);
+    bool Convert(const std::string& xps, JobReport& report, Collected& converted) {
+        OutputSettings output = JobOutput(xps, report);
         if (output.format == L"XPS") {
-            return false;
-        }
-        if (output.format != L"PDF" && output.format != L"PDFA1b" && output.format != L"PDFA2b") {
-            ReportPassedOn(L"the engine does not make " + output.format + L" yet", E_NOTIMPL);
             return false;
         }
         ModuleHandle module;
         QueldacConvertFunction convert = nullptr;
         HRESULT hr = LoadEngine(module, convert);
         if (FAILED(hr)) {
-            ReportPassedOn(L"queldac.dll cannot be loaded from the system directory", hr);
+            PassOn(report, output.format, L"queldac.dll cannot be loaded from the system directory", hr);
             return false;
         }
-        hr = convert(xps.data(), xps.size(), output.format.c_str(), nullptr, nullptr, Collect, &converted);
+        QueldacJob job = {};
+        job.cbSize = sizeof(job);
+        job.format = output.format.c_str();
+        job.title = report.Document().c_str();
+        job.author = report.Owner().c_str();
+        job.dpi = output.dpi;
+        job.jpegQuality = output.jpegQuality;
+        job.write = Collect;
+        job.beginFile = BeginFile;
+        job.context = &converted;
+        hr = convert(xps.data(), xps.size(), &job);
         if (FAILED(hr)) {
-            ReportPassedOn(L"the engine failed on the job", hr);
+            PassOn(report, output.format, L"the engine failed on the document", hr);
             converted.bytes.clear();
             return false;
         }
@@ -178,7 +246,7 @@ private:
     // The job's OutputFormat: the user's ticket from the property bag, then
     // the ticket the package carries for its sequence. A ticket that cannot
     // be read is passed over: the format stays as the tickets before it left it.
-    OutputSettings JobOutput(const std::string& xps) {
+    OutputSettings JobOutput(const std::string& xps, JobReport& report) {
         FilterSettings settings;
         std::string ticket;
         VARIANT value;
@@ -206,9 +274,13 @@ private:
             ApplyPrintTicket(ticket.data(), ticket.size(), settings);
         }
         if (!settings.output.unknownOption.empty()) {
-            ReportJobEvent(
-                L"the ticket's OutputFormat " + settings.output.unknownOption + L" is unknown: PDF is made",
-                E_INVALIDARG);
+            report.Report(MSG_FORMAT_UNKNOWN, {settings.output.unknownOption},
+                          L"Unknown output format " + settings.output.unknownOption + L": made as PDF");
+        }
+        if (settings.output.dpi != 0 && (settings.output.dpi < kMinDpi || settings.output.dpi > kMaxDpi)) {
+            report.Report(MSG_RESOLUTION_OUT_OF_RANGE, {std::to_wstring(settings.output.dpi)},
+                          std::to_wstring(settings.output.dpi) + L" dpi is out of range: drawn at 300 dpi");
+            settings.output.dpi = 0;
         }
         return settings.output;
     }

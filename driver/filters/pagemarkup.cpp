@@ -80,11 +80,11 @@ HRESULT ReadStream(IPrintReadStream* stream, std::size_t maxBytes, std::string& 
     }
 }
 
-HRESULT WriteStream(IPrintWriteStream* stream, const std::string& bytes) {
-    for (size_t offset = 0; offset < bytes.size();) {
+HRESULT WriteStream(IPrintWriteStream* stream, const char* pBytes, std::size_t cbBytes) {
+    for (size_t offset = 0; offset < cbBytes;) {
         ULONG cbWritten = 0;
-        ULONG cbChunk = static_cast<ULONG>(bytes.size() - offset < 65536 ? bytes.size() - offset : 65536);
-        HRESULT hr = stream->WriteBytes(bytes.data() + offset, cbChunk, &cbWritten);
+        ULONG cbChunk = static_cast<ULONG>(cbBytes - offset < 65536 ? cbBytes - offset : 65536);
+        HRESULT hr = stream->WriteBytes(pBytes + offset, cbChunk, &cbWritten);
         if (FAILED(hr)) {
             return hr;
         }

@@ -35,7 +35,10 @@ HRESULT ReadPart(IPartBase* part, std::string& bytes);
 // What is left of a stream; over maxBytes: HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE).
 HRESULT ReadStream(IPrintReadStream* stream, std::size_t maxBytes, std::string& bytes);
 // All of bytes, in the chunks a stream takes.
-HRESULT WriteStream(IPrintWriteStream* stream, const std::string& bytes);
+HRESULT WriteStream(IPrintWriteStream* stream, const char* pBytes, std::size_t cbBytes);
+inline HRESULT WriteStream(IPrintWriteStream* stream, const std::string& bytes) {
+    return WriteStream(stream, bytes.data(), bytes.size());
+}
 // The Width and Height of the page's FixedPage element, and its namespace.
 HRESULT ReadPageInfo(const std::string& markup, PageInfo& page);
 // A page's markup and what ReadPageInfo reads of it.

@@ -290,6 +290,11 @@ void ApplyParameterInits(const Element& ticket, FilterSettings& s) {
             continue;
         }
         const Element* value = init.Child(L"Value");
+        double quality = 0.0;
+        if (value != nullptr && init.NamedInPackage(L"JpegQuality") &&
+            ParseInRange(value->text, 1.0, 100.0, quality)) {
+            s.output.jpegQuality = static_cast<unsigned>(quality);
+        }
         for (const Parameter& parameter : kParameters) {
             if (value != nullptr && init.Named(parameter.parameterInit) && parameter.applies(s)) {
                 parameter.apply(value->text, s);
@@ -425,6 +430,23 @@ void ApplyMediaSize(const Element& feature, const Element& ticket, FilterSetting
     }
 }
 
+// The raster formats' resolution: the option's ResolutionX (Unidrv maps the
+// dialog's Resolution to it).
+void ApplyPageResolution(const Element& feature, const Element& ticket, FilterSettings& s) {
+    const Element* option = ChosenOption(feature);
+    if (option == nullptr) {
+        return;
+    }
+    for (const Element& property : option->children) {
+        const std::wstring* value = nullptr;
+        double dpi = 0.0;
+        if (property.Is(L"ScoredProperty") && property.Named(L"ResolutionX") &&
+            (value = PropertyValue(property, ticket)) != nullptr && ParseInRange(*value, 1.0, 1e6, dpi)) {
+            s.output.dpi = static_cast<unsigned>(dpi);
+        }
+    }
+}
+
 // The package's own feature; its options are in the package's namespace too.
 void ApplyOutputFormat(const Element& feature, FilterSettings& s) {
     static const wchar_t* const kFormats[] = {L"PDF", L"PDFA1b", L"PDFA2b", L"XPS", L"SVG",
@@ -452,6 +474,7 @@ struct FeatureHandler {
 };
 const FeatureHandler kFeatures[] = {
     {L"PageMediaSize", ApplyMediaSize},
+    {L"PageResolution", ApplyPageResolution},
     {L"PageWatermark", ApplyWatermark},
     {L"PageScaling", ApplyScaling},
     {L"PresentationDirection", ApplyDirection},

@@ -76,6 +76,17 @@ in_prefix() {
   WINEPREFIX=$prefix wine "$@"
 }
 
+# A print ticket that asks the output format FORMAT: output_ticket FILE FORMAT.
+output_ticket() {
+  cat >"$1" <<TICKET
+<?xml version="1.0" encoding="UTF-8"?>
+<psf:PrintTicket version="1" xmlns:psf="http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework"
+    xmlns:ns0000="http://schemas.zorvane.com/creator/printschema/2026">
+  <psf:Feature name="ns0000:OutputFormat"><psf:Option name="ns0000:$2"/></psf:Feature>
+</psf:PrintTicket>
+TICKET
+}
+
 fail() {
   echo "FAIL: $*"
   exit 1

@@ -98,21 +98,27 @@ public:
 };
 
 // A refused root, a job kept incomplete after its only write failed (as an
-// empty file) and one whose port closed mid-job, and an interrupted job kept
-// at a start: each entry names the job, the folder or file and the system's
-// text for the error, and the DLL's message table shows them all.
+// empty file), a refused file set, one whose port closed mid-job, and an
+// interrupted job kept at a start: each entry names the job, the folder or
+// file and the system's text for the error (a refused set also its reason),
+// and the DLL's message table shows them all.
 TEST(MonitorEvents, EachEntryNamesTheJobTheFolderAndTheSystemsText) {
     TempFolder temp;
     UnreadableBuffer unreadable;
     auto events = std::make_shared<RecordingSink>();
     DWORD cbWritten = 0;
-    PrintPort(L"TestPort", L"relative\\jobs", events).StartDoc(L"", 7, L"");
+    PrintPort(L"TestPort", L"relative\\jobs", events).StartDoc(L"", 7, nullptr, L"");
     {
         PrintPort port(L"TestPort", temp.Path(), events);
-        ASSERT_EQ(port.StartDoc(L"", 7, L""), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_EQ(port.StartDoc(L"", 7, nullptr, L""), static_cast<DWORD>(ERROR_SUCCESS));
         port.Write(unreadable.Get(), UnreadableBuffer::kSize, cbWritten);
         port.EndDoc();
-        ASSERT_EQ(port.StartDoc(L"", 7, L""), static_cast<DWORD>(ERROR_SUCCESS));
+        std::string refused = FileSetOf({"\xFF\xD8\xFFpage"}) + "trailing";
+        ASSERT_EQ(port.StartDoc(L"", 7, nullptr, L""), static_cast<DWORD>(ERROR_SUCCESS));
+        port.Write(reinterpret_cast<const BYTE*>(refused.data()), static_cast<DWORD>(refused.size()),
+                   cbWritten);
+        port.EndDoc();
+        ASSERT_EQ(port.StartDoc(L"", 7, nullptr, L""), static_cast<DWORD>(ERROR_SUCCESS));
         port.Write(reinterpret_cast<const BYTE*>("cut"), 3, cbWritten);
     }
     std::wstring leftover = temp.Path() + L"\\" + kUnknownOwnerFolder + L"\\zcr0.tmp";
@@ -120,12 +126,12 @@ TEST(MonitorEvents, EachEntryNamesTheJobTheFolderAndTheSystemsText) {
         FileHandle(::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
     KeepLeftoverJobsAsIncomplete(temp.Path(), *events);
 
-    const DWORD kMessages[] = {MSG_FOLDER_REFUSED, MSG_JOB_INCOMPLETE, MSG_JOB_INCOMPLETE,
+    const DWORD kMessages[] = {MSG_FOLDER_REFUSED, MSG_JOB_INCOMPLETE, MSG_SET_REFUSED, MSG_JOB_INCOMPLETE,
                                MSG_JOB_INTERRUPTED};
-    ASSERT_EQ(events->entries.size(), 4u);
+    ASSERT_EQ(events->entries.size(), 5u);
     ModuleHandle messages(::LoadLibraryExW(TestDlls::monitor.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(messages) << ::GetLastError();
-    for (size_t i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < 5; ++i) {
         const std::vector<std::wstring>& strings = events->entries[i].second;
         EXPECT_EQ(events->entries[i].first, kMessages[i]);
         if (i == 1) {
@@ -133,8 +139,8 @@ TEST(MonitorEvents, EachEntryNamesTheJobTheFolderAndTheSystemsText) {
             EXPECT_EQ(ReadBytes(strings[1]), "");
         }
         std::wstring where = i == 0 ? L"relative\\jobs" : temp.Path();
-        EXPECT_EQ(strings[i < 3 ? 1 : 0].compare(0, where.size(), where), 0) << i;
-        if (i < 3) {
+        EXPECT_EQ(strings[i < 4 ? 1 : 0].compare(0, where.size(), where), 0) << i;
+        if (i < 4) {
             EXPECT_EQ(Narrow(strings[0]), "Job 7 on port TestPort");
             size_t code = strings[2].find(L" (error ");
             EXPECT_TRUE(code != std::wstring::npos && code > 0) << Narrow(strings[2]);

@@ -7,6 +7,8 @@
 
 #include <shlwapi.h>
 
+#include "platform/fileset.h"
+
 std::wstring TestDlls::monitor;
 std::wstring TestDlls::library;
 MonitorDll::InitializeFn MonitorDll::initialize_ = nullptr;
@@ -194,6 +196,24 @@ void TempFolder::RemoveTree(const std::wstring& folder) {
         search.Close();
     }
     ::RemoveDirectoryW(folder.c_str());
+}
+
+std::string FileSetOf(const std::vector<std::string>& files) {
+    struct StringSink : FileSetSink {
+        bool Write(const unsigned char* pBytes, std::size_t cb) override {
+            bytes.append(reinterpret_cast<const char*>(pBytes), cb);
+            return true;
+        }
+        std::string bytes;
+    } sink;
+    FileSetWriter writer(sink);
+    EXPECT_EQ(writer.Begin(), FileSetError::None);
+    for (const std::string& file : files) {
+        EXPECT_EQ(writer.Add(reinterpret_cast<const unsigned char*>(file.data()), file.size()),
+                  FileSetError::None);
+    }
+    EXPECT_EQ(writer.End(), FileSetError::None);
+    return sink.bytes;
 }
 
 std::string ReadBytes(const std::wstring& path) {

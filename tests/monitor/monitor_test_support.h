@@ -136,6 +136,10 @@ private:
     BYTE* p_;
 };
 
+// The files framed as one file set, as the output filter sends them; fails
+// the test when the writer refuses them.
+std::string FileSetOf(const std::vector<std::string>& files);
+
 // The whole file as bytes; empty when it does not exist.
 std::string ReadBytes(const std::wstring& path);
 

@@ -1,8 +1,9 @@
 // Jobs through a port: OpenPort, StartDocPort, WritePort, EndDocPort and
 // ClosePort leave exactly one file per job in the owner's folder under the
-// port's output root: complete for a finished job, named incomplete for one
-// that failed or did not finish. Here the spooler passes a printer that does
-// not exist, so the owner is unknown.
+// port's output root (or one per page of a file set): named after the
+// document for a finished job, named incomplete for one that failed or did
+// not finish. Here the spooler passes a printer that does not exist, so the
+// owner is unknown.
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -100,7 +101,7 @@ TEST_P(PrintJobTest, AWholeJobLeavesOneFileWithExactlyTheBytesWritten) {
 
     std::vector<std::wstring> files = JobFiles();
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(EndsWith(files[0], L"-job7.xps")) << Narrow(files[0]);
+    EXPECT_EQ(files[0], L"Test document.xps");
     EXPECT_TRUE(ReadBytes(JobFolder() + L"\\" + files[0]) == expected)
         << "the file differs from the job's bytes";
 }
@@ -109,10 +110,10 @@ TEST_P(PrintJobTest, AWholeJobLeavesOneFileWithExactlyTheBytesWritten) {
 TEST_P(PrintJobTest, AJobIsNamedByWhatItsFirstBytesShow) {
     const struct {
         std::vector<std::string> chunks;
-        const wchar_t* ending;
-    } kCases[] = {{{"%PD", "F-1.7\n", "%%EOF"}, L"-job7.pdf"},
-                  {{"PK\x03\x04"}, L"-job7.xps"},
-                  {{"%PDF"}, L"-job7.xps"}};
+        const wchar_t* name;
+    } kCases[] = {{{"%PD", "F-1.7\n", "%%EOF"}, L"Test document.pdf"},
+                  {{"PK\x03\x04"}, L"Test document.xps"},
+                  {{"%PDF"}, L"Test document.xps"}};
     for (const auto& job : kCases) {
         HANDLE hPort = OpenPort();
         ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
@@ -122,9 +123,32 @@ TEST_P(PrintJobTest, AJobIsNamedByWhatItsFirstBytesShow) {
         EXPECT_TRUE(Functions().pfnClosePort(hPort));
         std::vector<std::wstring> files = JobFiles();
         ASSERT_EQ(files.size(), 1u);
-        EXPECT_TRUE(EndsWith(files[0], job.ending)) << Narrow(files[0]);
+        EXPECT_EQ(files[0], job.name);
         ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
     }
+}
+
+// Its pages, named after the document; a set refused is kept whole as
+// incomplete, and no page of it is made.
+TEST_P(PrintJobTest, AFileSetBecomesItsPagesOrIsKeptWhole) {
+    const std::string kPage = "\x89PNG\r\n\x1a\npage ";
+    ASSERT_TRUE(PrintJob(FileSetOf({kPage + "one", kPage + "two"})));
+    EXPECT_EQ(JobFiles(), (std::vector<std::wstring>{L"Test document-1.png", L"Test document-2.png"}));
+    EXPECT_EQ(ReadBytes(JobFolder() + L"\\Test document-2.png"), kPage + "two");
+    TempFolder::RemoveTree(JobFolder());
+
+    const std::string kRefused = FileSetOf({kPage + "one", kPage + "two"}) + "trailing";
+    HANDLE hPort = OpenPort();
+    ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
+    Write(hPort, kRefused);
+    ::SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Functions().pfnEndDocPort(hPort));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_TRUE(Functions().pfnClosePort(hPort));
+    std::vector<std::wstring> files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(EndsWith(files[0], L"-job7-incomplete.zcs")) << Narrow(files[0]);
+    EXPECT_TRUE(ReadBytes(JobFolder() + L"\\" + files[0]) == kRefused);
 }
 
 TEST_P(PrintJobTest, UntilTheJobEndsItsDataHasOnlyATemporaryName) {
@@ -433,7 +457,7 @@ TEST_P(PrintJobTest, WithoutAFolderOfItsOwnAPortWritesIntoTheSharedDocuments) {
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
     ASSERT_EQ(added.size(), 1u);
     std::wstring file = productFolder + L"\\" + added[0];
-    EXPECT_TRUE(EndsWith(added[0], L"-job42.xps")) << Narrow(added[0]);
+    EXPECT_TRUE(EndsWith(added[0], L".xps")) << Narrow(added[0]);
     EXPECT_EQ(ReadBytes(file), "to the shared documents");
     ::DeleteFileW(file.c_str());
 }

@@ -130,10 +130,9 @@ TEST(SpoolerIntegrationTest, RegisterAddPortTwiceListAndRemoveTheMonitor) {
     EXPECT_FALSE(Contains(EnumPortEntries(1), kPort)) << "the port went with its monitor";
 }
 
-// A job that a program prints straight to the port ("<port>,Port") passes
-// through Wine's spooler into the monitor (StartDocPort, WritePort,
-// EndDocPort) and ends as a file with exactly the bytes written.
-TEST(SpoolerIntegrationTest, AJobPrintedToThePortBecomesAFileWithItsBytes) {
+// Registers the monitor with Wine's spooler and adds its port, with folder
+// as the port's output root.
+void InstallPort(const TempFolder& folder) {
     std::wstring target = SystemDirectory() + L"\\zorvanemon.dll";
     ASSERT_TRUE(::CopyFileW(TestDlls::monitor.c_str(), target.c_str(), FALSE))
         << "CopyFileW: " << ::GetLastError();
@@ -144,48 +143,71 @@ TEST(SpoolerIntegrationTest, AJobPrintedToThePortBecomesAFileWithItsBytes) {
     XcvResult added = XcvData(hXcv, L"AddPort", kPort, 0);
     EXPECT_TRUE(added.returned && added.status == ERROR_SUCCESS) << added.lastError << " / " << added.status;
     EXPECT_TRUE(::ClosePrinter(hXcv));
-
-    // Under Wine the monitor keeps its ports in its own key: give the port a
-    // folder of the test's own there.
-    TempFolder folder;
+    // Under Wine the monitor keeps its ports in its own key.
     std::wstring portKey = std::wstring(kOwnMonitorKey) + L"\\Ports\\" + kPort;
     DWORD cbFolder = static_cast<DWORD>((folder.Path().size() + 1) * sizeof(wchar_t));
     ASSERT_EQ(::SHSetValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputFolder", REG_SZ,
                             folder.Path().c_str(), cbFolder),
               static_cast<DWORD>(ERROR_SUCCESS));
+}
 
+// A job that a program prints straight to the port ("<port>,Port"), raw,
+// under the document name, in the chunks given.
+void PrintRaw(const wchar_t* documentName, const std::vector<std::string>& chunks) {
     HANDLE hPort = nullptr;
     ::SetLastError(kSentinel);
     ASSERT_TRUE(::OpenPrinterW(const_cast<wchar_t*>(L"ZorvanePort,Port"), &hPort, nullptr))
         << "OpenPrinterW(\"ZorvanePort,Port\"): error " << ::GetLastError() << ", expected success";
-    DOC_INFO_1W docInfo{const_cast<wchar_t*>(L"Integration job"), nullptr, const_cast<wchar_t*>(L"RAW")};
+    DOC_INFO_1W docInfo{const_cast<wchar_t*>(documentName), nullptr, const_cast<wchar_t*>(L"RAW")};
     ::SetLastError(kSentinel);
     EXPECT_NE(::StartDocPrinterW(hPort, 1, reinterpret_cast<BYTE*>(&docInfo)), 0u)
         << "StartDocPrinterW: error " << ::GetLastError();
-    const std::string kChunks[] = {"PK\x03\x04", std::string("\0\r\n", 3), std::string(5000, 'z')};
-    std::string expected;
-    for (const std::string& chunk : kChunks) {
+    for (const std::string& chunk : chunks) {
         DWORD cbWritten = 0;
         ::SetLastError(kSentinel);
         EXPECT_TRUE(::WritePrinter(hPort, const_cast<char*>(chunk.data()), static_cast<DWORD>(chunk.size()),
                                    &cbWritten))
             << "WritePrinter: error " << ::GetLastError();
         EXPECT_EQ(cbWritten, chunk.size());
-        expected += chunk;
     }
     ::SetLastError(kSentinel);
     EXPECT_TRUE(::EndDocPrinter(hPort)) << "EndDocPrinter: error " << ::GetLastError();
     EXPECT_TRUE(::ClosePrinter(hPort));
+}
 
-    // Wine's spooler passes job id 0 and no printer: the owner is unknown.
-    std::wstring jobFolder = folder.Path() + L"\\[unknown owner]";
-    std::vector<std::wstring> files = TempFolder::FileNamesIn(jobFolder);
+// Wine's spooler passes job id 0 and no printer: the owner is unknown.
+std::wstring JobFolderIn(const TempFolder& folder) { return folder.Path() + L"\\[unknown owner]"; }
+
+// The job passes through Wine's spooler into the monitor (StartDocPort,
+// WritePort, EndDocPort) and ends as a file with exactly the bytes written.
+TEST(SpoolerIntegrationTest, AJobPrintedToThePortBecomesAFileWithItsBytes) {
+    TempFolder folder;
+    ASSERT_NO_FATAL_FAILURE(InstallPort(folder));
+    const std::vector<std::string> kChunks = {"PK\x03\x04", std::string("\0\r\n", 3), std::string(5000, 'z')};
+    PrintRaw(L"Integration job", kChunks);
+    std::vector<std::wstring> files = TempFolder::FileNamesIn(JobFolderIn(folder));
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(ReadBytes(jobFolder + L"\\" + files[0]) == expected) << "the file differs from the job";
+    EXPECT_TRUE(ReadBytes(JobFolderIn(folder) + L"\\" + files[0]) == kChunks[0] + kChunks[1] + kChunks[2])
+        << "the file differs from the job";
+    EXPECT_TRUE(::DeleteMonitorW(nullptr, nullptr, const_cast<wchar_t*>(kMonitorName))) << ::GetLastError();
+}
 
-    ::SetLastError(kSentinel);
-    EXPECT_TRUE(::DeleteMonitorW(nullptr, nullptr, const_cast<wchar_t*>(kMonitorName)))
-        << "DeleteMonitorW: error " << ::GetLastError();
+// The document's name reaches the monitor through Wine's spooler: a PDF
+// lands under it, a second one of that name with " (2)", and a file set of
+// two pages as its two pages.
+TEST(SpoolerIntegrationTest, JobsLandNamedAfterTheirDocument) {
+    TempFolder folder;
+    ASSERT_NO_FATAL_FAILURE(InstallPort(folder));
+    const std::string kPdf = "%PDF-1.7\n%%EOF\n";
+    const std::string kPng = "\x89PNG\r\n\x1a\n";
+    PrintRaw(L"Quarterly report", {kPdf});
+    PrintRaw(L"Quarterly report", {kPdf});
+    PrintRaw(L"Quarterly report", {FileSetOf({kPng + "one", kPng + "two"})});
+    EXPECT_EQ(TempFolder::FileNamesIn(JobFolderIn(folder)),
+              (std::vector<std::wstring>{L"Quarterly report (2).pdf", L"Quarterly report-1.png",
+                                         L"Quarterly report-2.png", L"Quarterly report.pdf"}));
+    EXPECT_EQ(ReadBytes(JobFolderIn(folder) + L"\\Quarterly report-2.png"), kPng + "two");
+    EXPECT_TRUE(::DeleteMonitorW(nullptr, nullptr, const_cast<wchar_t*>(kMonitorName))) << ::GetLastError();
 }
 
 }  // namespace

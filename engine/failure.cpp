@@ -1,0 +1,44 @@
+#include "engine/failure.h"
+
+#include <cstdio>
+
+namespace engine {
+
+std::wstring DescribeFailure(HRESULT hr) {
+    static const struct {
+        HRESULT hr;
+        const wchar_t* text;
+    } kReasons[] = {
+        {HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), L"not an XPS document"},
+        {HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"the package is damaged"},
+        {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"a part the document names is missing"},
+        {HRESULT_FROM_WIN32(ERROR_INVALID_DATA), L"a part of the document is invalid"},
+        {HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), L"the document uses what the engine does not read"},
+        {HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), L"the document is over one of the engine's limits"},
+        {HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the conversion took longer than its time limit"},
+        {E_OUTOFMEMORY, L"out of memory"},
+        {E_NOTIMPL, L"the engine does not make this format yet"},
+    };
+    wchar_t pCode[16];
+    std::swprintf(pCode, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    for (const auto& known : kReasons) {
+        if (known.hr == hr) {
+            return std::wstring(known.text) + L" (" + pCode + L")";
+        }
+    }
+    wchar_t* pText = nullptr;
+    std::wstring reason;
+    if (::FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr) != 0 &&
+        pText != nullptr) {
+        reason = pText;
+        ::LocalFree(pText);
+    }
+    while (!reason.empty() && std::wstring(L"\r\n .").find(reason.back()) != std::wstring::npos) {
+        reason.pop_back();
+    }
+    return (reason.empty() ? std::wstring(L"failure") : reason) + L" (" + pCode + L")";
+}
+
+}  // namespace engine
