@@ -184,11 +184,6 @@ struct SvgWriter::FontEntry {
     bool asText = true;  // false: its rights forbid embedding; drawn as outlines
 };
 
-struct SvgWriter::ImageEntry {
-    std::string dataUri;
-    double width = 0, height = 0;  // in XPS units at the image's resolution
-};
-
 // One page's file: the elements into body, what they refer to into defs_,
 // the fonts' faces made at the end from the glyphs the page used.
 class SvgWriter::PageWriter {
@@ -653,12 +648,13 @@ private:
             id = found->second;
             return S_OK;
         }
-        std::shared_ptr<const ImageEntry> entry;
-        HRESULT hr = writer_.ImageFor(image, entry);
+        std::string dataUri;
+        double width = 0, height = 0;
+        HRESULT hr = writer_.ImageFor(image, dataUri, width, height);
         if (FAILED(hr)) {
             return hr;
         }
-        if (defs_.size() + entry->dataUri.size() > kMaxPageBytes) {
+        if (defs_.size() + dataUri.size() > kMaxPageBytes) {
             return xps::kOverCap;
         }
         id = NextId("i");
@@ -666,10 +662,10 @@ private:
         Markup writer(def);
         writer.StartElement(L"", L"image", kSvg);
         writer.Attribute(L"id", id);
-        writer.Attribute(L"width", NumberText(entry->width));
-        writer.Attribute(L"height", NumberText(entry->height));
+        writer.Attribute(L"width", NumberText(width));
+        writer.Attribute(L"height", NumberText(height));
         writer.Attribute(L"preserveAspectRatio", L"none");
-        writer.Attribute(L"xlink", L"href", kXlink, entry->dataUri);
+        writer.Attribute(L"xlink", L"href", kXlink, dataUri);
         writer.EndDocument();
         defs_ += def;
         images_[key] = id;
@@ -1165,13 +1161,7 @@ HRESULT SvgWriter::FontFor(const std::wstring& part, std::uint16_t face, std::sh
     return S_OK;
 }
 
-HRESULT SvgWriter::ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry) {
-    std::wstring key = xps::PartKey(image.part);
-    auto found = images_.find(key);
-    if (found != images_.end()) {
-        entry = found->second;
-        return S_OK;
-    }
+HRESULT SvgWriter::ImageFor(const Image& image, std::string& dataUri, double& width, double& height) const {
     std::string bytes;
     HRESULT hr = package_.Read(image.part, bytes);
     if (FAILED(hr)) {
@@ -1203,19 +1193,9 @@ HRESULT SvgWriter::ImageFor(const Image& image, std::shared_ptr<const ImageEntry
     if (FAILED(hr)) {
         return hr;
     }
-    std::shared_ptr<ImageEntry> made = std::make_shared<ImageEntry>();
-    made->dataUri = std::string("data:image/") + type + ";base64," + Base64(bytes);
-    made->width = info.width * 96.0 / (info.dpiX > 0 ? info.dpiX : 96.0);
-    made->height = info.height * 96.0 / (info.dpiY > 0 ? info.dpiY : 96.0);
-    if (made->dataUri.size() <= kMaxKeptImageBytes) {
-        if (imageBytes_ + made->dataUri.size() > kMaxKeptImageBytes) {
-            images_.clear();
-            imageBytes_ = 0;
-        }
-        images_[key] = made;
-        imageBytes_ += made->dataUri.size();
-    }
-    entry = made;
+    dataUri = std::string("data:image/") + type + ";base64," + Base64(bytes);
+    width = info.width * 96.0 / (info.dpiX > 0 ? info.dpiX : 96.0);
+    height = info.height * 96.0 / (info.dpiY > 0 ? info.dpiY : 96.0);
     return S_OK;
 }
 

@@ -28,8 +28,9 @@
 //  - kMaxPageBytes for one page's file;
 //  - Font::kMaxSubsetCharacters characters a font in a page: further
 //    glyphs are drawn as outlines;
-//  - kMaxKeptImageBytes of images' data URIs and kMaxKeptFonts fonts kept
-//    for later pages; past them the store is emptied.
+//  - kMaxKeptFonts fonts kept loaded for later pages; past them the store
+//    is emptied. Images are read again for each page that shows them, so
+//    memory holds one page's.
 #pragma once
 
 #include <functional>
@@ -47,7 +48,6 @@ namespace engine {
 class SvgWriter final : public DocumentWriter {
 public:
     static constexpr std::size_t kMaxPageBytes = 256u << 20;
-    static constexpr std::size_t kMaxKeptImageBytes = 32u << 20;
     static constexpr std::size_t kMaxKeptFonts = 32;
 
     SvgWriter(ByteSink sink, const xps::XpsPackage& package, std::function<HRESULT(unsigned page)> beginFile);
@@ -59,18 +59,17 @@ public:
 private:
     class PageWriter;
     struct FontEntry;
-    struct ImageEntry;
 
     HRESULT FontFor(const std::wstring& part, std::uint16_t face, std::shared_ptr<FontEntry>& entry);
-    HRESULT ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry);
+    // The image part as a data URI, and its size in XPS units at its
+    // resolution.
+    HRESULT ImageFor(const Image& image, std::string& dataUri, double& width, double& height) const;
 
     ByteSink sink_;
     const xps::XpsPackage& package_;
     std::function<HRESULT(unsigned page)> beginFile_;
     unsigned pages_ = 0;
-    std::map<std::wstring, std::shared_ptr<FontEntry>> fonts_;          // by part key and face
-    std::map<std::wstring, std::shared_ptr<const ImageEntry>> images_;  // by part key
-    std::size_t imageBytes_ = 0;
+    std::map<std::wstring, std::shared_ptr<FontEntry>> fonts_;  // by part key and face
 };
 
 }  // namespace engine

@@ -1,8 +1,6 @@
 // engine_svgpages.exe IN.xps OUTFOLDER: the engine's SVG of each page,
-// OUTFOLDER\page-N.svg, for the SVG tests and the benchmark. Exit code 0
-// when every page was written; otherwise 1 and no page left. With
-// ZORVANE_CONVERT_STATS set, one line on stderr: the conversion's time
-// inside the process, for the benchmark.
+// OUTFOLDER\page-N.svg, for the SVG tests. Exit code 0 when every page was
+// written; otherwise 1 and no page left.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -59,7 +57,6 @@ int Run(const std::wstring& input, const std::wstring& folder, std::vector<std::
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    DWORD startTicks = ::GetTickCount();
     if (argc != 3) {
         return 1;
     }
@@ -74,10 +71,6 @@ int wmain(int argc, wchar_t** argv) {
         for (const std::wstring& name : written) {
             ::DeleteFileW(name.c_str());
         }
-    }
-    if (::GetEnvironmentVariableW(L"ZORVANE_CONVERT_STATS", nullptr, 0) != 0) {
-        std::fwprintf(stderr, L"engine_svgpages: %lu ms\n",
-                      static_cast<unsigned long>(::GetTickCount() - startTicks));
     }
     return exitCode;
 }
