@@ -126,6 +126,99 @@ std::vector<GradientStop> StopsWithinUnit(const Brush& brush) {
     return expanded;
 }
 
+namespace {
+
+// The unit vector from a to b; false where they are one point.
+bool Direction(Point a, Point b, Point& unit) {
+    double length = std::hypot(b.x - a.x, b.y - a.y);
+    if (!(length > 1e-9)) {
+        return false;
+    }
+    unit = {(b.x - a.x) / length, (b.y - a.y) / length};
+    return true;
+}
+
+// A cap of the given kind at p, reaching outwards along u.
+void AddCap(Geometry& caps, LineCap cap, Point p, Point u, double r) {
+    Point n{-u.y, u.x};
+    auto at = [&](double along, double across) {
+        return Point{p.x + u.x * along + n.x * across, p.y + u.y * along + n.y * across};
+    };
+    // Reaching a little into the stroke too, so that no seam shows between
+    // the two where readers smooth their edges.
+    const double overlap = std::min(r, 0.5);
+    Figure figure;
+    figure.closed = true;
+    figure.start = at(-overlap, r);
+    auto line = [&](Point end) {
+        Segment segment;
+        segment.end = end;
+        figure.segments.push_back(segment);
+    };
+    auto arc = [&](Point control1, Point control2, Point end) {
+        Segment segment;
+        segment.cubic = true;
+        segment.control1 = control1;
+        segment.control2 = control2;
+        segment.end = end;
+        figure.segments.push_back(segment);
+    };
+    const double k = 0.5523 * r;  // a quarter circle as a cubic
+    line(at(0, r));
+    switch (cap) {
+        case LineCap::Flat:
+            return;
+        case LineCap::Square:
+            line(at(r, r));
+            line(at(r, -r));
+            line(at(0, -r));
+            break;
+        case LineCap::Triangle:
+            line(at(r, 0));
+            line(at(0, -r));
+            break;
+        case LineCap::Round:
+            arc(at(k, r), at(r, k), at(r, 0));
+            arc(at(r, -k), at(k, -r), at(0, -r));
+            break;
+    }
+    line(at(-overlap, -r));
+    caps.figures.push_back(figure);
+}
+
+}  // namespace
+
+Geometry StrokeEnds(const Geometry& geometry, const Stroke& stroke) {
+    Geometry caps;
+    caps.fillRule = FillRule::NonZero;
+    if (!stroke.dashes.empty()) {
+        return caps;
+    }
+    const double r = stroke.thickness / 2;
+    for (const Figure& figure : geometry.figures) {
+        if (figure.closed || figure.segments.empty()) {
+            continue;
+        }
+        // Outwards at each end: from the nearest other point of its segment.
+        const Segment& first = figure.segments.front();
+        Point u;
+        if (first.stroked && ((first.cubic && (Direction(first.control1, figure.start, u) ||
+                                               Direction(first.control2, figure.start, u))) ||
+                              Direction(first.end, figure.start, u))) {
+            AddCap(caps, stroke.startCap, figure.start, u, r);
+        }
+        const Segment& last = figure.segments.back();
+        Point before =
+            figure.segments.size() > 1 ? figure.segments[figure.segments.size() - 2].end : figure.start;
+        if (last.stroked && ((last.cubic && (Direction(last.control2, last.end, u) ||
+                                             Direction(last.control1, last.end, u))) ||
+                             Direction(before, last.end, u))) {
+            AddCap(caps, stroke.endCap, last.end, u, r);
+        }
+    }
+    return caps;
+}
+
 Matrix ViewboxToTile(const Brush& brush) {
     double sx = brush.viewbox.width > 0 ? brush.viewport.width / brush.viewbox.width : 0;
     double sy = brush.viewbox.height > 0 ? brush.viewport.height / brush.viewbox.height : 0;

@@ -39,6 +39,12 @@ Color ColorAt(const std::vector<GradientStop>& stops, double t);
 // between them follows the interpolation in linear light.
 std::vector<GradientStop> StopsWithinUnit(const Brush& brush);
 
+// A stroke's caps as filled shapes, for a format whose strokes have one cap
+// for both ends where the start and end caps differ: drawn with flat caps,
+// the stroke then takes these. The ends of each open figure whose end
+// segment is stroked; none for a dashed stroke (its caps are the dashes').
+Geometry StrokeEnds(const Geometry& geometry, const Stroke& stroke);
+
 // The viewbox of a tile brush mapped onto the viewport's size at the origin.
 Matrix ViewboxToTile(const Brush& brush);
 

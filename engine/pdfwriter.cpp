@@ -327,13 +327,20 @@ private:
         Color color = path.stroke->kind == BrushKind::Solid ? path.stroke->color
                       : path.stroke->stops.empty()          ? Color{1, 0.5, 0.5, 0.5}
                                                             : ColorAt(path.stroke->stops, 0.5);
+        // Caps PDF cannot give (a start unlike the end, a triangle) are
+        // filled beside a stroke with flat ends.
+        Geometry ends = style.startCap != style.endCap || style.startCap == LineCap::Triangle
+                            ? StrokeEnds(path.data, style)
+                            : Geometry();
+        LineCap cap = ends.Empty() ? style.startCap : LineCap::Flat;
         out_ += "q\n";
-        Alpha(1, color.a * path.stroke->opacity);
-        out_ += Shade(color, color.a * path.stroke->opacity) + " RG\n" + N(style.thickness) + " w\n";
+        Alpha(color.a * path.stroke->opacity, color.a * path.stroke->opacity);
+        std::string shade = Shade(color, color.a * path.stroke->opacity);
+        out_ += shade + " RG " + shade + " rg\n" + N(style.thickness) + " w\n";
         static const char* kCaps[] = {"0", "2", "1", "1"};  // flat, square, round, triangle (as round)
         static const char* kJoins[] = {"0", "2", "1"};
-        out_ += std::string(kCaps[static_cast<int>(style.startCap)]) + " J\n" +
-                kJoins[static_cast<int>(style.join)] + " j\n" + N(std::max(1.0, style.miterLimit)) + " M\n";
+        out_ += std::string(kCaps[static_cast<int>(cap)]) + " J\n" + kJoins[static_cast<int>(style.join)] +
+                " j\n" + N(std::max(1.0, style.miterLimit)) + " M\n";
         if (!style.dashes.empty()) {
             out_ += "[";
             for (double dash : style.dashes) {
@@ -342,7 +349,12 @@ private:
             out_ += "] " + N(style.dashOffset * style.thickness) + " d\n";
         }
         PathOperators(path.data, true);
-        out_ += "S\nQ\n";
+        out_ += "S\n";
+        if (!ends.Empty()) {
+            PathOperators(ends, false);
+            out_ += "f\n";
+        }
+        out_ += "Q\n";
     }
 
     // A colour's operands; in PDF/A-1, mixed with white by its alpha, since

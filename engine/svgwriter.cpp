@@ -143,6 +143,19 @@ bool IsTextCharacter(char32_t c) {
            c != 0xFEFF && !(c >= 0xFFF0 && c <= 0xFFFF) && !(c >= 0xE0000 && c <= 0xE0FFF) && c <= 0x10FFFF;
 }
 
+// Letters of the scripts written right to left (Hebrew, Arabic, Syriac,
+// Thaana, N'Ko... and their presentation forms).
+bool HasRightToLeft(const std::wstring& text) {
+    for (wchar_t unit : text) {
+        unsigned c = static_cast<unsigned>(unit) & 0xFFFF;
+        if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF) ||
+            (c >= 0xD802 && c <= 0xD803) || c == 0xD83A || c == 0xD83B) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // What XML can hold of text (the rest is left out).
 std::wstring XmlCharacters(const std::wstring& text) {
     std::wstring out;
@@ -705,11 +718,17 @@ private:
             return hr;
         }
         std::string strokeData = stroke.value.empty() ? std::string() : PathData(path.data, true);
-        // A tile, a figure drawn by its stroke only, or a segment left
-        // unstroked makes the fill and the stroke apart: a group, which
+        // Caps SVG cannot give (a start unlike the end, a triangle) are
+        // shapes of their own beside a stroke with flat ends.
+        std::string capData = !stroke.value.empty() && style.dashes.empty() &&
+                                      (style.startCap != style.endCap || style.startCap == LineCap::Triangle)
+                                  ? PathData(StrokeEnds(path.data, style), false)
+                                  : std::string();
+        // A tile, a figure drawn by its stroke only, a segment left unstroked
+        // or caps apart make the fill and the stroke apart: a group, which
         // takes the element's opacity as a whole.
-        bool apart =
-            tile != nullptr || (!fill.value.empty() && !stroke.value.empty() && fillData != strokeData);
+        bool apart = tile != nullptr || !capData.empty() ||
+                     (!fill.value.empty() && !stroke.value.empty() && fillData != strokeData);
         out.StartElement(L"", apart ? L"g" : L"path", kSvg);
         hr = Common(out, path, local, true);
         if (SUCCEEDED(hr) && tile != nullptr) {
@@ -735,8 +754,18 @@ private:
                 out.Attribute(L"d", strokeData);
                 out.Attribute(L"fill", L"none");
             }
-            StrokeAttributes(out, style, stroke);
+            Stroke flatEnds = style;
+            if (!capData.empty()) {
+                flatEnds.startCap = LineCap::Flat;
+            }
+            StrokeAttributes(out, flatEnds, stroke);
             if (apart) {
+                out.EndElement();
+            }
+            if (!capData.empty()) {
+                out.StartElement(L"", L"path", kSvg);
+                out.Attribute(L"d", capData);
+                FillAttributes(out, stroke);
                 out.EndElement();
             }
         }
@@ -1011,6 +1040,16 @@ private:
             out.Attribute(L"stroke-width", NumberText(glyphs.emSize * kBoldStrokeEm));
         }
         out.Attribute(L"xml", L"space", xml::kXmlNamespace, L"preserve");
+        // The glyphs stand where the XPS puts them, in the order it gives:
+        // a reader must not reorder right-to-left letters again.
+        bool rightToLeft = false;
+        for (const TextRun& run : runs) {
+            rightToLeft = rightToLeft || HasRightToLeft(run.text);
+        }
+        if (rightToLeft) {
+            out.Attribute(L"direction", L"ltr");
+            out.Attribute(L"unicode-bidi", L"bidi-override");
+        }
         for (const TextRun& run : runs) {
             out.StartElement(L"", L"tspan", kSvg);
             out.Attribute(L"x", NumberText(run.x));
