@@ -6,9 +6,10 @@
 // millimetres, otherwise inches) over a viewBox in XPS units, so that
 // every model coordinate is written as it is. Elements become paths,
 // groups with their transforms, clip paths, opacity and masks; gradients
-// (user space, spread method, focal point) and tile brushes (patterns)
-// paint them. Images are data URIs, once in a page: PNG and JPEG as they
-// are, every other kind decoded (WIC) and written as PNG.
+// (user space, spread method, focal point) and tile brushes (patterns; an
+// untiled image or visual filling a path is drawn itself) paint them.
+// Images are data URIs, once in a page: PNG and JPEG as they are, every
+// other kind decoded (WIC) and written as PNG.
 //
 // Text is SVG text in the document's own font, embedded in each page as
 // an @font-face data URI: a TrueType subset of the glyphs the page shows,
@@ -22,10 +23,10 @@
 // that the page can still be searched and copied. Either way the page
 // renders the same where the fonts are not installed.
 //
-// Caps, past which a page fails with xps::kOverCap (the page model's own
-// caps bound everything else; the writer recurses only as deep as the
-// model nests):
-//  - kMaxPageBytes for one page's file;
+// Caps (the page model's own caps bound everything else; the writer
+// recurses only as deep as the model nests):
+//  - kMaxPageBytes for one page's file, past which the page fails with
+//    xps::kOverCap;
 //  - Font::kMaxSubsetCharacters characters a font in a page: further
 //    glyphs are drawn as outlines;
 //  - kMaxKeptFonts fonts kept loaded for later pages; past them the store
