@@ -8,8 +8,7 @@
 // conversion succeeded. A per-page format (svg, emf, png, jpeg) writes OUT
 // for a one-page document, else OUT's stem with "-1", "-2"... and OUT's
 // extension. With ZORVANE_CONVERT_STATS set, one more line on stderr for the
-// benchmarks: the conversion's time inside the process (without Wine's
-// start) and its peak working set.
+// benchmarks (platform/runstats.h).
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -17,10 +16,9 @@
 
 #include <windows.h>
 
-#include <psapi.h>
-
 #include "engine/converter.h"
 #include "platform/handles.h"
+#include "platform/runstats.h"
 
 namespace {
 
@@ -212,17 +210,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     HRESULT hr = RunGuarded(arguments);
     if (FAILED(hr)) {
-        std::fwprintf(stderr, L"zorvaneconvert: %ls: %ls\n", arguments.input.c_str(), engine::DescribeFailure(hr).c_str());
+        std::fwprintf(stderr, L"zorvaneconvert: %ls: %ls\n", arguments.input.c_str(),
+                      engine::DescribeFailure(hr).c_str());
     }
     if (::GetEnvironmentVariableW(L"ZORVANE_CONVERT_STATS", nullptr, 0) != 0) {
-        PROCESS_MEMORY_COUNTERS counters = {};
-        counters.cb = sizeof(counters);
-        if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) {
-            std::fwprintf(stderr, L"zorvaneconvert: GetProcessMemoryInfo failed: %lu\n", ::GetLastError());
-        }
-        std::fwprintf(stderr, L"zorvaneconvert: %lu ms, peak working set %lu KiB\n",
-                      static_cast<unsigned long>(::GetTickCount() - startTicks),
-                      static_cast<unsigned long>(counters.PeakWorkingSetSize / 1024));
+        PrintRunStatistics(L"zorvaneconvert", startTicks);
     }
     return FAILED(hr) ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/pagereader.h"
+#include "engine/readahead.h"
 #include "engine/svgwriter.h"
 
 namespace engine {
@@ -82,20 +83,25 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
         if (SUCCEEDED(hr)) {
             hr = writer->Begin();
         }
+        std::vector<const std::wstring*> pageParts;
         for (const xps::FixedDocumentInfo& document : structure.documents) {
             for (const std::wstring& pagePart : document.pages) {
-                Page page;
-                // Unsigned difference: right across GetTickCount's wrap.
-                if (SUCCEEDED(hr) && options.timeLimitMs != 0 &&
-                    ::GetTickCount() - start > options.timeLimitMs) {
-                    hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-                }
-                if (SUCCEEDED(hr)) {
-                    hr = ReadPage(package, pagePart, page);
-                }
-                if (SUCCEEDED(hr)) {
-                    hr = writer->AddPage(page);
-                }
+                pageParts.push_back(&pagePart);
+            }
+        }
+        ReadAhead pages(SUCCEEDED(hr) ? pageParts.size() : 0, [&](std::size_t index, Page& page) {
+            return ReadPage(package, *pageParts[index], page);
+        });
+        for (std::size_t index = 0; index < pageParts.size() && SUCCEEDED(hr); ++index) {
+            // Unsigned difference: right across GetTickCount's wrap.
+            if (options.timeLimitMs != 0 && ::GetTickCount() - start > options.timeLimitMs) {
+                hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+                break;
+            }
+            Page page;
+            hr = pages.Next(page);
+            if (SUCCEEDED(hr)) {
+                hr = writer->AddPage(page);
             }
         }
         return SUCCEEDED(hr) ? writer->Finish() : hr;

@@ -319,6 +319,7 @@ public:
 
     HRESULT ReadInfo(DecodedImage& image);
     HRESULT Decode(DecodedImage& image);
+    HRESULT KeepDeflated(DecodedImage& image, std::string& deflated);
 
 private:
     HRESULT ReadChunks(DecodedImage& image);
@@ -386,6 +387,39 @@ HRESULT PngDecoder::Decode(DecodedImage& image) {
         return hr;
     }
     DropOpaqueAlpha(image);
+    return S_OK;
+}
+
+HRESULT PngDecoder::KeepDeflated(DecodedImage& image, std::string& deflated) {
+    image = DecodedImage();
+    deflated.clear();
+    HRESULT hr = ReadChunks(image);
+    if (SUCCEEDED(hr) &&
+        (bitDepth_ != 8 || (colorType_ != kGrey && colorType_ != kRgb) || interlaced_ || colorKey_)) {
+        hr = kNotSupported;
+    }
+    Inflater inflater(reinterpret_cast<const unsigned char*>(compressed_.data()), compressed_.size());
+    if (SUCCEEDED(hr)) {
+        hr = inflater.Init();
+    }
+    std::vector<unsigned char> row(1 + static_cast<std::size_t>(width_) * channels_);
+    for (std::uint32_t y = 0; y < height_ && SUCCEEDED(hr); ++y) {
+        hr = inflater.Read(row.data(), row.size());
+        if (SUCCEEDED(hr) && row[0] > 4) {
+            hr = xps::kDamaged;  // a filter type no reader knows
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = inflater.End();
+    }
+    if (FAILED(hr)) {
+        image = DecodedImage();
+        return hr;
+    }
+    image.width = width_;
+    image.height = height_;
+    image.components = static_cast<int>(channels_);
+    deflated = std::move(compressed_);
     return S_OK;
 }
 
@@ -818,6 +852,16 @@ HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
 
 HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image) {
     return RunPngDecoder(bytes, image, &PngDecoder::ReadInfo);
+}
+
+HRESULT ReadPngDeflated(const std::string& bytes, DecodedImage& image, std::string& deflated) {
+    try {
+        return PngDecoder(bytes).KeepDeflated(image, deflated);
+    } catch (const std::bad_alloc&) {
+        image = DecodedImage();
+        deflated.clear();
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT DecodeWithWic(const std::string& bytes, DecodedImage& image) {

@@ -83,6 +83,14 @@ HRESULT DecodePng(const std::string& bytes, DecodedImage& image);
 // is.
 HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image);
 
+// A PNG whose data a PDF reader's FlateDecode with PNG predictors reads as
+// it stands (8-bit grey or RGB, not interlaced, no tRNS): image gets all but
+// its pixels, deflated the joined data of its IDAT chunks, filtered as PNG
+// filters rows. Checked as DecodePng checks it, every row inflated and its
+// filter type known, but nothing kept of the rows. Any other valid PNG:
+// ERROR_NOT_SUPPORTED (DecodePng reads it).
+HRESULT ReadPngDeflated(const std::string& bytes, DecodedImage& image, std::string& deflated);
+
 // The first frame of a TIFF or JPEG XR image (or any format the system's
 // WIC decodes), converted by WIC to RGB with alpha. windowscodecs.dll is
 // loaded from the system directory, since Windows XP has WIC only with a

@@ -346,6 +346,9 @@ HRESULT ReadGlyphRun(const std::wstring& text, const std::wstring* indices, doub
     if (text.size() > maxGlyphs) {
         return xps::kOverCap;
     }
+    // Mostly a glyph for each mapping or character: one allocation, not a
+    // run of them.
+    glyphs.reserve(std::max(mappings.size(), text.size()));
     std::size_t position = 0;
     for (std::size_t i = 0; i < mappings.size();) {
         const Mapping& first = mappings[i];

@@ -172,7 +172,7 @@ private:
     HRESULT ReadElementAttributes(const std::vector<xml::Attribute>& attributes, ElementBase& element);
     HRESULT ReadElementProperty(const std::wstring& property, ElementBase& element);
     HRESULT ReadStroke(const std::vector<xml::Attribute>& attributes, Stroke& stroke);
-    HRESULT ReadFont(const std::wstring& uri, GlyphsElement& glyphs) const;
+    HRESULT ReadFont(const std::wstring& uri, GlyphsElement& glyphs);
 
     // Brushes, geometry, transforms, visuals: as elements, in property elements and as attribute values.
     HRESULT ReadBrush(const std::wstring& name, std::shared_ptr<const Brush>& brush);
@@ -218,6 +218,11 @@ private:
     std::wstring namespace_;                // the page's: XPS or OpenXPS
     std::vector<const Dictionary*> scope_;  // innermost last
     std::map<std::wstring, std::shared_ptr<const Image>> images_;
+    // The last FontUri resolved, from which part, to what: a page's Glyphs
+    // mostly name one font.
+    struct {
+        std::wstring uri, from, part;
+    } font_;
     Usage used_;
     std::size_t resources_ = 0, remoteDictionaries_ = 0;
     bool inRemoteDictionary_ = false;
@@ -543,15 +548,23 @@ HRESULT PageReader::ReadGlyphs(GlyphsElement& glyphs) {
 }
 
 // FontUri: a font part, with "#n" for a face of a collection.
-HRESULT PageReader::ReadFont(const std::wstring& uri, GlyphsElement& glyphs) const {
+HRESULT PageReader::ReadFont(const std::wstring& uri, GlyphsElement& glyphs) {
     std::size_t hash = uri.find(L'#'), face = 0;
     if ((hash != std::wstring::npos && !ParseCount(uri.substr(hash + 1), 0xFFFF, face)) ||
         IsMarkupExtension(uri) || xps::IsExternalReference(uri)) {
         return xml::kMalformed;
     }
-    glyphs.fontPart = xps::ResolvePartUri(part_, uri);
     glyphs.fontFace = static_cast<std::uint16_t>(face);
-    return package_.Has(glyphs.fontPart) ? S_OK : xps::kPartMissing;
+    if (uri == font_.uri && part_ == font_.from) {
+        glyphs.fontPart = font_.part;  // found in the package before
+        return S_OK;
+    }
+    glyphs.fontPart = xps::ResolvePartUri(part_, uri);
+    if (!package_.Has(glyphs.fontPart)) {
+        return xps::kPartMissing;
+    }
+    font_ = {uri, part_, glyphs.fontPart};
+    return S_OK;
 }
 
 HRESULT PageReader::ReadBrush(const std::wstring& name, std::shared_ptr<const Brush>& result) {

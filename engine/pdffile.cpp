@@ -1,17 +1,30 @@
 #include "engine/pdffile.h"
 
+#include <climits>
+
 #include <zlib.h>
 
 #include "xps/xmlnumber.h"
 
 namespace engine {
 
-std::string PdfNumber(double value) {
+void AppendPdfNumbers(std::string& out, std::initializer_list<double> values) {
     // Beyond any page, and PDF has no exponents.
     const double kLimit = 1e9;
-    value = !(value == value) ? 0 : value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
+    bool first = true;
+    for (double value : values) {
+        if (!first) {
+            out += ' ';
+        }
+        first = false;
+        value = !(value == value) ? 0 : value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
+        xml::AppendFixed(value, out);
+    }
+}
+
+std::string PdfNumber(double value) {
     std::string text;
-    xml::AppendFixed(value, text);
+    AppendPdfNumbers(text, {value});
     return text;
 }
 
@@ -67,23 +80,69 @@ std::string PdfString(const std::wstring& text) {
 
 std::string PdfReference(int id) { return std::to_string(id) + " 0 R"; }
 
-std::string Deflate(const std::string& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
-        return std::string();
-    }
-    out.resize(size);
-    return out;
-}
+// zlib's level for every stream. Page content, most of what is deflated,
+// takes a third of level 6's time at level 3 and comes out a sixth larger.
+constexpr int kDeflateLevel = 3;
+// A compressed stream up to this size is made in a buffer kept for the next
+// one; a larger one in a buffer of its own, freed after it.
+constexpr std::size_t kKeptBuffer = 1u << 20;
 
-HRESULT PdfFile::Put(const std::string& text) {
+// One deflate state for all the file's streams: its window and hash tables
+// (a quarter of a megabyte) are allocated once, not for every page.
+struct PdfFile::Deflater {
+    z_stream stream{};
+    bool ready = false;
+    std::string kept;
+    std::size_t size = 0;  // of the last stream compressed
+
+    Deflater() = default;
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    ~Deflater() {
+        if (ready) {
+            deflateEnd(&stream);
+        }
+    }
+
+    // data compressed into out (kept, or one of the caller's).
+    HRESULT Compress(const std::string& data, std::string& own, const std::string*& out) {
+        if (data.size() > UINT_MAX / 2) {
+            return E_OUTOFMEMORY;  // beyond what zlib's counts hold
+        }
+        int result = ready ? deflateReset(&stream) : deflateInit(&stream, kDeflateLevel);
+        if (result != Z_OK) {
+            return result == Z_MEM_ERROR ? E_OUTOFMEMORY : E_UNEXPECTED;
+        }
+        ready = true;
+        uLong bound = deflateBound(&stream, static_cast<uLong>(data.size()));
+        std::string& buffer = bound <= kKeptBuffer ? kept : own;
+        if (buffer.size() < bound) {
+            buffer.resize(bound);
+        }
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        stream.avail_in = static_cast<uInt>(data.size());
+        stream.next_out = reinterpret_cast<Bytef*>(&buffer[0]);
+        stream.avail_out = static_cast<uInt>(bound);
+        // The bound leaves room for all of it: one call finishes.
+        if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
+            return E_UNEXPECTED;
+        }
+        size = stream.total_out;
+        out = &buffer;
+        return S_OK;
+    }
+};
+
+PdfFile::PdfFile(ByteSink sink) : sink_(std::move(sink)) {}
+
+PdfFile::~PdfFile() = default;
+
+HRESULT PdfFile::Put(const char* bytes, std::size_t size) {
     if (FAILED(failure_)) {
         return failure_;
     }
-    failure_ = sink_(text.data(), text.size());
-    written_ += text.size();
+    failure_ = sink_(bytes, size);
+    written_ += size;
     return failure_;
 }
 
@@ -107,12 +166,20 @@ HRESULT PdfFile::WriteObject(int id, const std::string& body) {
 
 HRESULT PdfFile::WriteStream(int id, const std::string& dictionary, const std::string& data, bool compress,
                              const char* filter) {
-    std::string packed = compress ? Deflate(data) : std::string();
-    if (compress && packed.empty() && !data.empty()) {
-        return E_OUTOFMEMORY;
+    std::string own;
+    const std::string* packed = &data;
+    std::size_t size = data.size();
+    if (compress) {
+        if (!deflater_) {
+            deflater_.reset(new Deflater());
+        }
+        HRESULT hr = deflater_->Compress(data, own, packed);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        size = deflater_->size;
     }
-    const std::string& body = compress ? packed : data;
-    std::string entries = dictionary + "/Length " + std::to_string(body.size());
+    std::string entries = dictionary + "/Length " + std::to_string(size);
     if (compress) {
         entries += "/Filter/FlateDecode";
     } else if (filter != nullptr) {
@@ -124,7 +191,7 @@ HRESULT PdfFile::WriteStream(int id, const std::string& dictionary, const std::s
     offsets_[id - 1] = written_;
     HRESULT hr = Put(std::to_string(id) + " 0 obj\n<<" + entries + ">>\nstream\n");
     if (SUCCEEDED(hr)) {
-        hr = Put(body);
+        hr = Put(packed->data(), size);
     }
     return SUCCEEDED(hr) ? Put("\nendstream\nendobj\n") : hr;
 }

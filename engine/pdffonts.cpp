@@ -61,10 +61,15 @@ std::string ToUnicode(const std::map<std::uint16_t, std::wstring>& text) {
 }  // namespace
 
 HRESULT PdfFonts::For(const std::wstring& part, std::uint16_t face, Entry*& entry) {
+    if (last_ != nullptr && face == lastFace_ && part == lastPart_) {
+        entry = last_;
+        return S_OK;
+    }
     std::wstring key = xps::PartKey(part) + L"#" + std::to_wstring(face);
     auto found = entries_.find(key);
     if (found != entries_.end()) {
         entry = found->second.get();
+        Remember(part, face, entry);
         return S_OK;
     }
     std::unique_ptr<Entry> loaded(new Entry());
@@ -79,7 +84,14 @@ HRESULT PdfFonts::For(const std::wstring& part, std::uint16_t face, Entry*& entr
     }
     entry = loaded.get();
     entries_[key] = std::move(loaded);
+    Remember(part, face, entry);
     return S_OK;
+}
+
+void PdfFonts::Remember(const std::wstring& part, std::uint16_t face, Entry* entry) {
+    lastPart_ = part;
+    lastFace_ = face;
+    last_ = entry;
 }
 
 HRESULT PdfFonts::WriteAll() {

@@ -37,11 +37,17 @@ public:
 
 private:
     HRESULT Write(const std::wstring& key, Entry& entry);
+    void Remember(const std::wstring& part, std::uint16_t face, Entry* entry);
 
     PdfFile& file_;
     const xps::XpsPackage& package_;
     bool pdfA1_;
     std::map<std::wstring, std::unique_ptr<Entry>> entries_;  // by part key and face
+    // The entry For gave last, by the part name and face asked: text runs
+    // mostly ask for one font after another.
+    std::wstring lastPart_;
+    std::uint16_t lastFace_ = 0;
+    Entry* last_ = nullptr;
 };
 
 }  // namespace engine

@@ -6,6 +6,8 @@ namespace engine {
 
 namespace {
 
+const HRESULT kNotSupported = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+
 bool StartsWith(const std::string& bytes, const char* signature, std::size_t size) {
     return bytes.size() >= size && bytes.compare(0, size, signature, size) == 0;
 }
@@ -70,19 +72,31 @@ HRESULT MakePdfImage(const std::string& bytes, bool archiveWithoutTransparency, 
             image.dpiX = info.dpiX > 0 ? info.dpiX : 96;
             image.dpiY = info.dpiY > 0 ? info.dpiY : 96;
             image.data = bytes;
-            image.isJpeg = true;
+            image.filter = "DCTDecode";
             image.components = info.components;
             return S_OK;
         }
     }
     DecodedImage decoded;
-    HRESULT hr =
-        StartsWith(bytes, "\x89PNG\r\n\x1A\n", 8) ? DecodePng(bytes, decoded) : DecodeWithWic(bytes, decoded);
+    bool png = StartsWith(bytes, "\x89PNG\r\n\x1A\n", 8);
+    // A PNG's own data, when PDF reads it as it is, saves decoding it and
+    // deflating its samples again.
+    std::string deflated;
+    HRESULT hr = png ? ReadPngDeflated(bytes, decoded, deflated) : kNotSupported;
+    if (hr == kNotSupported) {
+        hr = png ? DecodePng(bytes, decoded) : DecodeWithWic(bytes, decoded);
+    }
     if (FAILED(hr)) {
         return hr;
     }
     image.components = decoded.components;
     hr = FromDecoded(decoded, archiveWithoutTransparency, image);
+    if (!deflated.empty()) {
+        image.data = std::move(deflated);
+        image.filter = "FlateDecode";
+        image.extra = "/DecodeParms<</Predictor 15/Colors " + std::to_string(image.components) +
+                      "/BitsPerComponent 8/Columns " + std::to_string(image.width) + ">>";
+    }
     if (!UsableProfile(image.iccProfile, image.components, archiveWithoutTransparency)) {
         image.iccProfile.clear();
     }

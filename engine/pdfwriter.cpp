@@ -21,8 +21,14 @@ constexpr int kMaxGradientRepeats = 256;
 
 std::string N(double value) { return PdfNumber(value); }
 
+void AppendMatrix(std::string& out, const Matrix& m) {
+    AppendPdfNumbers(out, {m.m11, m.m12, m.m21, m.m22, m.dx, m.dy});
+}
+
 std::string MatrixOperands(const Matrix& m) {
-    return N(m.m11) + " " + N(m.m12) + " " + N(m.m21) + " " + N(m.m22) + " " + N(m.dx) + " " + N(m.dy);
+    std::string operands;
+    AppendMatrix(operands, m);
+    return operands;
 }
 
 bool AllOpaque(const std::vector<GradientStop>& stops) {
@@ -67,7 +73,8 @@ private:
         }
         out_ += "q\n";
         if (!base->transform.IsIdentity()) {
-            out_ += MatrixOperands(base->transform) + " cm\n";
+            AppendMatrix(out_, base->transform);
+            out_ += " cm\n";
         }
         if (base->clip) {
             Clip(*base->clip);
@@ -154,21 +161,28 @@ private:
         return name;
     }
 
+    // Operands and what follows them ("1 2 l\n"), appended without a
+    // string for each number: page content is made of these.
+    void Operation(std::initializer_list<double> operands, const char* rest) {
+        AppendPdfNumbers(out_, operands);
+        out_ += rest;
+    }
+
     void PathOperators(const Geometry& geometry, bool forStroke) {
         for (const Figure& figure : geometry.figures) {
             if (!forStroke && !figure.filled) {
                 continue;
             }
-            out_ += N(figure.start.x) + " " + N(figure.start.y) + " m\n";
+            Operation({figure.start.x, figure.start.y}, " m\n");
             for (const Segment& segment : figure.segments) {
                 if (forStroke && !segment.stroked) {
-                    out_ += N(segment.end.x) + " " + N(segment.end.y) + " m\n";
+                    Operation({segment.end.x, segment.end.y}, " m\n");
                 } else if (segment.cubic) {
-                    out_ += N(segment.control1.x) + " " + N(segment.control1.y) + " " +
-                            N(segment.control2.x) + " " + N(segment.control2.y) + " " + N(segment.end.x) +
-                            " " + N(segment.end.y) + " c\n";
+                    Operation({segment.control1.x, segment.control1.y, segment.control2.x, segment.control2.y,
+                               segment.end.x, segment.end.y},
+                              " c\n");
                 } else {
-                    out_ += N(segment.end.x) + " " + N(segment.end.y) + " l\n";
+                    Operation({segment.end.x, segment.end.y}, " l\n");
                 }
             }
             if (figure.closed) {
@@ -202,8 +216,8 @@ private:
         for (std::size_t i = 0; i < placed.size(); ++i) {
             const Glyph& glyph = glyphs.glyphs[i];
             if (glyph.characterCount > 0 && glyph.firstCharacter < glyphs.text.size()) {
-                entry.text.emplace(placed[i].index,
-                                   glyphs.text.substr(glyph.firstCharacter, glyph.characterCount));
+                entry.text.try_emplace(placed[i].index, glyphs.text, glyph.firstCharacter,
+                                       glyph.characterCount);
             }
         }
         return placed;
@@ -230,19 +244,20 @@ private:
         if (solid) {
             Alpha(brush.color.a * brush.opacity, brush.color.a * brush.opacity);
             std::string color = Shade(brush.color, brush.color.a * brush.opacity);
-            out_ += color + " rg " + color + " RG\n";
+            out_ += color;
+            out_ += " rg ";
+            out_ += color;
+            out_ += " RG\n";
         }
         // Bold: the outline stroked too, a fiftieth of the size wide.
         if (bold) {
-            out_ += N(glyphs.emSize * kBoldStrokeEm) + " w\n";
+            Operation({glyphs.emSize * kBoldStrokeEm}, " w\n");
         }
-        out_ += "BT\n" + Name("Font", "F", entry->id) + " 1 Tf\n" +
-                std::string(!solid ? "7"
-                            : bold ? "2"
-                                   : "0") +
-                " Tr\n";
+        out_ += "BT\n";
+        out_ += Name("Font", "F", entry->id);
+        out_ += !solid ? " 1 Tf\n7 Tr\n" : bold ? " 1 Tf\n2 Tr\n" : " 1 Tf\n0 Tr\n";
         double em = glyphs.emSize;
-        std::string shear = N(italic ? em * kItalicShear : 0);
+        double shear = italic ? em * kItalicShear : 0;
         bool oneLine = glyphs.bidiLevel % 2 == 0 && !glyphs.sideways;
         for (const Glyph& glyph : glyphs.glyphs) {
             oneLine = oneLine && glyph.offsetU == 0 && glyph.offsetV == 0;
@@ -251,15 +266,14 @@ private:
             // One run: the glyphs' own widths move the pen, and TJ's numbers
             // make up the difference to the advances XPS gives.
             double scale = em / entry->font.Metrics().unitsPerEm;
-            out_ +=
-                N(em) + " 0 " + shear + " " + N(-em) + " " + N(placed[0].x) + " " + N(placed[0].y) + " Tm[";
+            Operation({em, 0, shear, -em, placed[0].x, placed[0].y}, " Tm[");
             for (std::size_t i = 0; i < placed.size(); ++i) {
                 entry->glyphs.insert(placed[i].index);
-                out_ += "<" + HexGlyph(placed[i].index) + ">";
+                AppendHexGlyph(placed[i].index);
                 if (i + 1 < placed.size()) {
                     double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].index) * scale;
                     if (std::fabs(gap) > em * 1e-5) {
-                        out_ += N(-gap * 1000 / em);
+                        AppendPdfNumbers(out_, {-gap * 1000 / em});
                     }
                 }
             }
@@ -268,8 +282,9 @@ private:
             for (const PlacedGlyph& glyph : placed) {
                 entry->glyphs.insert(glyph.index);
                 // Glyph space is y up; the page's is y down.
-                out_ += N(em) + " 0 " + shear + " " + N(-em) + " " + N(glyph.x) + " " + N(glyph.y) + " Tm<" +
-                        HexGlyph(glyph.index) + ">Tj\n";
+                Operation({em, 0, shear, -em, glyph.x, glyph.y}, " Tm");
+                AppendHexGlyph(glyph.index);
+                out_ += "Tj\n";
             }
         }
         out_ += "ET\n";
@@ -280,10 +295,12 @@ private:
         return S_OK;
     }
 
-    static std::string HexGlyph(std::uint16_t glyph) {
+    // The glyph's index as a string: "<0041>".
+    void AppendHexGlyph(std::uint16_t glyph) {
         static const char kHex[] = "0123456789ABCDEF";
-        return std::string{kHex[glyph >> 12], kHex[(glyph >> 8) & 15], kHex[(glyph >> 4) & 15],
-                           kHex[glyph & 15]};
+        const char text[] = {
+            '<', kHex[glyph >> 12], kHex[(glyph >> 8) & 15], kHex[(glyph >> 4) & 15], kHex[glyph & 15], '>'};
+        out_.append(text, sizeof(text));
     }
 
     // Text a font's rights keep out of the file: its glyphs as filled paths.
@@ -708,7 +725,7 @@ HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, doubl
                                    "/Height " + std::to_string(pdfImage.height) + "/ColorSpace" +
                                    pdfImage.colorSpace + "/BitsPerComponent 8" + pdfImage.extra +
                                    (smask != 0 ? "/SMask " + PdfReference(smask) : std::string()),
-                               pdfImage.data, !pdfImage.isJpeg, pdfImage.isJpeg ? "DCTDecode" : nullptr);
+                               pdfImage.data, pdfImage.filter == nullptr, pdfImage.filter);
     }
     width = pdfImage.width * 96.0 / (pdfImage.dpiX > 0 ? pdfImage.dpiX : 96.0);
     height = pdfImage.height * 96.0 / (pdfImage.dpiY > 0 ? pdfImage.dpiY : 96.0);

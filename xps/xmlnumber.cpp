@@ -78,15 +78,14 @@ bool ParseNumber(const std::wstring& text, double& value) {
     return ParseNumber(text.data(), text.data() + text.size(), value);
 }
 
-// Appends the digits of value, rounded to the decimals asked (four unless
-// told), without an exponent: what the markup's, PDF's and SVG's numbers are
-// made of.
-void AppendFixed(double value, std::string& out, int decimals) {
-    static const std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-    decimals = decimals < 0 ? 0 : decimals > 8 ? 8 : decimals;
-    const std::uint64_t unit = kPowers[decimals];
-    std::uint64_t scaled =
-        static_cast<std::uint64_t>(std::llround(std::fabs(value) * static_cast<double>(unit)));
+namespace {
+
+const std::uint32_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The digits of scaled / 10^decimals, its trailing zeros after the point
+// dropped.
+template <typename Unsigned>
+void AppendScaled(Unsigned scaled, bool negative, int decimals, std::string& out) {
     if (scaled == 0) {
         out += '0';
         return;
@@ -94,7 +93,8 @@ void AppendFixed(double value, std::string& out, int decimals) {
     char buffer[40];
     char* end = buffer + sizeof(buffer);
     char* p = end;
-    std::uint64_t fraction = scaled % unit;
+    const Unsigned unit = kPowers[decimals];
+    Unsigned fraction = scaled % unit;
     if (fraction != 0) {
         int digits = decimals;
         while (fraction % 10 == 0) {
@@ -106,15 +106,34 @@ void AppendFixed(double value, std::string& out, int decimals) {
         }
         *--p = '.';
     }
-    std::uint64_t whole = scaled / unit;
+    Unsigned whole = scaled / unit;
     do {
         *--p = static_cast<char>('0' + whole % 10);
         whole /= 10;
     } while (whole != 0);
-    if (value < 0) {
+    if (negative) {
         *--p = '-';
     }
     out.append(p, end);
+}
+
+}  // namespace
+
+// Appends the digits of value, rounded to the decimals asked (four unless
+// told), without an exponent: what the markup's, PDF's and SVG's numbers are
+// made of.
+void AppendFixed(double value, std::string& out, int decimals) {
+    decimals = decimals < 0 ? 0 : decimals > 8 ? 8 : decimals;
+    double magnitude = std::fabs(value) * kPowers[decimals];
+    if (magnitude < 4294967294.0) {
+        // Most numbers: rounded half away from zero as llround does, in
+        // 32-bit arithmetic, which a 32-bit process does without calls.
+        auto scaled = static_cast<std::uint32_t>(magnitude);
+        scaled += magnitude - scaled >= 0.5 ? 1 : 0;
+        AppendScaled(scaled, value < 0, decimals, out);
+    } else {
+        AppendScaled(static_cast<std::uint64_t>(std::llround(magnitude)), value < 0, decimals, out);
+    }
 }
 
 std::wstring FormatNumber(double value) {

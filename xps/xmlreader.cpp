@@ -474,6 +474,7 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
         std::wstring qname, value;
     };
     std::vector<RawAttribute> raw;
+    raw.reserve(8);  // most elements have fewer: one allocation
     for (;;) {
         std::size_t before = position_;
         SkipSpace();
@@ -524,7 +525,7 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
     if (!SplitQName(qname, prefix_, local_) || !Resolve(prefix_, uri_)) {
         return kMalformed;
     }
-    for (const RawAttribute& rawAttribute : raw) {
+    for (RawAttribute& rawAttribute : raw) {
         if (rawAttribute.qname == L"xmlns" || rawAttribute.qname.compare(0, 6, L"xmlns:") == 0) {
             continue;
         }
@@ -541,10 +542,10 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
                 return kMalformed;  // the same expanded name twice
             }
         }
-        attribute.value = rawAttribute.value;
+        attribute.value = std::move(rawAttribute.value);
         attributes_.push_back(std::move(attribute));
     }
-    open_.push_back({qname, scope});
+    open_.push_back({std::move(qname), scope});
     pendingEnd_ = empty_;
     node = Node::StartElement;
     return S_OK;

@@ -206,6 +206,39 @@ TEST(Png, DamagedAndHostileImagesFailCleanly) {
     }
 }
 
+TEST(Png, OnlyDataPdfReadsAsItStandsIsKeptDeflated) {
+    const std::string grey = "\0\1\2\4\3\4"s;  // 2 x 2: filter none, then Paeth
+    const std::string rgb = "\0abcdef\2ghijkl"s;
+    std::string interlaced = Png(2, 2, 8, 0, grey);
+    interlaced[28] = 1;
+    interlaced.replace(29, 4, Be32(crc32(0, reinterpret_cast<const Bytef*>(&interlaced[12]), 17)));
+    const Case cases[] = {
+        {"8-bit grey", Png(2, 2, 8, 0, grey), S_OK},
+        {"8-bit RGB", Png(2, 2, 8, 2, rgb), S_OK},
+        {"16-bit grey", Png(1, 2, 16, 0, grey), kNotSupported},
+        {"4-bit grey", Png(4, 2, 4, 0, "\0\1\2\0\3\4"s), kNotSupported},
+        {"a palette", Png(2, 2, 8, 3, grey, Chunk("PLTE", "abcdefghijklmno")), kNotSupported},
+        {"grey with alpha", Png(1, 2, 8, 4, grey), kNotSupported},
+        {"a colour key", Png(2, 2, 8, 0, grey, Chunk("tRNS", "\0\1"s)), kNotSupported},
+        {"interlaced", interlaced, kNotSupported},
+        {"filter type 5", Png(2, 2, 8, 0, "\5\1\2\0\3\4"s), xps::kDamaged},
+        {"fewer rows than its height", Png(2, 3, 8, 0, grey), xps::kDamaged},
+        {"data inflating past its rows", Png(2, 2, 8, 0, grey + "\0\0\0"s), xps::kDamaged},
+    };
+    for (const Case& c : cases) {
+        engine::DecodedImage image;
+        std::string deflated;
+        EXPECT_EQ(c.expected, engine::ReadPngDeflated(c.bytes, image, deflated)) << c.name;
+        EXPECT_EQ(c.expected == S_OK, !deflated.empty()) << c.name;
+    }
+    engine::DecodedImage image;
+    std::string deflated;
+    ASSERT_EQ(S_OK, engine::ReadPngDeflated(Png(2, 2, 8, 2, rgb), image, deflated));
+    EXPECT_EQ(Deflated(rgb), deflated);
+    EXPECT_EQ(3, image.components);
+    EXPECT_TRUE(image.pixels.empty());
+}
+
 TEST(Jpeg, DamagedAndUnsupportedHeadersFail) {
     // A frame (SOFn) of 16 x 16 pixels, 3 components, and the start of its scan.
     auto image = [](char frame, const std::string& height, char components) {

@@ -108,11 +108,11 @@ def make(path, sizes, kind="plain", pages_per_document=None, broken_page=None, s
 def ticket(path, **features):
     """A print ticket with the given Print Schema options, e.g.
     ticket(p, nup=4, direction="RightBottom", booklet=True, watermark="DRAFT", fit=True, scale=50,
-           media=(210000, 297000))."""
+           media=(210000, 297000), output="PDF")."""
     parts = []
-    def feature(name, option, *properties):
-        parts.append('<psf:Feature name="psk:%s"><psf:Option name="%s">%s</psf:Option></psf:Feature>' %
-                     (name, option, "".join(properties)))
+    def feature(name, option, *properties, prefix="psk"):
+        parts.append('<psf:Feature name="%s:%s"><psf:Option name="%s">%s</psf:Option></psf:Feature>' %
+                     (prefix, name, option, "".join(properties)))
     def scored(name, value, kind="integer"):
         return ('<psf:ScoredProperty name="psk:%s"><psf:Value xsi:type="xsd:%s">%s</psf:Value>'
                 '</psf:ScoredProperty>' % (name, kind, value))
@@ -139,9 +139,12 @@ def ticket(path, **features):
     if "media" in features:
         width, height = features["media"]
         feature("PageMediaSize", "psk:Custom", scored("MediaSizeWidth", width), scored("MediaSizeHeight", height))
+    if "output" in features:
+        feature("OutputFormat", "zc:" + features["output"], prefix="zc")
     with open(path, "w", encoding="utf-8") as out:
         out.write('<?xml version="1.0" encoding="utf-8"?><psf:PrintTicket version="1" '
                   'xmlns:psf="http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework" '
                   'xmlns:psk="http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords" '
                   'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" '
+                  'xmlns:zc="http://schemas.zorvane.com/creator/printschema/2026" '
                   'xmlns:xsd="http://www.w3.org/2001/XMLSchema">%s</psf:PrintTicket>' % "".join(parts))

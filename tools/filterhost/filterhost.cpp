@@ -8,7 +8,8 @@
 // the port's bytes.
 //
 // Exit code 0 on success; otherwise 1 and one line naming what failed and
-// its HRESULT.
+// its HRESULT. With ZORVANE_FILTERHOST_STATS set, one more line on stderr
+// for the benchmarks (platform/runstats.h).
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -19,10 +20,9 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include <psapi.h>
-
 #include "driver/filters/filterpipeline.h"
 #include "platform/handles.h"
+#include "platform/runstats.h"
 #include "tools/filterhost/hostparts.h"
 #include "tools/filterhost/package.h"
 #include "xps/xmlreader.h"
@@ -496,17 +496,6 @@ int RunJob(const std::wstring& input, const std::wstring& output, const std::wst
     return 0;
 }
 
-// With ZORVANE_FILTERHOST_STATS set, one more line for the benchmarks: the
-// job's time inside the process (without Wine's start) and its peak memory.
-void PrintStatistics(DWORD startTicks) {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
-    std::fwprintf(stderr, L"zorvanefilterhost: %lu ms, peak working set %lu KiB\n",
-                  static_cast<unsigned long>(::GetTickCount() - startTicks),
-                  static_cast<unsigned long>(counters.PeakWorkingSetSize / 1024));
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -528,7 +517,7 @@ int wmain(int argc, wchar_t** argv) {
         ::CoUninitialize();
     }
     if (::GetEnvironmentVariableW(L"ZORVANE_FILTERHOST_STATS", nullptr, 0) != 0) {
-        PrintStatistics(startTicks);
+        PrintRunStatistics(L"zorvanefilterhost", startTicks);
     }
     return exitCode;
 }
