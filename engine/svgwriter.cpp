@@ -1206,7 +1206,8 @@ HRESULT SvgWriter::ImageFor(const Image& image, std::string& dataUri, double& wi
     if (FAILED(hr)) {
         return hr;
     }
-    // PNG and 8-bit JPEG as they are; everything else through WIC, as PNG.
+    // PNG and 8-bit grey or colour JPEG as they are; everything else (CMYK
+    // JPEG too, which few SVG readers show right) through WIC, as PNG.
     DecodedImage info;
     const char* type = nullptr;
     if (bytes.compare(0, 8, "\x89PNG\r\n\x1A\n", 8) == 0) {
@@ -1214,7 +1215,7 @@ HRESULT SvgWriter::ImageFor(const Image& image, std::string& dataUri, double& wi
         type = "png";
     } else if (bytes.compare(0, 2, "\xFF\xD8", 2) == 0) {
         JpegInfo jpeg;
-        if (SUCCEEDED(ReadJpegInfo(bytes, jpeg)) && jpeg.bitsPerComponent == 8) {
+        if (SUCCEEDED(ReadJpegInfo(bytes, jpeg)) && jpeg.bitsPerComponent == 8 && jpeg.components != 4) {
             info.width = jpeg.width;
             info.height = jpeg.height;
             info.dpiX = jpeg.dpiX;

@@ -8,8 +8,9 @@
 // groups with their transforms, clip paths, opacity and masks; gradients
 // (user space, spread method, focal point) and tile brushes (patterns; an
 // untiled image or visual filling a path is drawn itself) paint them.
-// Images are data URIs, once in a page: PNG and JPEG as they are, every
-// other kind decoded (WIC) and written as PNG.
+// Images are data URIs, once in a page: PNG and grey or colour JPEG as they
+// are, every other kind (CMYK JPEG, TIFF, JPEG XR) decoded (WIC) and
+// written as PNG.
 //
 // Text is SVG text in the document's own font, embedded in each page as
 // an @font-face data URI: a TrueType subset of the glyphs the page shows,
