@@ -39,6 +39,36 @@ Color ColorAt(const std::vector<GradientStop>& stops, double t);
 // between them follows the interpolation in linear light.
 std::vector<GradientStop> StopsWithinUnit(const Brush& brush);
 
+// The figures of a geometry as a format's path draws them: for a fill its
+// filled figures only; for a stroke every figure, a segment not stroked as
+// a move to its end, and a closed figure so broken closed by a line back to
+// its start, since closing would go back to the last move only.
+template <typename Move, typename Line, typename Cubic, typename Close>
+void WalkPath(const Geometry& geometry, bool forStroke, Move move, Line line, Cubic cubic, Close close) {
+    for (const Figure& figure : geometry.figures) {
+        if (!forStroke && !figure.filled) {
+            continue;
+        }
+        bool broken = false;
+        move(figure.start);
+        for (const Segment& segment : figure.segments) {
+            if (forStroke && !segment.stroked) {
+                broken = true;
+                move(segment.end);
+            } else if (segment.cubic) {
+                cubic(segment.control1, segment.control2, segment.end);
+            } else {
+                line(segment.end);
+            }
+        }
+        if (figure.closed && broken) {
+            line(figure.start);
+        } else if (figure.closed) {
+            close();
+        }
+    }
+}
+
 // A stroke's caps as filled shapes, for a format whose strokes have one cap
 // for both ends where the start and end caps differ: drawn with flat caps,
 // the stroke then takes these. The ends of each open figure whose end

@@ -169,26 +169,18 @@ private:
     }
 
     void PathOperators(const Geometry& geometry, bool forStroke) {
-        for (const Figure& figure : geometry.figures) {
-            if (!forStroke && !figure.filled) {
-                continue;
-            }
-            Operation({figure.start.x, figure.start.y}, " m\n");
-            for (const Segment& segment : figure.segments) {
-                if (forStroke && !segment.stroked) {
-                    Operation({segment.end.x, segment.end.y}, " m\n");
-                } else if (segment.cubic) {
-                    Operation({segment.control1.x, segment.control1.y, segment.control2.x, segment.control2.y,
-                               segment.end.x, segment.end.y},
-                              " c\n");
-                } else {
-                    Operation({segment.end.x, segment.end.y}, " l\n");
-                }
-            }
-            if (figure.closed) {
-                out_ += "h\n";
-            }
-        }
+        WalkPath(
+            geometry, forStroke,
+            [&](Point p) {
+                Operation({p.x, p.y}, " m\n");
+            },
+            [&](Point p) {
+                Operation({p.x, p.y}, " l\n");
+            },
+            [&](Point control1, Point control2, Point end) {
+                Operation({control1.x, control1.y, control2.x, control2.y, end.x, end.y}, " c\n");
+            },
+            [&]() { out_ += "h\n"; });
     }
 
     void Clip(const Geometry& geometry) {

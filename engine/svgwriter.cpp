@@ -96,42 +96,23 @@ std::string Base64(const std::string& bytes) {
     return out;
 }
 
-// Path data: for a fill its filled figures; for a stroke every figure, a
-// segment not stroked as a move, and a figure so broken closed by a line
-// (a close would go back to the last move).
+// Path data of a geometry (WalkPath's figures), its coordinates scaled.
 std::string PathData(const Geometry& geometry, bool forStroke, double scale = 1, int decimals = 3) {
     std::string d;
-    for (const Figure& figure : geometry.figures) {
-        if (!forStroke && !figure.filled) {
-            continue;
-        }
-        bool broken = false;
-        d += 'M';
-        AppendPoint(d, figure.start, scale, decimals);
-        for (const Segment& segment : figure.segments) {
-            if (forStroke && !segment.stroked) {
-                broken = true;
-                d += 'M';
-            } else if (segment.cubic) {
-                d += 'C';
-                AppendPoint(d, segment.control1, scale, decimals);
-                d += ' ';
-                AppendPoint(d, segment.control2, scale, decimals);
-                d += ' ';
-            } else {
-                d += 'L';
-            }
-            AppendPoint(d, segment.end, scale, decimals);
-        }
-        if (figure.closed) {
-            if (broken) {
-                d += 'L';
-                AppendPoint(d, figure.start, scale, decimals);
-            } else {
-                d += 'Z';
-            }
-        }
-    }
+    auto point = [&](char command, Point p) {
+        d += command;
+        AppendPoint(d, p, scale, decimals);
+    };
+    WalkPath(
+        geometry, forStroke, [&](Point p) { point('M', p); }, [&](Point p) { point('L', p); },
+        [&](Point control1, Point control2, Point end) {
+            point('C', control1);
+            d += ' ';
+            AppendPoint(d, control2, scale, decimals);
+            d += ' ';
+            AppendPoint(d, end, scale, decimals);
+        },
+        [&]() { d += 'Z'; });
     return d;
 }
 
