@@ -8,6 +8,7 @@
 #include "engine/pagereader.h"
 #include "engine/pngwriter.h"
 #include "engine/readahead.h"
+#include "engine/svgwriter.h"
 #include "engine/tiffwriter.h"
 
 namespace engine {
@@ -70,6 +71,9 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
             return S_OK;
         case OutputFormat::Tiff:
             writer.reset(new TiffWriter(package, options, std::move(sink)));
+            return S_OK;
+        case OutputFormat::Svg:
+            writer.reset(new SvgWriter(std::move(sink), package, options.beginFile));
             return S_OK;
         default:
             return E_NOTIMPL;

@@ -313,6 +313,7 @@ public:
     explicit PngDecoder(const std::string& bytes)
         : data_(reinterpret_cast<const unsigned char*>(bytes.data())), size_(bytes.size()) {}
 
+    HRESULT ReadInfo(DecodedImage& image);
     HRESULT Decode(DecodedImage& image);
     HRESULT KeepDeflated(DecodedImage& image, std::string& deflated);
 
@@ -340,9 +341,21 @@ private:
     std::string compressed_;  // the IDAT chunks' data, joined
 };
 
-HRESULT PngDecoder::Decode(DecodedImage& image) {
+HRESULT PngDecoder::ReadInfo(DecodedImage& image) {
     image = DecodedImage();
     HRESULT hr = ReadChunks(image);
+    if (FAILED(hr)) {
+        image = DecodedImage();
+        return hr;
+    }
+    image.width = width_;
+    image.height = height_;
+    image.components = colorType_ == kGrey || colorType_ == kGreyAlpha ? 1 : 3;
+    return S_OK;
+}
+
+HRESULT PngDecoder::Decode(DecodedImage& image) {
+    HRESULT hr = ReadInfo(image);
     if (FAILED(hr)) {
         return hr;
     }
@@ -350,9 +363,6 @@ HRESULT PngDecoder::Decode(DecodedImage& image) {
     for (std::size_t i = 3; i < palette_.size(); i += 4) {
         paletteAlpha = paletteAlpha || palette_[i] != 0xFF;
     }
-    image.width = width_;
-    image.height = height_;
-    image.components = colorType_ == kGrey || colorType_ == kGreyAlpha ? 1 : 3;
     std::size_t pixels = static_cast<std::size_t>(width_) * height_;
     image.pixels.assign(pixels * image.components, '\0');
     if (colorType_ == kGreyAlpha || colorType_ == kRgba || colorKey_ || paletteAlpha) {
@@ -759,13 +769,27 @@ HRESULT ReadJpegInfo(const std::string& bytes, JpegInfo& info) {
     }
 }
 
-HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
+namespace {
+
+HRESULT RunPngDecoder(const std::string& bytes, DecodedImage& image,
+                      HRESULT (PngDecoder::*step)(DecodedImage&)) {
     try {
-        return PngDecoder(bytes).Decode(image);
+        PngDecoder decoder(bytes);
+        return (decoder.*step)(image);
     } catch (const std::bad_alloc&) {
         image = DecodedImage();
         return E_OUTOFMEMORY;
     }
+}
+
+}  // namespace
+
+HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
+    return RunPngDecoder(bytes, image, &PngDecoder::Decode);
+}
+
+HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image) {
+    return RunPngDecoder(bytes, image, &PngDecoder::ReadInfo);
 }
 
 HRESULT ReadPngDeflated(const std::string& bytes, DecodedImage& image, std::string& deflated) {

@@ -6,9 +6,9 @@
 
 #include "engine/gdiplusapi.h"
 #include "engine/glyphcache.h"
-#include "engine/glyphplacement.h"
 #include "engine/gradientramp.h"
 #include "engine/modelgeometry.h"
+#include "engine/pagedrawing.h"
 #include "engine/pathpoints.h"
 #include "engine/rasterresources.h"
 #include "engine/rastersurface.h"
@@ -290,7 +290,7 @@ private:
         PathPoints points;
         for (const PlacedGlyph& glyph : PlaceGlyphs(glyphs, font->font)) {
             const Geometry* outline = nullptr;
-            hr = SUCCEEDED(hr) ? resources_.Outline(*font, glyph.glyph, outline) : hr;
+            hr = SUCCEEDED(hr) ? resources_.Outline(*font, glyph.index, outline) : hr;
             if (hr == kFontCffOutlines) {
                 hr = S_OK;
                 continue;
@@ -298,15 +298,15 @@ private:
             if (FAILED(hr)) {
                 return hr;
             }
-            Matrix outlineToElement = GlyphOutlineMatrix(glyphs, font->font, glyph);
+            Matrix outlineToElement = GlyphMatrix(glyphs, font->font, glyph);
             const GlyphCache::Mask* mask = nullptr;
             if (laid) {
                 Matrix toPixels = Multiply(outlineToElement, toSurface);
                 int x = 0, y = 0, placeX = 0, placeY = 0;
                 GlyphCache::Snap(toPixels.dx, x, placeX);
                 GlyphCache::Snap(toPixels.dy, y, placeY);
-                hr = glyphs_.MaskOf(font, glyph.glyph, *outline, toPixels, placeX, placeY,
-                                    bold ? BoldStrokeWidth(glyphs) / unitsToElement : 0, mask);
+                hr = glyphs_.MaskOf(font, glyph.index, *outline, toPixels, placeX, placeY,
+                                    bold ? (glyphs.emSize * kBoldStrokeEm) / unitsToElement : 0, mask);
                 if (FAILED(hr)) {
                     return hr;
                 }
@@ -323,7 +323,7 @@ private:
         }
         hr = FillPoints(surface, points, FillRule::NonZero, *glyphs.fill, toPicture, opacity);
         engine::Stroke stroke;
-        stroke.thickness = BoldStrokeWidth(glyphs);
+        stroke.thickness = (glyphs.emSize * kBoldStrokeEm);
         return SUCCEEDED(hr) && bold ? StrokePoints(surface, points, stroke, *glyphs.fill, toPicture, opacity)
                                      : hr;
     }

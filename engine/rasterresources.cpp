@@ -1,6 +1,6 @@
 #include "engine/rasterresources.h"
 
-#include "engine/fontpart.h"
+#include "engine/font.h"
 #include "engine/image.h"
 
 namespace engine {

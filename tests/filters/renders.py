@@ -1,8 +1,13 @@
 """Reading the pictures the XPS readers draw: MuPDF's PNM and libgxps's PNG,
-as (width, height, rows of RGB tuples)."""
+as (width, height, rows of RGB tuples); and libgxps's drawing of a document."""
+import os
 import re
 import struct
+import subprocess
+import zipfile
 import zlib
+
+from xpsdocs import part
 
 
 def read_png(path):
@@ -50,3 +55,24 @@ def blocks(image, x0, y0, width, height, grid=8):
             pixels = [rows[min(y, len(rows) - 1)][min(x, len(rows[0]) - 1)] for y in ys for x in xs]
             result.append(tuple(sum(p[c] for p in pixels) / len(pixels) for c in range(3)))
     return result
+
+
+def libgxps_drawings(xps, folder, dpi):
+    """The XPS as libgxps draws it, one document at a time: the PNG files of
+    all its pages in order, in folder (any there before are removed)."""
+    for name in os.listdir(folder):
+        if name.startswith("gx") and name.endswith(".png"):
+            os.remove(os.path.join(folder, name))
+    with zipfile.ZipFile(xps) as package:
+        rels = part(package, "_rels/.rels").decode("utf-8-sig", "replace")
+        sequence = re.search(r'Target="/?([^"]+\.fdseq)"', rels, re.I)
+        count = len(re.findall(rb"DocumentReference", part(package, sequence.group(1)))) if sequence else 1
+    pages = []
+    for document in range(count):
+        prefix = os.path.join(folder, "gx%02d" % document)
+        subprocess.run(["xpstopng", "-r", str(dpi), "-d", str(document + 1), xps, prefix],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        names = sorted((n for n in os.listdir(folder) if n.startswith("gx%02d" % document) and n.endswith(".png")),
+                       key=lambda n: int(re.search(r"-(\d+)\.png$", n).group(1)))
+        pages += [os.path.join(folder, n) for n in names]
+    return pages
