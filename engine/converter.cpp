@@ -5,8 +5,12 @@
 #include <new>
 
 #include "engine/emfwriter.h"
+#include "engine/jpegwriter.h"
 #include "engine/pagereader.h"
+#include "engine/pngwriter.h"
 #include "engine/readahead.h"
+#include "engine/svgwriter.h"
+#include "engine/tiffwriter.h"
 
 namespace engine {
 
@@ -60,6 +64,18 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
             writer = std::move(pdfWriter);
             return S_OK;
         }
+        case OutputFormat::Png:
+            writer.reset(new PngWriter(package, options, std::move(sink)));
+            return S_OK;
+        case OutputFormat::Jpeg:
+            writer.reset(new JpegWriter(package, options, std::move(sink)));
+            return S_OK;
+        case OutputFormat::Tiff:
+            writer.reset(new TiffWriter(package, options, std::move(sink)));
+            return S_OK;
+        case OutputFormat::Svg:
+            writer.reset(new SvgWriter(std::move(sink), package, options.beginFile));
+            return S_OK;
         case OutputFormat::Emf:
             writer.reset(new EmfWriter(std::move(sink), package, options.beginFile, options.title));
             return S_OK;

@@ -6,12 +6,10 @@
 #include <cwchar>
 #include <vector>
 
-#include "engine/fontpart.h"
 #include "engine/gdihandles.h"
-#include "engine/glyphplacement.h"
 #include "engine/gradientbands.h"
 #include "engine/image.h"
-#include "engine/modelgeometry.h"
+#include "engine/pagedrawing.h"
 #include "engine/strokedashes.h"
 #include "engine/tiling.h"
 #include "xps/partname.h"
@@ -266,16 +264,16 @@ private:
         run.fillRule = FillRule::NonZero;
         for (const PlacedGlyph& glyph : PlaceGlyphs(glyphs, font->font)) {
             const Geometry* outline = nullptr;
-            hr = writer_.OutlineOf(*font, glyph.glyph, outline);
+            hr = writer_.OutlineOf(*font, glyph.index, outline);
             if (FAILED(hr)) {
                 return hr;
             }
-            AppendTransformed(*outline, GlyphOutlineMatrix(glyphs, font->font, glyph), run);
+            AppendTransformed(*outline, GlyphMatrix(glyphs, font->font, glyph), run);
         }
         hr = Fill(run, *glyphs.fill);
         if (SUCCEEDED(hr) && SimulatesBold(glyphs.simulations)) {
             Stroke bold;
-            bold.thickness = BoldStrokeWidth(glyphs);
+            bold.thickness = glyphs.emSize * kBoldStrokeEm;
             hr = StrokeShape(run, *glyphs.fill, bold);
         }
         return hr;

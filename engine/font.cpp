@@ -178,6 +178,112 @@ std::string WriteSfnt(std::uint32_t version, std::vector<std::pair<std::uint32_t
     return out;
 }
 
+void AppendU16(std::string& out, std::uint32_t value) {
+    out += static_cast<char>((value >> 8) & 0xFF);
+    out += static_cast<char>(value & 0xFF);
+}
+
+void AppendU32(std::string& out, std::uint32_t value) {
+    AppendU16(out, value >> 16);
+    AppendU16(out, value);
+}
+
+// A Unicode cmap of the characters: runs of consecutive characters on
+// consecutive glyphs are one segment (format 4) or group (format 12).
+std::string MakeCmap(const std::vector<std::pair<char32_t, std::uint16_t>>& characters) {
+    struct Run {
+        char32_t first, last;
+        std::uint16_t glyph;
+    };
+    std::vector<Run> bmp, all;
+    for (const auto& entry : characters) {
+        for (std::vector<Run>* runs : {&bmp, &all}) {
+            if (runs == &bmp && entry.first >= 0xFFFF) {
+                continue;
+            }
+            if (!runs->empty() && runs->back().last + 1 == entry.first &&
+                runs->back().glyph + (entry.first - runs->back().first) == entry.second) {
+                runs->back().last = entry.first;
+            } else {
+                runs->push_back({entry.first, entry.first, entry.second});
+            }
+        }
+    }
+    bmp.push_back({0xFFFF, 0xFFFF, 0});  // the closing segment format 4 asks for
+    const bool beyond = !characters.empty() && characters.back().first > 0xFFFF;
+    std::string cmap;
+    AppendU16(cmap, 0);
+    AppendU16(cmap, beyond ? 2 : 1);
+    AppendU16(cmap, 3);
+    AppendU16(cmap, 1);
+    AppendU32(cmap, beyond ? 20 : 12);
+    const std::uint32_t segments = static_cast<std::uint32_t>(bmp.size());
+    const std::uint32_t length4 = 16 + 8 * segments;
+    if (beyond) {
+        AppendU16(cmap, 3);
+        AppendU16(cmap, 10);
+        AppendU32(cmap, 20 + length4);
+    }
+    std::uint32_t selector = 0;
+    while ((2u << selector) <= segments) {
+        ++selector;
+    }
+    AppendU16(cmap, 4);
+    AppendU16(cmap, length4);
+    AppendU16(cmap, 0);
+    AppendU16(cmap, 2 * segments);
+    AppendU16(cmap, 2u << selector);
+    AppendU16(cmap, selector);
+    AppendU16(cmap, 2 * segments - (2u << selector));
+    for (const Run& run : bmp) {
+        AppendU16(cmap, run.last);
+    }
+    AppendU16(cmap, 0);
+    for (const Run& run : bmp) {
+        AppendU16(cmap, run.first);
+    }
+    for (const Run& run : bmp) {
+        AppendU16(cmap, (run.glyph - run.first) & 0xFFFF);
+    }
+    cmap.append(2 * bmp.size(), '\0');  // idRangeOffset: the deltas say it all
+    if (beyond) {
+        AppendU16(cmap, 12);
+        AppendU16(cmap, 0);
+        AppendU32(cmap, 16 + 12 * static_cast<std::uint32_t>(all.size()));
+        AppendU32(cmap, 0);
+        AppendU32(cmap, static_cast<std::uint32_t>(all.size()));
+        for (const Run& run : all) {
+            AppendU32(cmap, run.first);
+            AppendU32(cmap, run.last);
+            AppendU32(cmap, run.glyph);
+        }
+    }
+    return cmap;
+}
+
+// A name table of Windows Unicode records calling the font family.
+std::string MakeNameTable(const std::string& family) {
+    const std::uint16_t kIds[] = {1, 2, 4, 6};  // family, subfamily, full name, PostScript name
+    std::string strings;
+    std::string table;
+    AppendU16(table, 0);
+    AppendU16(table, 4);
+    AppendU16(table, 6 + 12 * 4);
+    for (std::uint16_t id : kIds) {
+        const std::string text = id == 2 ? std::string("Regular") : family;
+        AppendU16(table, 3);
+        AppendU16(table, 1);
+        AppendU16(table, 0x409);
+        AppendU16(table, id);
+        AppendU16(table, static_cast<std::uint32_t>(2 * text.size()));
+        AppendU16(table, static_cast<std::uint32_t>(strings.size()));
+        for (char c : text) {
+            AppendU16(strings, static_cast<unsigned char>(c));
+        }
+    }
+    return table + strings;
+}
+
 // What a PDF name and a PostScript name may hold: printable ASCII but the
 // delimiters and the name escape, at most 63 characters.
 void AppendNameCharacter(std::string& name, std::uint32_t c) {
@@ -636,7 +742,10 @@ int Font::VerticalAdvance(std::uint16_t glyph) const {
     if (verticalMetrics_ > 0 && glyph < glyphCount_) {
         return At(vmtx_).U16(4 * std::size_t{std::min<std::uint16_t>(glyph, verticalMetrics_ - 1)});
     }
-    int height = metrics_.ascender - metrics_.descender;
+    // As FreeType (and so the XPS readers on it) makes up the advance of a
+    // font without vertical metrics: OS/2's typographic height first.
+    int height = metrics_.hasOs2 ? metrics_.typoAscender - metrics_.typoDescender : 0;
+    height = height > 0 ? height : metrics_.ascender - metrics_.descender;
     return height > 0 ? height : metrics_.unitsPerEm;
 }
 
@@ -672,9 +781,27 @@ HRESULT Font::Program(std::string& font) const {
     });
 }
 
-HRESULT Font::Subset(const std::set<std::uint16_t>& glyphs, std::string& font) const {
+HRESULT Font::Subset(const std::set<std::uint16_t>& glyphs, std::string& font,
+                     const CharacterMap* characters) const {
     if (cff_) {
         return kFontCffOutlines;
+    }
+    if (characters != nullptr) {
+        if (characters->characters.size() > kMaxSubsetCharacters || characters->family.size() > 63) {
+            return kFontOverCap;
+        }
+        for (std::size_t i = 0; i < characters->characters.size(); ++i) {
+            char32_t c = characters->characters[i].first;
+            if (c > 0x10FFFF || characters->characters[i].second >= glyphCount_ ||
+                (i > 0 && c <= characters->characters[i - 1].first)) {
+                return E_INVALIDARG;
+            }
+        }
+        for (char c : characters->family) {
+            if (c < 0x20 || c > 0x7E) {
+                return E_INVALIDARG;
+            }
+        }
     }
     return xps::WithoutThrowing([&]() -> HRESULT {
         // Glyph 0, the chosen glyphs and the components of each, each glyph
@@ -741,6 +868,10 @@ HRESULT Font::Subset(const std::set<std::uint16_t>& glyphs, std::string& font) c
             std::string names = post.Sub(0, 32).Copy();
             PutU32(names, 0, 0x00030000);  // no glyph names
             tables.emplace_back(Tag("post"), std::move(names));
+        }
+        if (characters != nullptr) {
+            tables.emplace_back(Tag("cmap"), MakeCmap(characters->characters));
+            tables.emplace_back(Tag("name"), MakeNameTable(characters->family));
         }
         font = WriteSfnt(0x00010000, std::move(tables));
         return S_OK;
@@ -1258,6 +1389,35 @@ HRESULT Font::Outline(std::uint16_t glyph, Geometry& outline) const {
         outline = Geometry();
     }
     return hr;
+}
+
+namespace {
+
+bool EndsWithIgnoringCase(const std::wstring& text, const wchar_t* suffix) {
+    std::wstring tail(suffix);
+    if (text.size() < tail.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        wchar_t c = text[text.size() - tail.size() + i];
+        if ((c >= L'A' && c <= L'Z' ? c + 32 : c) != tail[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+HRESULT LoadFontPart(const xps::XpsPackage& package, const std::wstring& part, std::uint16_t face,
+                     Font& font) {
+    return xps::WithoutThrowing([&]() -> HRESULT {
+        std::string bytes;
+        HRESULT hr = package.Read(part, bytes);
+        bool obfuscated = package.ContentType(part).find(L"obfuscated") != std::wstring::npos ||
+                          EndsWithIgnoringCase(part, L".odttf");
+        return SUCCEEDED(hr) ? font.Load(std::move(bytes), package.NameOf(part), obfuscated, face) : hr;
+    });
 }
 
 }  // namespace engine

@@ -30,6 +30,7 @@
 #include <windows.h>
 
 #include "engine/pagemodel.h"
+#include "xps/xpspackage.h"
 
 namespace engine {
 
@@ -102,7 +103,8 @@ public:
     // hmtx's advance width; past numberOfHMetrics the last one repeats.
     // 0 for a glyph the font does not have.
     int Advance(std::uint16_t glyph) const;
-    // vmtx's advance height when the font has one; else ascender - descender.
+    // vmtx's advance height when the font has one; else the height between
+    // OS/2's typographic ascender and descender, else hhea's.
     int VerticalAdvance(std::uint16_t glyph) const;
     // The glyph of a code point by the cmap; 0 (.notdef) when not mapped.
     // In a symbol font a code point 0x00-0xFF not mapped itself is looked up
@@ -111,13 +113,27 @@ public:
     // The lowest code point the cmap maps to the glyph; 0 when none does.
     char32_t CodePointOf(std::uint16_t glyph) const;
 
+    // What a subset needs where a reader picks its glyphs by characters (an
+    // SVG's text, a web font): its own cmap, mapping each character to its
+    // glyph (Unicode: format 4 for the Basic Multilingual Plane, format 12
+    // beside it when a character lies beyond), and a name table giving it
+    // family (printable ASCII). At most kMaxSubsetCharacters characters.
+    static constexpr std::size_t kMaxSubsetCharacters = 8000;
+    struct CharacterMap {
+        std::vector<std::pair<char32_t, std::uint16_t>> characters;  // by character, each once
+        std::string family;
+    };
+
     // A TrueType font with the same glyph ids (so Identity-H and
     // CIDToGIDMap /Identity show them) holding the outlines of the given
     // glyphs, glyph 0 and every component of their composite glyphs; every
     // other glyph is empty. Tables: head, hhea, maxp, hmtx, loca, glyf,
-    // cvt/fpgm/prep and OS/2 as the font has them, post without names.
-    // kFontCffOutlines for a CFF font.
-    HRESULT Subset(const std::set<std::uint16_t>& glyphs, std::string& font) const;
+    // cvt/fpgm/prep and OS/2 as the font has them, post without names; cmap
+    // and name with a character map. kFontCffOutlines for a CFF font,
+    // kFontOverCap past kMaxSubsetCharacters, E_INVALIDARG for characters
+    // out of order or beyond Unicode, or a glyph the font does not have.
+    HRESULT Subset(const std::set<std::uint16_t>& glyphs, std::string& font,
+                   const CharacterMap* characters = nullptr) const;
     // The face as a font file of its own: the part (restored when obfuscated)
     // or, for a face of a collection, the face's tables as one font.
     HRESULT Program(std::string& font) const;
@@ -180,5 +196,12 @@ private:
     // CFF: each glyph's charstring and the subroutines, in data_.
     std::vector<Span> charstrings_, globalSubroutines_, localSubroutines_;
 };
+
+// The font a Glyphs element's FontUri names: the part read from the package
+// and loaded, restored first where its content type (or, as writers name
+// such parts, its .odttf extension) says it is obfuscated. The package's
+// failures and Load's.
+HRESULT LoadFontPart(const xps::XpsPackage& package, const std::wstring& part, std::uint16_t face,
+                     Font& font);
 
 }  // namespace engine

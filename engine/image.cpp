@@ -7,13 +7,9 @@
 #include <new>
 #include <vector>
 
-#include <initguid.h>  // defines WIC's class and format IDs here, not in an import library
-
-#include <wincodec.h>
-#include <wrl/client.h>
 #include <zlib.h>
 
-#include "platform/systemlibrary.h"
+#include "engine/wicfactory.h"
 #include "xps/ziparchive.h"
 
 namespace engine {
@@ -317,6 +313,7 @@ public:
     explicit PngDecoder(const std::string& bytes)
         : data_(reinterpret_cast<const unsigned char*>(bytes.data())), size_(bytes.size()) {}
 
+    HRESULT ReadInfo(DecodedImage& image);
     HRESULT Decode(DecodedImage& image);
     HRESULT KeepDeflated(DecodedImage& image, std::string& deflated);
 
@@ -344,9 +341,21 @@ private:
     std::string compressed_;  // the IDAT chunks' data, joined
 };
 
-HRESULT PngDecoder::Decode(DecodedImage& image) {
+HRESULT PngDecoder::ReadInfo(DecodedImage& image) {
     image = DecodedImage();
     HRESULT hr = ReadChunks(image);
+    if (FAILED(hr)) {
+        image = DecodedImage();
+        return hr;
+    }
+    image.width = width_;
+    image.height = height_;
+    image.components = colorType_ == kGrey || colorType_ == kGreyAlpha ? 1 : 3;
+    return S_OK;
+}
+
+HRESULT PngDecoder::Decode(DecodedImage& image) {
+    HRESULT hr = ReadInfo(image);
     if (FAILED(hr)) {
         return hr;
     }
@@ -354,9 +363,6 @@ HRESULT PngDecoder::Decode(DecodedImage& image) {
     for (std::size_t i = 3; i < palette_.size(); i += 4) {
         paletteAlpha = paletteAlpha || palette_[i] != 0xFF;
     }
-    image.width = width_;
-    image.height = height_;
-    image.components = colorType_ == kGrey || colorType_ == kGreyAlpha ? 1 : 3;
     std::size_t pixels = static_cast<std::size_t>(width_) * height_;
     image.pixels.assign(pixels * image.components, '\0');
     if (colorType_ == kGreyAlpha || colorType_ == kRgba || colorKey_ || paletteAlpha) {
@@ -626,64 +632,6 @@ HRESULT PngDecoder::StorePixel(const unsigned char* row, std::uint32_t x, std::s
 
 // ---- WIC --------------------------------------------------------------------
 
-SystemLibrary ole32Library{L"ole32.dll"};
-SystemLibrary wicLibrary{L"windowscodecs.dll"};
-
-HRESULT LastErrorResult() {
-    DWORD dwError = ::GetLastError();
-    return dwError != ERROR_SUCCESS ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
-}
-
-// COM on the calling thread for one call: entered as a multithreaded
-// apartment and left again only when this entry succeeded.
-class ComScope {
-public:
-    ComScope() = default;
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-    ~ComScope() {
-        if (uninitialize_ != nullptr) {
-            uninitialize_();
-        }
-    }
-
-    HRESULT Enter() {
-        auto initialize = ole32Library.Bind<HRESULT WINAPI(LPVOID, DWORD)>("CoInitializeEx");
-        auto uninitialize = ole32Library.Bind<void WINAPI()>("CoUninitialize");
-        if (initialize == nullptr || uninitialize == nullptr) {
-            return LastErrorResult();
-        }
-        HRESULT hr = initialize(nullptr, COINIT_MULTITHREADED);
-        if (hr == RPC_E_CHANGED_MODE) {
-            return S_OK;  // the thread is a single-threaded apartment already, which WIC serves too
-        }
-        if (SUCCEEDED(hr)) {
-            uninitialize_ = uninitialize;
-        }
-        return hr;
-    }
-
-private:
-    void(WINAPI* uninitialize_)() = nullptr;
-};
-
-// The factory straight from windowscodecs.dll's class object, so that the
-// DLL comes from the system directory and not from the registry's path.
-HRESULT CreateImagingFactory(ComPtr<IWICImagingFactory>& factory) {
-    auto getClassObject = wicLibrary.Bind<HRESULT WINAPI(REFCLSID, REFIID, void**)>("DllGetClassObject");
-    if (getClassObject == nullptr) {
-        return LastErrorResult();
-    }
-    ComPtr<IClassFactory> classFactory;
-    HRESULT hr = getClassObject(CLSID_WICImagingFactory, __uuidof(IClassFactory),
-                                reinterpret_cast<void**>(classFactory.GetAddressOf()));
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return classFactory->CreateInstance(nullptr, __uuidof(IWICImagingFactory),
-                                        reinterpret_cast<void**>(factory.GetAddressOf()));
-}
-
 // The frame's first embedded ICC profile; none where its codec keeps none.
 HRESULT ReadColorProfile(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, std::string& profile) {
     UINT count = 0;
@@ -821,13 +769,27 @@ HRESULT ReadJpegInfo(const std::string& bytes, JpegInfo& info) {
     }
 }
 
-HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
+namespace {
+
+HRESULT RunPngDecoder(const std::string& bytes, DecodedImage& image,
+                      HRESULT (PngDecoder::*step)(DecodedImage&)) {
     try {
-        return PngDecoder(bytes).Decode(image);
+        PngDecoder decoder(bytes);
+        return (decoder.*step)(image);
     } catch (const std::bad_alloc&) {
         image = DecodedImage();
         return E_OUTOFMEMORY;
     }
+}
+
+}  // namespace
+
+HRESULT DecodePng(const std::string& bytes, DecodedImage& image) {
+    return RunPngDecoder(bytes, image, &PngDecoder::Decode);
+}
+
+HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image) {
+    return RunPngDecoder(bytes, image, &PngDecoder::ReadInfo);
 }
 
 HRESULT ReadPngDeflated(const std::string& bytes, DecodedImage& image, std::string& deflated) {

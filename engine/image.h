@@ -77,6 +77,11 @@ struct DecodedImage {
 // ERROR_NOT_SUPPORTED. Every chunk's CRC is checked: a critical chunk that
 // fails it is damage, an ancillary one is passed over.
 HRESULT DecodePng(const std::string& bytes, DecodedImage& image);
+// What DecodePng would read of the image but its pixels, checked the same way
+// up to the compressed data: width, height, components (of the decoded
+// image), resolution and profile. For a writer that passes the PNG on as it
+// is.
+HRESULT ReadPngInfo(const std::string& bytes, DecodedImage& image);
 
 // A PNG whose data a PDF reader's FlateDecode with PNG predictors reads as
 // it stands (8-bit grey or RGB, not interlaced, no tRNS): image gets all but

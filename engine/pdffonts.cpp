@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/fontpart.h"
+#include "engine/font.h"
 
 namespace engine {
 

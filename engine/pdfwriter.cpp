@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/glyphplacement.h"
-#include "engine/modelgeometry.h"
+#include "engine/pagedrawing.h"
 #include "engine/pdfimage.h"
 #include "engine/srgbprofile.h"
-#include "engine/tiling.h"
 #include "xps/xmlwriter.h"
 
 namespace engine {
@@ -15,7 +13,9 @@ namespace engine {
 namespace {
 
 // A page's bounds against which brushes are painted: far beyond any page.
-constexpr double kHuge = 1e6;
+constexpr double kHuge = kHugeExtent;
+// Tiles of one tiled brush drawn at most; beyond, the brush's average shows.
+constexpr int kMaxTiles = 4096;
 // Repeats of a reflected or repeated gradient drawn at most.
 constexpr int kMaxGradientRepeats = 256;
 
@@ -169,26 +169,18 @@ private:
     }
 
     void PathOperators(const Geometry& geometry, bool forStroke) {
-        for (const Figure& figure : geometry.figures) {
-            if (!forStroke && !figure.filled) {
-                continue;
-            }
-            Operation({figure.start.x, figure.start.y}, " m\n");
-            for (const Segment& segment : figure.segments) {
-                if (forStroke && !segment.stroked) {
-                    Operation({segment.end.x, segment.end.y}, " m\n");
-                } else if (segment.cubic) {
-                    Operation({segment.control1.x, segment.control1.y, segment.control2.x, segment.control2.y,
-                               segment.end.x, segment.end.y},
-                              " c\n");
-                } else {
-                    Operation({segment.end.x, segment.end.y}, " l\n");
-                }
-            }
-            if (figure.closed) {
-                out_ += "h\n";
-            }
-        }
+        WalkPath(
+            geometry, forStroke,
+            [&](Point p) {
+                Operation({p.x, p.y}, " m\n");
+            },
+            [&](Point p) {
+                Operation({p.x, p.y}, " l\n");
+            },
+            [&](Point control1, Point control2, Point end) {
+                Operation({control1.x, control1.y, control2.x, control2.y, end.x, end.y}, " c\n");
+            },
+            [&]() { out_ += "h\n"; });
     }
 
     void Clip(const Geometry& geometry) {
@@ -209,13 +201,14 @@ private:
         return S_OK;
     }
 
-    // The glyphs placed, and what each shows noted for the font's ToUnicode map.
+    // Where each glyph stands; the characters each shows are kept for the
+    // font's Unicode map.
     std::vector<PlacedGlyph> Place(const GlyphsElement& glyphs, PdfFonts::Entry& entry) {
         std::vector<PlacedGlyph> placed = PlaceGlyphs(glyphs, entry.font);
         for (std::size_t i = 0; i < placed.size(); ++i) {
             const Glyph& glyph = glyphs.glyphs[i];
             if (glyph.characterCount > 0 && glyph.firstCharacter < glyphs.text.size()) {
-                entry.text.try_emplace(placed[i].glyph, glyphs.text, glyph.firstCharacter,
+                entry.text.try_emplace(placed[i].index, glyphs.text, glyph.firstCharacter,
                                        glyph.characterCount);
             }
         }
@@ -250,13 +243,13 @@ private:
         }
         // Bold: the outline stroked too, a fiftieth of the size wide.
         if (bold) {
-            Operation({BoldStrokeWidth(glyphs)}, " w\n");
+            Operation({glyphs.emSize * kBoldStrokeEm}, " w\n");
         }
         out_ += "BT\n";
         out_ += Name("Font", "F", entry->id);
         out_ += !solid ? " 1 Tf\n7 Tr\n" : bold ? " 1 Tf\n2 Tr\n" : " 1 Tf\n0 Tr\n";
         double em = glyphs.emSize;
-        double shear = italic ? em * 0.2 : 0;
+        double shear = italic ? em * kItalicShear : 0;
         bool oneLine = glyphs.bidiLevel % 2 == 0 && !glyphs.sideways;
         for (const Glyph& glyph : glyphs.glyphs) {
             oneLine = oneLine && glyph.offsetU == 0 && glyph.offsetV == 0;
@@ -267,10 +260,10 @@ private:
             double scale = em / entry->font.Metrics().unitsPerEm;
             Operation({em, 0, shear, -em, placed[0].x, placed[0].y}, " Tm[");
             for (std::size_t i = 0; i < placed.size(); ++i) {
-                entry->glyphs.insert(placed[i].glyph);
-                AppendHexGlyph(placed[i].glyph);
+                entry->glyphs.insert(placed[i].index);
+                AppendHexGlyph(placed[i].index);
                 if (i + 1 < placed.size()) {
-                    double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].glyph) * scale;
+                    double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].index) * scale;
                     if (std::fabs(gap) > em * 1e-5) {
                         AppendPdfNumbers(out_, {-gap * 1000 / em});
                     }
@@ -279,10 +272,10 @@ private:
             out_ += "]TJ\n";
         } else {
             for (const PlacedGlyph& glyph : placed) {
-                entry->glyphs.insert(glyph.glyph);
+                entry->glyphs.insert(glyph.index);
                 // Glyph space is y up; the page's is y down.
                 Operation({em, 0, shear, -em, glyph.x, glyph.y}, " Tm");
-                AppendHexGlyph(glyph.glyph);
+                AppendHexGlyph(glyph.index);
                 out_ += "Tj\n";
             }
         }
@@ -306,21 +299,16 @@ private:
     HRESULT DrawOutlines(const GlyphsElement& glyphs, PdfFonts::Entry& entry,
                          const std::vector<PlacedGlyph>& placed, bool bold) {
         Geometry all;
-        all.fillRule = FillRule::NonZero;
-        for (const PlacedGlyph& glyph : placed) {
-            Geometry outline;
-            HRESULT hr = entry.font.Outline(glyph.glyph, outline);
-            if (FAILED(hr)) {
-                return hr;
-            }
-            AppendTransformed(outline, GlyphOutlineMatrix(glyphs, entry.font, glyph), all);
+        HRESULT outlined = GlyphOutlines(glyphs, entry.font, placed, all);
+        if (FAILED(outlined)) {
+            return outlined;
         }
         HRESULT hr = Fill(all, *glyphs.fill);
         if (SUCCEEDED(hr) && bold && glyphs.fill->kind == BrushKind::Solid) {
             PathElement stroke;
             stroke.data = all;
             stroke.stroke = glyphs.fill;
-            stroke.strokeStyle.thickness = BoldStrokeWidth(glyphs);
+            stroke.strokeStyle.thickness = glyphs.emSize * kBoldStrokeEm;
             StrokePath(stroke);
         }
         return hr;
@@ -347,14 +335,21 @@ private:
         const engine::Stroke& style = path.strokeStyle;
         Color color = path.stroke->kind == BrushKind::Solid ? path.stroke->color
                       : path.stroke->stops.empty()          ? Color{1, 0.5, 0.5, 0.5}
-                                                            : GradientColorAt(path.stroke->stops, 0.5);
+                                                            : ColorAt(path.stroke->stops, 0.5);
+        // Caps PDF cannot give (a start unlike the end, a triangle) are
+        // filled beside a stroke with flat ends.
+        Geometry ends = style.startCap != style.endCap || style.startCap == LineCap::Triangle
+                            ? StrokeEnds(path.data, style)
+                            : Geometry();
+        LineCap cap = ends.Empty() ? style.startCap : LineCap::Flat;
         out_ += "q\n";
-        Alpha(1, color.a * path.stroke->opacity);
-        out_ += Shade(color, color.a * path.stroke->opacity) + " RG\n" + N(style.thickness) + " w\n";
+        Alpha(color.a * path.stroke->opacity, color.a * path.stroke->opacity);
+        std::string shade = Shade(color, color.a * path.stroke->opacity);
+        out_ += shade + " RG " + shade + " rg\n" + N(style.thickness) + " w\n";
         static const char* kCaps[] = {"0", "2", "1", "1"};  // flat, square, round, triangle (as round)
         static const char* kJoins[] = {"0", "2", "1"};
-        out_ += std::string(kCaps[static_cast<int>(style.startCap)]) + " J\n" +
-                kJoins[static_cast<int>(style.join)] + " j\n" + N(std::max(1.0, style.miterLimit)) + " M\n";
+        out_ += std::string(kCaps[static_cast<int>(cap)]) + " J\n" + kJoins[static_cast<int>(style.join)] +
+                " j\n" + N(std::max(1.0, style.miterLimit)) + " M\n";
         if (!style.dashes.empty()) {
             out_ += "[";
             for (double dash : style.dashes) {
@@ -363,7 +358,12 @@ private:
             out_ += "] " + N(style.dashOffset * style.thickness) + " d\n";
         }
         PathOperators(path.data, true);
-        out_ += "S\nQ\n";
+        out_ += "S\n";
+        if (!ends.Empty()) {
+            PathOperators(ends, false);
+            out_ += "f\n";
+        }
+        out_ += "Q\n";
     }
 
     // A colour's operands; in PDF/A-1, mixed with white by its alpha, since
@@ -398,7 +398,16 @@ private:
                 return;
             case BrushKind::LinearGradient:
             case BrushKind::RadialGradient:
-                PaintGradient(brush, area, opacity);
+                if (brush.interpolateLinearLight) {
+                    // The shading interpolates in sRGB: stops close enough
+                    // that it follows linear light.
+                    Brush srgb = brush;
+                    srgb.stops = StopsWithinUnit(brush);
+                    srgb.interpolateLinearLight = false;
+                    PaintGradient(srgb, area, opacity);
+                } else {
+                    PaintGradient(brush, area, opacity);
+                }
                 return;
             case BrushKind::Image:
                 PaintImage(brush, area, opacity);
@@ -422,7 +431,7 @@ private:
                     u = 1 - u;
                 }
             }
-            return GradientColorAt(brush.stops, std::max(0.0, std::min(1.0, u)));
+            return ColorAt(brush.stops, std::max(0.0, std::min(1.0, u)));
         };
         points.emplace_back(t0, colorAt(t0));
         for (long long k = static_cast<long long>(std::floor(t0)); k <= static_cast<long long>(std::ceil(t1));
@@ -559,18 +568,39 @@ private:
 
     // The part of the tile plane the area needs: the viewport repeated.
     void PaintTiles(const Brush& brush, const Rect& area, const std::string& tile) {
-        TileGrid grid;
-        if (!TilesCovering(brush, area, grid)) {
+        Matrix inverse;
+        if (!Invert(brush.transform, inverse) || !(brush.viewport.width > 0) ||
+            !(brush.viewport.height > 0)) {
             return;
         }
         out_ += "q\n";
         if (!brush.transform.IsIdentity()) {
             out_ += MatrixOperands(brush.transform) + " cm\n";
         }
-        for (long long j = grid.j0; j <= grid.j1; ++j) {
-            for (long long i = grid.i0; i <= grid.i1; ++i) {
-                out_ += "q\n" + MatrixOperands(TilePlacement(brush, i, j)) + " cm\n0 0 " +
-                        N(brush.viewport.width) + " " + N(brush.viewport.height) + " re W n\n" + tile + "Q\n";
+        const Rect& vp = brush.viewport;
+        long long i0 = 0, i1 = 0, j0 = 0, j1 = 0;
+        if (brush.tileMode != TileMode::None) {
+            Rect region = TransformedBounds(area, inverse);
+            i0 = static_cast<long long>(std::floor((region.x - vp.x) / vp.width));
+            i1 = static_cast<long long>(std::ceil((region.x + region.width - vp.x) / vp.width));
+            j0 = static_cast<long long>(std::floor((region.y - vp.y) / vp.height));
+            j1 = static_cast<long long>(std::ceil((region.y + region.height - vp.y) / vp.height));
+            if ((i1 - i0 + 1) * (j1 - j0 + 1) > kMaxTiles) {
+                i1 = i0 + std::min<long long>(i1 - i0, 63);
+                j1 = j0 + std::min<long long>(j1 - j0, 63);
+            }
+        }
+        for (long long j = j0; j <= j1; ++j) {
+            for (long long i = i0; i <= i1; ++i) {
+                bool flipX =
+                    (brush.tileMode == TileMode::FlipX || brush.tileMode == TileMode::FlipXY) && (i % 2 != 0);
+                bool flipY =
+                    (brush.tileMode == TileMode::FlipY || brush.tileMode == TileMode::FlipXY) && (j % 2 != 0);
+                double x = vp.x + i * vp.width, y = vp.y + j * vp.height;
+                Matrix place{flipX ? -1.0 : 1.0,       0, 0, flipY ? -1.0 : 1.0, flipX ? x + vp.width : x,
+                             flipY ? y + vp.height : y};
+                out_ += "q\n" + MatrixOperands(place) + " cm\n0 0 " + N(vp.width) + " " + N(vp.height) +
+                        " re W n\n" + tile + "Q\n";
             }
         }
         out_ += "Q\n";

@@ -80,19 +80,23 @@ bool ParseNumber(const std::wstring& text, double& value) {
 
 namespace {
 
-// The digits of scaled / 10000, its trailing zeros after the point dropped.
+const std::uint32_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The digits of scaled / 10^decimals, its trailing zeros after the point
+// dropped.
 template <typename Unsigned>
-void AppendScaled(Unsigned scaled, bool negative, std::string& out) {
+void AppendScaled(Unsigned scaled, bool negative, int decimals, std::string& out) {
     if (scaled == 0) {
         out += '0';
         return;
     }
-    char buffer[32];
+    char buffer[40];
     char* end = buffer + sizeof(buffer);
     char* p = end;
-    Unsigned fraction = scaled % 10000;
+    const Unsigned unit = kPowers[decimals];
+    Unsigned fraction = scaled % unit;
     if (fraction != 0) {
-        int digits = 4;
+        int digits = decimals;
         while (fraction % 10 == 0) {
             fraction /= 10;
             --digits;
@@ -102,7 +106,7 @@ void AppendScaled(Unsigned scaled, bool negative, std::string& out) {
         }
         *--p = '.';
     }
-    Unsigned whole = scaled / 10000;
+    Unsigned whole = scaled / unit;
     do {
         *--p = static_cast<char>('0' + whole % 10);
         whole /= 10;
@@ -115,18 +119,20 @@ void AppendScaled(Unsigned scaled, bool negative, std::string& out) {
 
 }  // namespace
 
-// Appends the digits of value, rounded to four decimals, without an
-// exponent: what both the markup's and PDF's numbers are made of.
-void AppendFixed(double value, std::string& out) {
-    double magnitude = std::fabs(value) * 10000.0;
+// Appends the digits of value, rounded to the decimals asked (four unless
+// told), without an exponent: what the markup's, PDF's and SVG's numbers are
+// made of.
+void AppendFixed(double value, std::string& out, int decimals) {
+    decimals = decimals < 0 ? 0 : decimals > 8 ? 8 : decimals;
+    double magnitude = std::fabs(value) * kPowers[decimals];
     if (magnitude < 4294967294.0) {
         // Most numbers: rounded half away from zero as llround does, in
         // 32-bit arithmetic, which a 32-bit process does without calls.
         auto scaled = static_cast<std::uint32_t>(magnitude);
         scaled += magnitude - scaled >= 0.5 ? 1 : 0;
-        AppendScaled(scaled, value < 0, out);
+        AppendScaled(scaled, value < 0, decimals, out);
     } else {
-        AppendScaled(static_cast<std::uint64_t>(std::llround(magnitude)), value < 0, out);
+        AppendScaled(static_cast<std::uint64_t>(std::llround(magnitude)), value < 0, decimals, out);
     }
 }
 

@@ -17,7 +17,9 @@ bool ParseNumber(const std::wstring& text, double& value);
 // The shortest text of value rounded to four decimals ("12.5", "3", "-0.0625"):
 // enough for 1/96 inch units and transform factors. Not finite: "0".
 std::wstring FormatNumber(double value);
-// The same number appended as ASCII, never with an exponent (PDF has none).
-void AppendFixed(double value, std::string& out);
+// The same number appended as ASCII, never with an exponent (PDF has none);
+// rounded to another number of decimals (0 to 8) where asked. The value's
+// magnitude is the caller's to bound (below 2^63 once scaled).
+void AppendFixed(double value, std::string& out, int decimals = 4);
 
 }  // namespace xml

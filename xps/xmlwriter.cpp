@@ -29,8 +29,14 @@ void XmlWriter::Bind(const std::wstring& prefix, const std::wstring& uri) {
     }
     bindings_.push_back({prefix, uri});
     out_ += prefix.empty() ? " xmlns=\"" : " xmlns:" + ToUtf8(prefix) + "=\"";
-    Escaped(uri, true);
+    Escaped(ToUtf8(uri), true);
     out_ += '"';
+}
+
+void XmlWriter::Inherit(const std::wstring& prefix, const std::wstring& uri) {
+    if (open_.empty() && !IsBound(prefix, uri)) {
+        bindings_.push_back({prefix, uri});
+    }
 }
 
 void XmlWriter::StartElement(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri) {
@@ -53,6 +59,11 @@ void XmlWriter::Declare(const std::wstring& prefix, const std::wstring& uri) {
 
 void XmlWriter::Attribute(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri,
                           const std::wstring& value) {
+    Attribute(prefix, local, uri, ToUtf8(value));
+}
+
+void XmlWriter::Attribute(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri,
+                          const std::string& utf8Value) {
     if (!startTagOpen_) {
         return;
     }
@@ -71,13 +82,15 @@ void XmlWriter::Attribute(const std::wstring& prefix, const std::wstring& local,
     out_ += ' ';
     out_ += ToUtf8(usedPrefix.empty() ? local : usedPrefix + L":" + local);
     out_ += "=\"";
-    Escaped(value, true);
+    Escaped(utf8Value, true);
     out_ += '"';
 }
 
-void XmlWriter::Text(const std::wstring& text) {
+void XmlWriter::Text(const std::wstring& text) { Text(ToUtf8(text)); }
+
+void XmlWriter::Text(const std::string& utf8Text) {
     CloseStartTag();
-    Escaped(text, false);
+    Escaped(utf8Text, false);
 }
 
 void XmlWriter::CloseStartTag() {
@@ -112,35 +125,43 @@ void XmlWriter::EndDocument() {
 // What a reader would otherwise change: markup characters always, and in an
 // attribute the white space that attribute-value normalisation would turn
 // into blanks.
-void XmlWriter::Escaped(const std::wstring& text, bool inAttribute) {
-    std::string bytes = ToUtf8(text);
-    for (char c : bytes) {
-        switch (c) {
+void XmlWriter::Escaped(const std::string& utf8, bool inAttribute) {
+    // Runs that need nothing are copied whole: values can be long (data URIs).
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char* replacement = nullptr;
+        switch (utf8[i]) {
             case '&':
-                out_ += "&amp;";
+                replacement = "&amp;";
                 break;
             case '<':
-                out_ += "&lt;";
+                replacement = "&lt;";
                 break;
             case '>':
-                out_ += "&gt;";
+                replacement = "&gt;";
                 break;
             case '"':
-                out_ += inAttribute ? "&quot;" : "\"";
+                replacement = inAttribute ? "&quot;" : nullptr;
                 break;
             case '\r':
-                out_ += "&#xD;";
+                replacement = "&#xD;";
                 break;
             case '\n':
-                out_ += inAttribute ? "&#xA;" : "\n";
+                replacement = inAttribute ? "&#xA;" : nullptr;
                 break;
             case '\t':
-                out_ += inAttribute ? "&#x9;" : "\t";
+                replacement = inAttribute ? "&#x9;" : nullptr;
                 break;
             default:
-                out_ += c;
+                break;
+        }
+        if (replacement != nullptr) {
+            out_.append(utf8, run, i - run);
+            out_ += replacement;
+            run = i + 1;
         }
     }
+    out_.append(utf8, run, std::string::npos);
 }
 
 }  // namespace xml

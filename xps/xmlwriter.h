@@ -13,6 +13,10 @@ namespace xml {
 class XmlWriter {
 public:
     explicit XmlWriter(std::string& output) : out_(output) {}
+    // A binding in force where this writer's markup will stand, declared by
+    // the markup around it (pieces written apart and joined), so that its
+    // elements do not declare it again. Only before the first element.
+    void Inherit(const std::wstring& prefix, const std::wstring& uri);
     // <?xml version="1.0" encoding="UTF-8"?>
     void WriteDeclaration();
     // An element in namespace uri, written with prefix (empty: the default
@@ -27,7 +31,15 @@ public:
     void Attribute(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri,
                    const std::wstring& value);
     void Attribute(const wchar_t* local, const std::wstring& value) { Attribute(L"", local, L"", value); }
+    // The same with a value already in UTF-8 (long generated values: path
+    // data, data URIs), escaped the same way.
+    void Attribute(const std::wstring& prefix, const std::wstring& local, const std::wstring& uri,
+                   const std::string& utf8Value);
+    void Attribute(const wchar_t* local, const std::string& utf8Value) {
+        Attribute(L"", local, L"", utf8Value);
+    }
     void Text(const std::wstring& text);
+    void Text(const std::string& utf8Text);
     // Ends the innermost element ("/>" when nothing was written inside it).
     void EndElement();
     // Ends every element still open.
@@ -44,7 +56,7 @@ private:
     void CloseStartTag();
     void Bind(const std::wstring& prefix, const std::wstring& uri);
     bool IsBound(const std::wstring& prefix, const std::wstring& uri) const;
-    void Escaped(const std::wstring& text, bool inAttribute);
+    void Escaped(const std::string& utf8, bool inAttribute);
 
     std::string& out_;
     std::vector<Binding> bindings_;

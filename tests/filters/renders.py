@@ -1,5 +1,5 @@
 """Reading the pictures the XPS readers draw: MuPDF's PNM and libgxps's PNG,
-as (width, height, rows of RGB tuples); libgxps's drawing of every page."""
+as (width, height, rows of RGB tuples); and libgxps's drawing of a document."""
 import os
 import re
 import struct
@@ -57,9 +57,12 @@ def blocks(image, x0, y0, width, height, grid=8):
     return result
 
 
-def libgxps_pages(xps, folder, dpi):
-    """The PNG files of libgxps's drawing of each page of the XPS, in order:
-    xpstopng draws one document of the sequence at a time."""
+def libgxps_drawings(xps, folder, dpi):
+    """The XPS as libgxps draws it, one document at a time: the PNG files of
+    all its pages in order, in folder (any there before are removed)."""
+    for name in os.listdir(folder):
+        if name.startswith("gx") and name.endswith(".png"):
+            os.remove(os.path.join(folder, name))
     with zipfile.ZipFile(xps) as package:
         rels = part(package, "_rels/.rels").decode("utf-8-sig", "replace")
         sequence = re.search(r'Target="/?([^"]+\.fdseq)"', rels, re.I)
@@ -68,8 +71,8 @@ def libgxps_pages(xps, folder, dpi):
     for document in range(count):
         prefix = os.path.join(folder, "gx%02d" % document)
         subprocess.run(["xpstopng", "-r", str(dpi), "-d", str(document + 1), xps, prefix],
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        names = sorted((n for n in os.listdir(folder) if n.startswith("gx%02d" % document)),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        names = sorted((n for n in os.listdir(folder) if n.startswith("gx%02d" % document) and n.endswith(".png")),
                        key=lambda n: int(re.search(r"-(\d+)\.png$", n).group(1)))
         pages += [os.path.join(folder, n) for n in names]
     return pages

@@ -129,6 +129,19 @@ TEST(XmlWriter, DeclaresTheNamespacesItsNamesUse) {
     EXPECT_EQ(std::string::npos, out.find("<Path xmlns")) << out;
 }
 
+TEST(XmlNumber, AppendsTheDecimalsAsked) {
+    const struct {
+        double value;
+        int decimals;
+        const char* text;
+    } cases[] = {{-0.1234567, 6, "-0.123457"}, {2.5, 0, "3"}, {1.0e-9, 8, "0"}, {12.25, 12, "12.25"}};
+    for (const auto& c : cases) {
+        std::string text;
+        xml::AppendFixed(c.value, text, c.decimals);
+        EXPECT_EQ(c.text, text) << c.value << " to " << c.decimals;
+    }
+}
+
 // Under a decimal-comma locale, as any code in the process may set one.
 TEST(XmlNumber, IgnoresTheProcessLocale) {
     ASSERT_NE(nullptr, std::setlocale(LC_ALL, "German_Germany.1252"));
