@@ -255,8 +255,8 @@ private:
         if (!glyphs.fill || glyphs.glyphs.empty() || !(glyphs.emSize > 0)) {
             return S_OK;
         }
-        FontEntry* font = nullptr;
-        HRESULT hr = writer_.FontFor(glyphs.fontPart, glyphs.fontFace, font);
+        FontOutlines::Entry* font = nullptr;
+        HRESULT hr = writer_.fonts_.FontFor(glyphs.fontPart, glyphs.fontFace, font);
         if (FAILED(hr)) {
             return hr;
         }
@@ -264,7 +264,7 @@ private:
         run.fillRule = FillRule::NonZero;
         for (const PlacedGlyph& glyph : PlaceGlyphs(glyphs, font->font)) {
             const Geometry* outline = nullptr;
-            hr = writer_.OutlineOf(*font, glyph.index, outline);
+            hr = writer_.fonts_.Outline(*font, glyph.index, outline);
             if (FAILED(hr)) {
                 return hr;
             }
@@ -907,7 +907,8 @@ EmfWriter::EmfWriter(ByteSink sink, const xps::XpsPackage& package,
     : sink_(std::move(sink)),
       package_(package),
       beginFile_(std::move(beginFile)),
-      maxPageBytes_(maxPageBytes) {
+      maxPageBytes_(maxPageBytes),
+      fonts_(package) {
     description_ = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
     description_ += L'\0';
     description_ += title;
@@ -960,49 +961,6 @@ HRESULT EmfWriter::AddPage(const Page& page) {
 
 HRESULT EmfWriter::Finish() { return S_OK; }
 
-HRESULT EmfWriter::FontFor(const std::wstring& part, std::uint16_t face, FontEntry*& entry) {
-    std::wstring key = xps::PartKey(part) + L"#" + std::to_wstring(face);
-    auto found = fonts_.find(key);
-    if (found != fonts_.end()) {
-        entry = found->second.get();
-        return S_OK;
-    }
-    std::unique_ptr<FontEntry> loaded(new FontEntry());
-    HRESULT hr = LoadFontPart(package_, part, face, loaded->font);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    entry = loaded.get();
-    fonts_[key] = std::move(loaded);
-    return S_OK;
-}
-
-HRESULT EmfWriter::OutlineOf(FontEntry& entry, std::uint16_t glyph, const Geometry*& outline) {
-    auto found = entry.outlines.find(glyph);
-    if (found != entry.outlines.end()) {
-        outline = &found->second;
-        return S_OK;
-    }
-    Geometry read;
-    HRESULT hr = entry.font.Outline(glyph, read);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    std::size_t points = 0;
-    for (const Figure& figure : read.figures) {
-        points += 1 + figure.segments.size() * 3;
-    }
-    if (outlinePoints_ + points > kMaxKeptOutlinePoints) {
-        for (auto& font : fonts_) {
-            font.second->outlines.clear();
-        }
-        outlinePoints_ = 0;
-    }
-    outlinePoints_ += points;
-    outline = &(entry.outlines[glyph] = std::move(read));
-    return S_OK;
-}
-
 HRESULT EmfWriter::ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry) {
     std::wstring key = xps::PartKey(image.part);
     auto found = images_.find(key);
@@ -1010,13 +968,8 @@ HRESULT EmfWriter::ImageFor(const Image& image, std::shared_ptr<const ImageEntry
         entry = found->second;
         return S_OK;
     }
-    std::string bytes;
-    HRESULT hr = package_.Read(image.part, bytes);
     DecodedImage decoded;
-    if (SUCCEEDED(hr)) {
-        hr = bytes.compare(0, 8, "\x89PNG\r\n\x1A\n", 8) == 0 ? DecodePng(bytes, decoded)
-                                                              : DecodeWithWic(bytes, decoded);
-    }
+    HRESULT hr = DecodeImagePart(package_, image.part, decoded);
     if (FAILED(hr)) {
         return hr;
     }

@@ -44,10 +44,9 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "engine/documentwriter.h"
-#include "engine/font.h"
+#include "engine/fontoutlines.h"
 #include "engine/pdffile.h"
 #include "xps/xpspackage.h"
 
@@ -59,7 +58,6 @@ public:
     static constexpr std::uint64_t kMaxPageBytes = 256ull << 20;
     static constexpr double kMaxResampledPixels = 16 << 20;
     static constexpr std::size_t kMaxKeptImageBytes = 64u << 20;
-    static constexpr std::size_t kMaxKeptOutlinePoints = 4u << 20;
 
     // beginFile: called with the page's number from 1 before each page's
     // bytes go to the sink. title: the document's, in the metafile's
@@ -76,10 +74,6 @@ private:
     class PageRecorder;
     friend class PageRecorder;
 
-    struct FontEntry {
-        Font font;
-        std::unordered_map<std::uint16_t, Geometry> outlines;
-    };
     // Decoded pixels as a DIB takes them: bottom-up rows, each padded to four
     // bytes; 24-bit BGR when opaque, else 32-bit BGRA premultiplied.
     struct ImageEntry {
@@ -89,8 +83,6 @@ private:
         std::string bits;
     };
 
-    HRESULT FontFor(const std::wstring& part, std::uint16_t face, FontEntry*& entry);
-    HRESULT OutlineOf(FontEntry& entry, std::uint16_t glyph, const Geometry*& outline);
     HRESULT ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry);
 
     ByteSink sink_;
@@ -99,8 +91,7 @@ private:
     std::wstring description_;  // "application\0title\0\0"
     std::uint64_t maxPageBytes_;
     unsigned pages_ = 0;
-    std::map<std::wstring, std::unique_ptr<FontEntry>> fonts_;  // by part key and face
-    std::size_t outlinePoints_ = 0;
+    FontOutlines fonts_;
     std::map<std::wstring, std::shared_ptr<const ImageEntry>> images_;  // by part key
     std::size_t imageBytes_ = 0;
 };

@@ -820,4 +820,14 @@ HRESULT DecodeWithWic(const std::string& bytes, DecodedImage& image) {
     }
 }
 
+HRESULT DecodeImagePart(const xps::XpsPackage& package, const std::wstring& part, DecodedImage& image) {
+    std::string bytes;
+    HRESULT hr = package.Read(part, bytes);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return bytes.compare(0, 8, "\x89PNG\r\n\x1A\n", 8) == 0 ? DecodePng(bytes, image)
+                                                            : DecodeWithWic(bytes, image);
+}
+
 }  // namespace engine

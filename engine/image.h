@@ -25,6 +25,8 @@
 
 #include <windows.h>
 
+#include "xps/xpspackage.h"
+
 namespace engine {
 
 constexpr std::uint32_t kMaxImageSide = 65535;
@@ -98,5 +100,10 @@ HRESULT ReadPngDeflated(const std::string& bytes, DecodedImage& image, std::stri
 // for the call, and uninitialised again only when that succeeded; a thread
 // already in a single-threaded apartment is used as it is.
 HRESULT DecodeWithWic(const std::string& bytes, DecodedImage& image);
+
+// An image part a page shows, read from the package and decoded: a PNG
+// (told by its signature) by DecodePng, anything else by DecodeWithWic. The
+// package's failures and the decoders'.
+HRESULT DecodeImagePart(const xps::XpsPackage& package, const std::wstring& part, DecodedImage& image);
 
 }  // namespace engine

@@ -5,64 +5,6 @@
 
 namespace engine {
 
-namespace {
-
-std::size_t PointsOf(const Geometry& geometry) {
-    std::size_t points = 0;
-    for (const Figure& figure : geometry.figures) {
-        points += 1 + 3 * figure.segments.size();
-    }
-    return points;
-}
-
-bool StartsWith(const std::string& bytes, const char* signature, std::size_t size) {
-    return bytes.size() >= size && bytes.compare(0, size, signature, size) == 0;
-}
-
-}  // namespace
-
-HRESULT RasterResources::FontFor(const std::wstring& part, std::uint16_t face, FontEntry*& entry) {
-    std::wstring key = xps::PartKey(part) + L"#" + std::to_wstring(face);
-    auto found = fonts_.find(key);
-    if (found != fonts_.end()) {
-        entry = found->second.get();
-        return S_OK;
-    }
-    std::unique_ptr<FontEntry> loaded(new FontEntry());
-    HRESULT hr = LoadFontPart(package_, part, face, loaded->font);
-    if (SUCCEEDED(hr) && loaded->font.Metrics().unitsPerEm == 0) {
-        hr = kFontDamaged;
-    }
-    if (FAILED(hr)) {
-        return hr;
-    }
-    entry = loaded.get();
-    fonts_[key] = std::move(loaded);
-    return S_OK;
-}
-
-HRESULT RasterResources::Outline(FontEntry& entry, std::uint16_t glyph, const Geometry*& outline) {
-    auto found = entry.outlines.find(glyph);
-    if (found == entry.outlines.end()) {
-        Geometry loaded;
-        HRESULT hr = entry.font.Outline(glyph, loaded);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        std::size_t points = PointsOf(loaded);
-        if (outlinePoints_ + points > kMaxOutlinePoints) {
-            for (auto& font : fonts_) {
-                font.second->outlines.clear();
-            }
-            outlinePoints_ = 0;
-        }
-        outlinePoints_ += points;
-        found = entry.outlines.emplace(glyph, std::move(loaded)).first;
-    }
-    outline = &found->second;
-    return S_OK;
-}
-
 HRESULT RasterResources::ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry) {
     std::wstring key = xps::PartKey(image.part);
     auto found = images_.find(key);
@@ -70,13 +12,8 @@ HRESULT RasterResources::ImageFor(const Image& image, std::shared_ptr<const Imag
         entry = found->second;
         return S_OK;
     }
-    std::string bytes;
-    HRESULT hr = package_.Read(image.part, bytes);
     DecodedImage decoded;
-    if (SUCCEEDED(hr)) {
-        hr = StartsWith(bytes, "\x89PNG\r\n\x1A\n", 8) ? DecodePng(bytes, decoded)
-                                                       : DecodeWithWic(bytes, decoded);
-    }
+    HRESULT hr = DecodeImagePart(package_, image.part, decoded);
     if (FAILED(hr)) {
         return hr;
     }

@@ -2,9 +2,9 @@
 // first use and kept across pages: fonts with the outlines of the glyphs
 // drawn so far, and images decoded into GDI+ bitmaps.
 //
-// Caps on what is kept: at most kMaxOutlinePoints points of glyph outlines
-// and kMaxImageBytes of decoded images; past either, what is kept is let go
-// and loaded again when needed.
+// Caps on what is kept: FontOutlines's on glyph outlines, and at most
+// kMaxImageBytes of decoded images; past either, what is kept is let go and
+// loaded again when needed.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/font.h"
+#include "engine/fontoutlines.h"
 #include "engine/gdiplusapi.h"
 #include "engine/pagemodel.h"
 #include "xps/xpspackage.h"
@@ -23,13 +23,9 @@ namespace engine {
 
 class RasterResources {
 public:
-    static constexpr std::size_t kMaxOutlinePoints = 4u << 20;
     static constexpr std::size_t kMaxImageBytes = 64u << 20;
 
-    struct FontEntry {
-        Font font;
-        std::unordered_map<std::uint16_t, Geometry> outlines;
-    };
+    using FontEntry = FontOutlines::Entry;
     // An image as a premultiplied BGRA bitmap, with its size in XPS units
     // (its pixels at its own resolution, 96 dpi when it states none).
     struct ImageEntry {
@@ -39,18 +35,22 @@ public:
         double dpiX = 96, dpiY = 96;
     };
 
-    RasterResources(const xps::XpsPackage& package, const GdiPlusApi& api) : package_(package), api_(api) {}
+    RasterResources(const xps::XpsPackage& package, const GdiPlusApi& api)
+        : package_(package), api_(api), fonts_(package) {}
 
-    HRESULT FontFor(const std::wstring& part, std::uint16_t face, FontEntry*& entry);
+    HRESULT FontFor(const std::wstring& part, std::uint16_t face, FontEntry*& entry) {
+        return fonts_.FontFor(part, face, entry);
+    }
     // The glyph's outline in font units; valid until the next call.
-    HRESULT Outline(FontEntry& entry, std::uint16_t glyph, const Geometry*& outline);
+    HRESULT Outline(FontEntry& entry, std::uint16_t glyph, const Geometry*& outline) {
+        return fonts_.Outline(entry, glyph, outline);
+    }
     HRESULT ImageFor(const Image& image, std::shared_ptr<const ImageEntry>& entry);
 
 private:
     const xps::XpsPackage& package_;
     const GdiPlusApi& api_;
-    std::map<std::wstring, std::unique_ptr<FontEntry>> fonts_;  // by part key and face
-    std::size_t outlinePoints_ = 0;
+    FontOutlines fonts_;
     std::map<std::wstring, std::shared_ptr<const ImageEntry>> images_;  // by part key
     std::size_t imageBytes_ = 0;
 };
