@@ -54,6 +54,7 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
                                                                        : PdfConformance::None;
             pdf.title = options.title;
             pdf.author = options.author;
+            pdf.dpi = options.dpi;
             std::unique_ptr<PdfWriter> pdfWriter(new PdfWriter(std::move(sink), package, pdf));
             std::vector<OutlineEntry> outline;
             HRESULT hr = ReadOutline(package, structure, outline);

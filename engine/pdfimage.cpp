@@ -37,6 +37,7 @@ HRESULT FromDecoded(DecodedImage& decoded, bool flattenAlpha, PdfImage& image) {
             unsigned alpha = static_cast<unsigned char>(decoded.alpha[i / components]);
             unsigned value = static_cast<unsigned char>(decoded.pixels[i]);
             decoded.pixels[i] = static_cast<char>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+            image.alphaFlattened = image.alphaFlattened || alpha != 255;
         }
         decoded.alpha.clear();
     }

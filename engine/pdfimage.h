@@ -17,6 +17,7 @@ struct PdfImage {
     std::string data;              // samples, or encoded as filter says
     const char* filter = nullptr;  // "DCTDecode" (the JPEG file), "FlateDecode" (a PNG's data)
     std::string alpha;             // 8-bit samples; empty: opaque
+    bool alphaFlattened = false;   // PDF/A-1: it had alpha, now mixed with white
     std::string iccProfile;        // the image's own profile, when PDF can use it
     int components = 3;
     double dpiX = 96, dpiY = 96;

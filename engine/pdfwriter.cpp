@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "engine/pagedrawing.h"
 #include "engine/pdfimage.h"
@@ -62,6 +63,10 @@ public:
         return S_OK;
     }
 
+    // The page's own content, in PDF/A-1b: transparent elements are drawn as
+    // images of the page under them (see Flatten).
+    void FlattenOnto(const Page& page) { page_ = &page; }
+
 private:
     HRESULT DrawElement(const Element& element) {
         const ElementBase* base =
@@ -71,6 +76,125 @@ private:
         if (base == nullptr || base->opacity <= 0) {
             return S_OK;
         }
+        if (page_ != nullptr && Translucent(element, *base)) {
+            HRESULT flattened = Flatten(element, *base);
+            drawn_.insert(&element);
+            return flattened;
+        }
+        Matrix outerToPage = toPage_;
+        toPage_ = Multiply(base->transform, toPage_);
+        HRESULT hr = DrawTransformed(element, base);
+        toPage_ = outerToPage;
+        drawn_.insert(&element);
+        return hr;
+    }
+
+    // Whether an element lets what is under it show through: a group's
+    // opacity or mask, or a brush with alpha (an image's own too).
+    bool Translucent(const Element& element, const ElementBase& base) {
+        auto brushTranslucent = [this](const std::shared_ptr<const Brush>& brush) {
+            if (!brush) {
+                return false;
+            }
+            bool stops = false;
+            for (const GradientStop& stop : brush->stops) {
+                stops = stops || stop.color.a < 1;
+            }
+            return brush->opacity < 1 || stops || (brush->kind == BrushKind::Solid && brush->color.a < 1) ||
+                   (brush->kind == BrushKind::Image && brush->image && writer_.ImageHasAlpha(*brush->image));
+        };
+        return base.opacity < 1 || base.opacityMask ||
+               (element.kind == ElementKind::Path &&
+                (brushTranslucent(element.path->fill) || brushTranslucent(element.path->stroke))) ||
+               (element.kind == ElementKind::Glyphs && brushTranslucent(element.glyphs->fill));
+    }
+
+    // The element's area of the page, drawn with everything under it and the
+    // element itself, as one opaque image: PDF/A-1 has no transparency.
+    HRESULT Flatten(const Element& element, const ElementBase& base) {
+        Rect area = Intersection(TransformedBounds(ElementBounds(element), Multiply(base.transform, toPage_)),
+                                 Rect{0, 0, page_->width, page_->height});
+        if (!(area.width > 0 && area.height > 0)) {
+            return S_OK;
+        }
+        std::unordered_set<const Element*> shown(drawn_);
+        shown.insert(&element);
+        RasterOptions raster;
+        raster.dpi = writer_.options_.dpi;
+        raster.area = area;
+        raster.only = &shown;
+        unsigned width = 0, height = 0;
+        std::string rgb;
+        if (!writer_.rasteriser_) {
+            writer_.rasteriser_.reset(new Rasteriser(writer_.package_));
+        }
+        HRESULT hr = writer_.rasteriser_->DrawRgb(*page_, raster, width, height, rgb);
+        int image = 0;
+        if (SUCCEEDED(hr)) {
+            image = writer_.file_.Reserve();
+            hr = writer_.file_.WriteStream(image,
+                                           "/Type/XObject/Subtype/Image/Width " + std::to_string(width) +
+                                               "/Height " + std::to_string(height) +
+                                               "/ColorSpace/DeviceRGB/BitsPerComponent 8",
+                                           rgb, true);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        // From the canvas's space back to the page's, then the image's unit
+        // square onto the area, its first row at the top.
+        Matrix toCanvas;
+        if (!Invert(toPage_, toCanvas)) {
+            return S_OK;
+        }
+        Matrix place{area.width, 0, 0, -area.height, area.x, area.y + area.height};
+        out_ += "q\n" + MatrixOperands(Multiply(place, toCanvas)) + " cm\n" + Name("XObject", "Im", image) +
+                " Do\nQ\n";
+        return S_OK;
+    }
+
+    // Where an element can draw, in its own space (before its transform):
+    // its geometry, a glyph run's em boxes, a canvas's children, within its clip.
+    static Rect ElementBounds(const Element& element) {
+        Rect bounds;
+        const ElementBase* base = nullptr;
+        if (element.kind == ElementKind::Path && element.path) {
+            base = element.path.get();
+            bounds = Bounds(element.path->data);
+            double grow = element.path->stroke ? element.path->strokeStyle.thickness *
+                                                     std::max(1.0, element.path->strokeStyle.miterLimit)
+                                               : 0;
+            bounds =
+                Rect{bounds.x - grow, bounds.y - grow, bounds.width + 2 * grow, bounds.height + 2 * grow};
+        } else if (element.kind == ElementKind::Glyphs && element.glyphs) {
+            const GlyphsElement& glyphs = *element.glyphs;
+            base = &glyphs;
+            double length = 0;
+            for (const Glyph& glyph : glyphs.glyphs) {
+                length += std::fabs(glyph.advance) + std::fabs(glyph.offsetU);
+            }
+            double em = glyphs.emSize * 2;
+            bounds = Rect{glyphs.origin.x - length - em, glyphs.origin.y - em, 2 * (length + em), 2 * em};
+        } else if (element.kind == ElementKind::Canvas && element.canvas) {
+            base = element.canvas.get();
+            bool first = true;
+            for (const Element& child : element.canvas->children) {
+                const ElementBase* childBase =
+                    child.kind == ElementKind::Canvas ? static_cast<const ElementBase*>(child.canvas.get())
+                    : child.kind == ElementKind::Path ? static_cast<const ElementBase*>(child.path.get())
+                                                      : static_cast<const ElementBase*>(child.glyphs.get());
+                if (childBase == nullptr) {
+                    continue;
+                }
+                Rect childBounds = TransformedBounds(ElementBounds(child), childBase->transform);
+                bounds = first ? childBounds : Union(bounds, childBounds);
+                first = false;
+            }
+        }
+        return base != nullptr && base->clip ? Intersection(bounds, Bounds(*base->clip)) : bounds;
+    }
+
+    HRESULT DrawTransformed(const Element& element, const ElementBase* base) {
         out_ += "q\n";
         if (!base->transform.IsIdentity()) {
             AppendMatrix(out_, base->transform);
@@ -648,6 +772,11 @@ public:
     double flatten_ = 1;  // PDF/A-1: the opacity of the groups around
 
 private:
+    // Set for a PDF/A-1b page's own content: the page, the elements drawn
+    // so far in painting order, the current canvas's space to the page's.
+    const Page* page_ = nullptr;
+    std::unordered_set<const Element*> drawn_;
+    Matrix toPage_;
     PdfWriter& writer_;
     std::map<std::string, std::string>& resources_;
     std::string out_;
@@ -721,8 +850,15 @@ HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, doubl
     }
     width = pdfImage.width * 96.0 / (pdfImage.dpiX > 0 ? pdfImage.dpiX : 96.0);
     height = pdfImage.height * 96.0 / (pdfImage.dpiY > 0 ? pdfImage.dpiY : 96.0);
-    images_[key] = {id, width, height};
+    images_[key] = {id, width, height, pdfImage.alphaFlattened};
     return hr;
+}
+
+bool PdfWriter::ImageHasAlpha(const Image& image) {
+    int id = 0;
+    double width = 0, height = 0;
+    return SUCCEEDED(ImageObject(image, id, width, height)) &&
+           images_[xps::PartKey(image.part)].alphaFlattened;
 }
 
 HRESULT PdfWriter::AddPage(const Page& page) {
@@ -730,6 +866,9 @@ HRESULT PdfWriter::AddPage(const Page& page) {
     int resourcesId = file_.Reserve();
     resources["#self"] = PdfReference(resourcesId);
     PageContent content(*this, resources);
+    if (options_.conformance == PdfConformance::PdfA1b) {
+        content.FlattenOnto(page);
+    }
     // PDF's points, y up, to XPS units, y down.
     content.Out() = "0.75 0 0 -0.75 0 " + PdfNumber(page.height * 0.75) + " cm\n";
     HRESULT hr = content.DrawCanvas(page.root);

@@ -18,6 +18,7 @@
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
 #include "engine/pdffonts.h"
+#include "engine/rasteriser.h"
 #include "xps/xpspackage.h"
 #include "zorvaneidentity.h"
 
@@ -31,6 +32,8 @@ struct PdfOptions {
     std::wstring author;
     std::wstring creator = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
     SYSTEMTIME created = {};  // UTC; all zero: now
+    // PDF/A-1b: what is transparent is drawn as an image at this resolution.
+    unsigned dpi = 300;
 };
 
 class PdfWriter final : public DocumentWriter {
@@ -49,8 +52,15 @@ private:
 
     // The object of an image part, written on first use.
     HRESULT ImageObject(const Image& image, int& id, double& width, double& height);
+    // PDF/A-1: whether the image has alpha (what shows through it then needs
+    // the page under it).
+    bool ImageHasAlpha(const Image& image);
     int ExtGState(double fillAlpha, double strokeAlpha, int softMask);
     HRESULT WriteOutline(int& root);
+
+    // PDF/A-1b: the page so far and the transparent element over it, as one
+    // opaque image of the element's area.
+    std::unique_ptr<Rasteriser> rasteriser_;
 
     PdfFile file_;
     const xps::XpsPackage& package_;
@@ -62,6 +72,7 @@ private:
     struct ImageEntry {
         int id;
         double width, height;  // in XPS units at the image's resolution
+        bool alphaFlattened;   // PDF/A-1: it has alpha, mixed with white in the object
     };
     std::map<std::wstring, ImageEntry> images_;  // by part key
     std::map<std::string, int> states_;          // graphics states by their dictionary

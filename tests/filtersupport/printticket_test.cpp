@@ -150,6 +150,16 @@ const TicketCase kCases[] = {
      [](const FilterSettings& s) {
          EXPECT_TRUE(s.output.format == L"PDF" && s.output.unknownOption == L"DOCX");
      }},
+    // The pictures' resolution and the package's JPEG quality; one out of
+    // range is left for the filter to report.
+    {"PictureSettings",
+     Ticket(
+         Feature("PageResolution", "psk:Other", Scored("ResolutionX", "600") + Scored("ResolutionY", "600")) +
+         "<psf:ParameterInit name=\"z:JpegQuality\" "
+         "xmlns:z=\"http://schemas.zorvane.com/creator/printschema/2026\"><psf:Value>75</psf:Value>"
+         "</psf:ParameterInit>" +
+         Init("JpegQuality", "40")),
+     [](const FilterSettings& s) { EXPECT_TRUE(s.output.dpi == 600 && s.output.jpegQuality == 75); }},
     // Absurd values, unknown features and private options change nothing.
     {"Ignored",
      Ticket(
