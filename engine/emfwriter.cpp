@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <cwchar>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/gdihandles.h"
@@ -151,11 +152,11 @@ std::size_t DibStride(int width, int bits) {
 // each path in that path's own logical space.
 class EmfWriter::PageRecorder {
 public:
-    PageRecorder(EmfWriter& writer, HDC dc, const Matrix& device)
-        : writer_(writer), dc_(dc), device_(device) {}
+    PageRecorder(EmfWriter& writer, const Page& page, HDC dc, const Matrix& device)
+        : writer_(writer), page_(page), dc_(dc), device_(device) {}
 
-    HRESULT DrawPage(const Page& page) {
-        return DrawWithBase(page.root, [&] { return DrawCanvas(page.root); });
+    HRESULT DrawPage() {
+        return DrawWithBase(page_.root, [&] { return DrawCanvas(page_.root); });
     }
 
 private:
@@ -203,21 +204,79 @@ private:
 
     HRESULT DrawCanvas(const Canvas& canvas) {
         for (const Element& element : canvas.children) {
-            HRESULT hr =
-                element.kind == ElementKind::Canvas
-                    ? element.canvas
-                          ? DrawWithBase(*element.canvas, [&] { return DrawCanvas(*element.canvas); })
-                          : S_OK
-                : element.kind == ElementKind::Path
-                    ? element.path ? DrawWithBase(*element.path, [&] { return DrawPath(*element.path); })
-                                   : S_OK
-                : element.glyphs ? DrawWithBase(*element.glyphs, [&] { return DrawGlyphs(*element.glyphs); })
-                                 : S_OK;
+            const ElementBase* base = BaseOf(element);
+            HRESULT hr = base == nullptr || !(base->opacity > 0) ? S_OK
+                         : visuals_ == 0 && (base->opacityMask ||
+                                             (element.kind == ElementKind::Canvas && base->opacity < kOpaque))
+                             ? DrawGroupAsImage(element, *base)
+                             : DrawWithBase(*base, [&] { return DrawContent(element); });
             if (FAILED(hr)) {
                 return hr;
             }
         }
         return S_OK;
+    }
+
+    HRESULT DrawContent(const Element& element) {
+        switch (element.kind) {
+            case ElementKind::Canvas:
+                return DrawCanvas(*element.canvas);
+            case ElementKind::Path:
+                return DrawPath(*element.path);
+            case ElementKind::Glyphs:
+                return DrawGlyphs(*element.glyphs);
+        }
+        return S_OK;
+    }
+
+    // An element whose opacity or mask applies to what it draws as a whole:
+    // the rasteriser draws it alone, with the canvases around it, over its
+    // area of the page, and the picture is blended in as it is.
+    HRESULT DrawGroupAsImage(const Element& element, const ElementBase& base) {
+        Rect area =
+            Intersection(TransformedBounds(ElementBounds(element), Multiply(base.transform, current_)),
+                         Rect{0, 0, page_.width, page_.height});
+        if (!(area.width > 0 && area.height > 0)) {
+            return S_OK;
+        }
+        std::unordered_set<const Element*> only{&element};
+        RasterOptions options;
+        options.dpi = kGroupDpi;
+        options.transparent = true;
+        options.area = area;
+        options.only = &only;
+        unsigned width = 0, height = 0;
+        HRESULT hr = Rasteriser::PictureSize(page_, options, width, height);
+        if (SUCCEEDED(hr)) {
+            hr = Charge(static_cast<std::uint64_t>(width) * height * 4);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        ImageEntry image;
+        image.width = static_cast<int>(width);
+        image.height = static_cast<int>(height);
+        image.hasAlpha = true;
+        image.bits.assign(static_cast<std::size_t>(width) * height * 4, '\0');
+        if (!writer_.rasteriser_) {
+            writer_.rasteriser_.reset(new Rasteriser(writer_.package_));
+        }
+        hr = writer_.rasteriser_->Draw(page_, options, [&](const RasterBand& band) {
+            // DIB rows go bottom-up.
+            for (unsigned row = 0; row < band.rows && band.top + row < height; ++row) {
+                std::memcpy(&image.bits[static_cast<std::size_t>(height - 1 - band.top - row) * width * 4],
+                            band.pixels + static_cast<std::size_t>(row) * band.width,
+                            static_cast<std::size_t>(std::min(band.width, width)) * 4);
+            }
+            return S_OK;
+        });
+        if (FAILED(hr)) {
+            return hr;
+        }
+        ModelScope scope(*this);
+        current_ = Matrix();
+        double pixel = 96 / options.dpi;
+        return DrawUpright(image, Matrix{pixel, 0, 0, pixel, area.x, area.y}, 1);
     }
 
     // What every element has: its transform, clip and opacity around what
@@ -233,10 +292,10 @@ private:
         return base.clip ? WithClip(*base.clip, draw) : draw();
     }
 
-    // Until an element with opacity or an opacity mask is drawn as an image
-    // of its area (by the rasteriser): its opacity, and its mask's mean
-    // opacity, multiply every paint inside it. Right where what it draws does
-    // not overlap itself.
+    // An element's opacity, and its mask's mean opacity (inside a visual
+    // brush's tile, which the rasteriser cannot be asked for alone),
+    // multiply every paint inside it: right where what it draws does not
+    // overlap itself, as a path's or a glyph run's paint does not.
     void CarryGroupOpacity(const ElementBase& base) {
         alpha_ *= base.opacity * (base.opacityMask ? MaskOpacity(*base.opacityMask) : 1);
     }
@@ -352,11 +411,14 @@ private:
         if (!brush.visual) {
             return S_OK;
         }
-        return PaintTiles(brush, area, [&] {
+        ++visuals_;
+        HRESULT hr = PaintTiles(brush, area, [&] {
             current_ = Multiply(ViewboxToTile(brush), current_);
             alpha_ *= brush.opacity;
             return DrawWithBase(*brush.visual, [&] { return DrawCanvas(*brush.visual); });
         });
+        --visuals_;
+        return hr;
     }
 
     // Each tile the area needs, clipped to the tile, drawn by drawTile in the
@@ -889,10 +951,12 @@ private:
     }
 
     EmfWriter& writer_;
+    const Page& page_;
     HDC dc_;
     Matrix device_;   // from the page's XPS units to the reference device's
     Matrix current_;  // from the element's space to the page's
     double alpha_ = 1;
+    int visuals_ = 0;  // visual brushes' tiles being drawn, one inside another
     std::uint64_t bytes_ = 0;
     // The one pixel BlendColor stretches; the DC goes before the bitmap.
     GdiObject swatch_;
@@ -942,7 +1006,7 @@ HRESULT EmfWriter::AddPage(const Page& page) {
     if (!::SetStretchBltMode(dc.Get(), COLORONCOLOR)) {
         return GdiFailure("SetStretchBltMode");
     }
-    HRESULT hr = PageRecorder(*this, dc.Get(), device).DrawPage(page);
+    HRESULT hr = PageRecorder(*this, page, dc.Get(), device).DrawPage();
     if (FAILED(hr)) {
         return hr;
     }

@@ -21,14 +21,16 @@
 // only scaled or mirrored) is resampled upright first, since GDI's bitmap
 // calls under Wine do not turn bitmaps.
 //
-// What a plain EMF cannot hold is approximated, each in one function that
-// an image of the area drawn by the rasteriser can replace:
-// - gradients: bands of one colour each, clipped to the shape
-//   (PaintGradientInBands, GradientBands);
-// - an element's opacity and opacity mask: carried into every paint inside
-//   it, a mask as its brush's mean opacity (CarryGroupOpacity);
-// translucent paint itself is exact: its colour blended (AlphaBlend) through
-// a clip of the shape.
+// What a plain EMF cannot hold: a canvas's opacity and any element's
+// opacity mask apply to what it draws as a whole, so the rasteriser draws
+// that element, faded and clipped by the canvases around it, as an image of
+// its area at kGroupDpi, blended in as it is (DrawGroupAsImage); a path's or
+// glyph run's own opacity, and a group inside a visual brush's tile, are
+// carried into each paint instead (CarryGroupOpacity). Gradients are bands
+// of one colour each, clipped to the shape (PaintGradientInBands,
+// GradientBands): as exact as the eye sees, and far smaller than an image.
+// Translucent paint itself is exact: its colour blended (AlphaBlend)
+// through a clip of the shape.
 //
 // Caps, as every document is hostile: a page's metafile holds at most
 // kMaxPageBytes (estimated from its points, records and image bits while it
@@ -48,6 +50,7 @@
 #include "engine/documentwriter.h"
 #include "engine/fontoutlines.h"
 #include "engine/pdffile.h"
+#include "engine/rasteriser.h"
 #include "xps/xpspackage.h"
 
 namespace engine {
@@ -57,6 +60,7 @@ public:
     static constexpr double kLogicalSpan = 30000;
     static constexpr std::uint64_t kMaxPageBytes = 256ull << 20;
     static constexpr double kMaxResampledPixels = 16 << 20;
+    static constexpr double kGroupDpi = 150;
     static constexpr std::size_t kMaxKeptImageBytes = 64u << 20;
 
     // beginFile: called with the page's number from 1 before each page's
@@ -92,6 +96,7 @@ private:
     std::uint64_t maxPageBytes_;
     unsigned pages_ = 0;
     FontOutlines fonts_;
+    std::unique_ptr<Rasteriser> rasteriser_;  // made for the first group drawn as an image
     std::map<std::wstring, std::shared_ptr<const ImageEntry>> images_;  // by part key
     std::size_t imageBytes_ = 0;
 };

@@ -318,4 +318,45 @@ void AppendTransformed(const Geometry& from, const Matrix& m, Geometry& to) {
     }
 }
 
+const ElementBase* BaseOf(const Element& element) {
+    return element.kind == ElementKind::Canvas ? static_cast<const ElementBase*>(element.canvas.get())
+           : element.kind == ElementKind::Path ? static_cast<const ElementBase*>(element.path.get())
+                                               : static_cast<const ElementBase*>(element.glyphs.get());
+}
+
+Rect ElementBounds(const Element& element) {
+    Rect bounds;
+    const ElementBase* base = BaseOf(element);
+    if (base == nullptr) {
+        return bounds;
+    }
+    if (element.kind == ElementKind::Path) {
+        bounds = Bounds(element.path->data);
+        double grow = element.path->stroke ? element.path->strokeStyle.thickness *
+                                                 std::max(1.0, element.path->strokeStyle.miterLimit)
+                                           : 0;
+        bounds = Rect{bounds.x - grow, bounds.y - grow, bounds.width + 2 * grow, bounds.height + 2 * grow};
+    } else if (element.kind == ElementKind::Glyphs) {
+        const GlyphsElement& glyphs = *element.glyphs;
+        double length = 0;
+        for (const Glyph& glyph : glyphs.glyphs) {
+            length += std::fabs(glyph.advance) + std::fabs(glyph.offsetU);
+        }
+        double em = glyphs.emSize * 2;
+        bounds = Rect{glyphs.origin.x - length - em, glyphs.origin.y - em, 2 * (length + em), 2 * em};
+    } else {
+        bool first = true;
+        for (const Element& child : element.canvas->children) {
+            const ElementBase* childBase = BaseOf(child);
+            if (childBase == nullptr) {
+                continue;
+            }
+            Rect childBounds = TransformedBounds(ElementBounds(child), childBase->transform);
+            bounds = first ? childBounds : Union(bounds, childBounds);
+            first = false;
+        }
+    }
+    return base->clip ? Intersection(bounds, Bounds(*base->clip)) : bounds;
+}
+
 }  // namespace engine

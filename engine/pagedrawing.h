@@ -111,6 +111,13 @@ Matrix GlyphMatrix(const GlyphsElement& glyphs, const Font& font, const PlacedGl
 HRESULT GlyphOutlines(const GlyphsElement& glyphs, const Font& font, const std::vector<PlacedGlyph>& placed,
                       Geometry& outlines);
 
+// What an element's own base is: its transform, clip, opacity and mask.
+const ElementBase* BaseOf(const Element& element);
+// Where an element can draw, in its own space (before its transform): its
+// geometry (a stroke's reach added), a glyph run's em boxes, a canvas's
+// children, within its clip. Recurses as deep as canvases nest.
+Rect ElementBounds(const Element& element);
+
 // The geometry's figures taken by m, added to `to` (whose fill rule stays).
 void AppendTransformed(const Geometry& from, const Matrix& m, Geometry& to);
 

@@ -69,10 +69,7 @@ public:
 
 private:
     HRESULT DrawElement(const Element& element) {
-        const ElementBase* base =
-            element.kind == ElementKind::Canvas ? static_cast<const ElementBase*>(element.canvas.get())
-            : element.kind == ElementKind::Path ? static_cast<const ElementBase*>(element.path.get())
-                                                : static_cast<const ElementBase*>(element.glyphs.get());
+        const ElementBase* base = BaseOf(element);
         if (base == nullptr || base->opacity <= 0) {
             return S_OK;
         }
@@ -151,47 +148,6 @@ private:
         out_ += "q\n" + MatrixOperands(Multiply(place, toCanvas)) + " cm\n" + Name("XObject", "Im", image) +
                 " Do\nQ\n";
         return S_OK;
-    }
-
-    // Where an element can draw, in its own space (before its transform):
-    // its geometry, a glyph run's em boxes, a canvas's children, within its clip.
-    static Rect ElementBounds(const Element& element) {
-        Rect bounds;
-        const ElementBase* base = nullptr;
-        if (element.kind == ElementKind::Path && element.path) {
-            base = element.path.get();
-            bounds = Bounds(element.path->data);
-            double grow = element.path->stroke ? element.path->strokeStyle.thickness *
-                                                     std::max(1.0, element.path->strokeStyle.miterLimit)
-                                               : 0;
-            bounds =
-                Rect{bounds.x - grow, bounds.y - grow, bounds.width + 2 * grow, bounds.height + 2 * grow};
-        } else if (element.kind == ElementKind::Glyphs && element.glyphs) {
-            const GlyphsElement& glyphs = *element.glyphs;
-            base = &glyphs;
-            double length = 0;
-            for (const Glyph& glyph : glyphs.glyphs) {
-                length += std::fabs(glyph.advance) + std::fabs(glyph.offsetU);
-            }
-            double em = glyphs.emSize * 2;
-            bounds = Rect{glyphs.origin.x - length - em, glyphs.origin.y - em, 2 * (length + em), 2 * em};
-        } else if (element.kind == ElementKind::Canvas && element.canvas) {
-            base = element.canvas.get();
-            bool first = true;
-            for (const Element& child : element.canvas->children) {
-                const ElementBase* childBase =
-                    child.kind == ElementKind::Canvas ? static_cast<const ElementBase*>(child.canvas.get())
-                    : child.kind == ElementKind::Path ? static_cast<const ElementBase*>(child.path.get())
-                                                      : static_cast<const ElementBase*>(child.glyphs.get());
-                if (childBase == nullptr) {
-                    continue;
-                }
-                Rect childBounds = TransformedBounds(ElementBounds(child), childBase->transform);
-                bounds = first ? childBounds : Union(bounds, childBounds);
-                first = false;
-            }
-        }
-        return base != nullptr && base->clip ? Intersection(bounds, Bounds(*base->clip)) : bounds;
     }
 
     HRESULT DrawTransformed(const Element& element, const ElementBase* base) {

@@ -64,18 +64,6 @@ std::uint32_t Over(std::uint32_t top, std::uint32_t under) {
     return a == 255 ? top : top + Scale(under, 255 - a);
 }
 
-const ElementBase* BaseOf(const Element& element) {
-    switch (element.kind) {
-        case ElementKind::Canvas:
-            return element.canvas.get();
-        case ElementKind::Path:
-            return element.path.get();
-        case ElementKind::Glyphs:
-            return element.glyphs.get();
-    }
-    return nullptr;
-}
-
 // What a brush paints: the inside of a path, or its stroke with a style.
 struct Shape {
     GpPath* path = nullptr;
