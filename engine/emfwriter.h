@@ -36,9 +36,9 @@
 // kMaxPageBytes (estimated from its points, records and image bits while it
 // is recorded), or the page fails with xps::kOverCap; an image turned on the
 // page is resampled into at most kMaxResampledPixels pixels (coarser
-// beyond); decoded images are kept across pages up to kMaxKeptImageBytes and
-// glyph outlines up to kMaxKeptOutlinePoints, past which what is kept is let
-// go.
+// beyond); a group's image is the rasteriser's, within its caps; decoded
+// images are kept across pages up to kMaxKeptImageBytes, past which what is
+// kept is let go, and glyph outlines as FontOutlines keeps them.
 #pragma once
 
 #include <cstdint>
