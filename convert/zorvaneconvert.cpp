@@ -1,6 +1,8 @@
-// zorvaneconvert.exe IN.xps OUT [--format F] [--dpi N]: the conversion engine
-// from a command line, for saved XPS files. F is pdf (the default), pdfa1b,
-// pdfa2b, xps, svg, emf, png, jpeg or tiff; N the raster resolution.
+// zorvaneconvert.exe IN.xps OUT [--format F] [--dpi N] [--transparent]: the
+// conversion engine from a command line, for saved XPS files. F is pdf (the
+// default), pdfa1b, pdfa2b, xps, svg, emf, png, jpeg or tiff; N the raster
+// resolution; --transparent keeps what nothing draws transparent in PNG and
+// TIFF.
 //
 // Exit code 0 when the output was written whole. Otherwise 1, one line on
 // stderr naming the input and the reason, and no output: every file is
@@ -173,6 +175,11 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
     arguments.input = argv[1];
     arguments.output = argv[2];
     for (int i = 3; i < argc; i += 2) {
+        if (std::wcscmp(argv[i], L"--transparent") == 0) {
+            arguments.options.transparent = true;
+            --i;
+            continue;
+        }
         if (i + 1 >= argc) {
             return false;
         }
@@ -204,7 +211,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fwprintf(
             stderr,
             L"usage: zorvaneconvert IN.xps OUT [--format pdf|pdfa1b|pdfa2b|xps|svg|emf|png|jpeg|tiff] "
-            L"[--dpi %u-%u]\n",
+            L"[--dpi %u-%u] [--transparent]\n",
             engine::kMinDpi, engine::kMaxDpi);
         return 1;
     }

@@ -38,6 +38,7 @@ typedef struct QueldacJob {
     QueldacWriteFunction write;
     QueldacBeginFileFunction beginFile;  // required by SVG, EMF, PNG and JPEG
     void* context;                       // handed to write and beginFile
+    BOOL transparent;                    // PNG and TIFF: what nothing draws stays transparent, not white
 } QueldacJob;
 
 // Converts the package as job asks. On failure the bytes written so far are

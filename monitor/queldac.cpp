@@ -29,6 +29,7 @@ HRESULT Convert(const void* xps, std::size_t size, const QueldacJob& job) {
     options.timeLimitMs = kQueldacTimeLimitMs;
     options.dpi = job.dpi != 0 ? job.dpi : options.dpi;
     options.jpegQuality = job.jpegQuality != 0 ? job.jpegQuality : options.jpegQuality;
+    options.transparent = job.transparent != FALSE;
     if (job.beginFile != nullptr) {
         options.beginFile = [&job](unsigned page) { return job.beginFile(job.context, page); };
     }

@@ -99,6 +99,9 @@ struct OutputSettings {
     unsigned dpi = 0;
     // The package's parameter JpegQuality, 1 to 100; 0 when not given.
     unsigned jpegQuality = 0;
+    // The package's feature PictureBackground: Transparent keeps what
+    // nothing draws transparent in PNG and TIFF; White (the default) does not.
+    bool transparent = false;
 };
 
 struct FilterSettings {

@@ -231,6 +231,7 @@ private:
         job.author = report.Owner().c_str();
         job.dpi = output.dpi;
         job.jpegQuality = output.jpegQuality;
+        job.transparent = output.transparent ? TRUE : FALSE;
         job.write = Collect;
         job.beginFile = BeginFile;
         job.context = &converted;

@@ -511,6 +511,14 @@ HRESULT ApplyPrintTicket(const void* pTicket, std::size_t cbTicket, FilterSettin
             if (feature.Is(L"Feature") && feature.NamedInPackage(L"OutputFormat")) {
                 ApplyOutputFormat(feature, applied);
             }
+            const Element* background = nullptr;
+            if (feature.Is(L"Feature") && feature.NamedInPackage(L"PictureBackground") &&
+                (background = ChosenOption(feature)) != nullptr) {
+                applied.output.transparent = background->NamedInPackage(L"Transparent") ? true
+                                             : background->NamedInPackage(L"White")
+                                                 ? false
+                                                 : applied.output.transparent;
+            }
         }
         ApplyParameterInits(ticket, applied);
         settings = std::move(applied);

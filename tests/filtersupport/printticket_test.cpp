@@ -158,8 +158,14 @@ const TicketCase kCases[] = {
          "<psf:ParameterInit name=\"z:JpegQuality\" "
          "xmlns:z=\"http://schemas.zorvane.com/creator/printschema/2026\"><psf:Value>75</psf:Value>"
          "</psf:ParameterInit>" +
-         Init("JpegQuality", "40")),
-     [](const FilterSettings& s) { EXPECT_TRUE(s.output.dpi == 600 && s.output.jpegQuality == 75); }},
+         Init("JpegQuality", "40") +
+         "<psf:Feature name=\"z:PictureBackground\" "
+         "xmlns:z=\"http://schemas.zorvane.com/creator/printschema/2026\"><psf:Option "
+         "name=\"z:Transparent\"/>"
+         "</psf:Feature>"),
+     [](const FilterSettings& s) {
+         EXPECT_TRUE(s.output.dpi == 600 && s.output.jpegQuality == 75 && s.output.transparent);
+     }},
     // Absurd values, unknown features and private options change nothing.
     {"Ignored",
      Ticket(
