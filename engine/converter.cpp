@@ -107,7 +107,11 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
             }
         }
         ReadAhead pages(SUCCEEDED(hr) ? pageParts.size() : 0, [&](std::size_t index, Page& page) {
-            return ReadPage(package, *pageParts[index], page);
+            HRESULT read = ReadPage(package, *pageParts[index], page);
+            if (SUCCEEDED(read)) {
+                writer->Prepare(page);
+            }
+            return read;
         });
         for (std::size_t index = 0; index < pageParts.size() && SUCCEEDED(hr); ++index) {
             // Unsigned difference: right across GetTickCount's wrap.

@@ -13,6 +13,11 @@ class DocumentWriter {
 public:
     virtual ~DocumentWriter() = default;
     virtual HRESULT Begin() = 0;
+    // Work on a page that needs nothing of what the writer has written: the
+    // converter calls it on its reading thread as soon as the page is read,
+    // while AddPage still writes the pages before, so it touches only what
+    // AddPage leaves alone. What it finds wrong AddPage reports.
+    virtual void Prepare(const Page& page) { (void)page; }
     virtual HRESULT AddPage(const Page& page) = 0;
     virtual HRESULT Finish() = 0;
 };

@@ -398,12 +398,20 @@ HRESULT PngDecoder::KeepDeflated(DecodedImage& image, std::string& deflated) {
     if (SUCCEEDED(hr)) {
         hr = inflater.Init();
     }
-    std::vector<unsigned char> row(1 + static_cast<std::size_t>(width_) * channels_);
-    for (std::uint32_t y = 0; y < height_ && SUCCEEDED(hr); ++y) {
-        hr = inflater.Read(row.data(), row.size());
-        if (SUCCEEDED(hr) && row[0] > 4) {
-            hr = xps::kDamaged;  // a filter type no reader knows
+    // Rows are inflated many at a time: zlib keeps a copy of what it last
+    // made for every call, so one call a row would copy each row twice.
+    const std::size_t rowSize = 1 + static_cast<std::size_t>(width_) * channels_;
+    const std::size_t rowsAtOnce = std::max<std::size_t>(1, (256u << 10) / rowSize);
+    std::vector<unsigned char> rows(SUCCEEDED(hr) ? rowSize * std::min<std::size_t>(rowsAtOnce, height_) : 0);
+    for (std::uint32_t y = 0; y < height_ && SUCCEEDED(hr);) {
+        std::size_t count = std::min<std::size_t>(rowsAtOnce, height_ - y);
+        hr = inflater.Read(rows.data(), count * rowSize);
+        for (std::size_t i = 0; i < count && SUCCEEDED(hr); ++i) {
+            if (rows[i * rowSize] > 4) {
+                hr = xps::kDamaged;  // a filter type no reader knows
+            }
         }
+        y += static_cast<std::uint32_t>(count);
     }
     if (SUCCEEDED(hr)) {
         hr = inflater.End();

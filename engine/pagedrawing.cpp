@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace engine {
 
@@ -322,6 +323,50 @@ const ElementBase* BaseOf(const Element& element) {
     return element.kind == ElementKind::Canvas ? static_cast<const ElementBase*>(element.canvas.get())
            : element.kind == ElementKind::Path ? static_cast<const ElementBase*>(element.path.get())
                                                : static_cast<const ElementBase*>(element.glyphs.get());
+}
+
+namespace {
+
+void VisitImages(const Canvas& canvas, const std::function<void(const Image&)>& visit,
+                 std::set<const void*>& seen);
+
+void VisitImages(const std::shared_ptr<const Brush>& brush, const std::function<void(const Image&)>& visit,
+                 std::set<const void*>& seen) {
+    if (!brush || !seen.insert(brush.get()).second) {
+        return;
+    }
+    if (brush->image) {
+        visit(*brush->image);
+    }
+    if (brush->visual && seen.insert(brush->visual.get()).second) {
+        VisitImages(*brush->visual, visit, seen);
+    }
+}
+
+void VisitImages(const Canvas& canvas, const std::function<void(const Image&)>& visit,
+                 std::set<const void*>& seen) {
+    for (const Element& element : canvas.children) {
+        const ElementBase* base = BaseOf(element);
+        if (base == nullptr) {
+            continue;
+        }
+        VisitImages(base->opacityMask, visit, seen);
+        if (element.kind == ElementKind::Path) {
+            VisitImages(element.path->fill, visit, seen);
+            VisitImages(element.path->stroke, visit, seen);
+        } else if (element.kind == ElementKind::Glyphs) {
+            VisitImages(element.glyphs->fill, visit, seen);
+        } else {
+            VisitImages(*element.canvas, visit, seen);
+        }
+    }
+}
+
+}  // namespace
+
+void ForEachImage(const Canvas& canvas, const std::function<void(const Image&)>& visit) {
+    std::set<const void*> seen;
+    VisitImages(canvas, visit, seen);
 }
 
 Rect ElementBounds(const Element& element) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,11 @@ const ElementBase* BaseOf(const Element& element);
 // geometry (a stroke's reach added), a glyph run's em boxes, a canvas's
 // children, within its clip. Recurses as deep as canvases nest.
 Rect ElementBounds(const Element& element);
+
+// Calls visit for every image the canvas's elements show through a brush,
+// the content of visual brushes included; content that several brushes
+// share is visited once. Recurses as deep as canvases nest.
+void ForEachImage(const Canvas& canvas, const std::function<void(const Image&)>& visit);
 
 // The geometry's figures taken by m, added to `to` (whose fill rule stays).
 void AppendTransformed(const Geometry& from, const Matrix& m, Geometry& to);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "engine/geometrybuilder.h"
@@ -103,7 +104,7 @@ class AttributeSet {
 public:
     explicit AttributeSet(const std::vector<xml::Attribute>& attributes) : attributes_(attributes) {}
 
-    const std::wstring* Find(const wchar_t* name) const {
+    const std::wstring* Find(std::wstring_view name) const {
         for (const xml::Attribute& attribute : attributes_) {
             if (attribute.uri.empty() && attribute.local == name) {
                 return &attribute.value;

@@ -768,6 +768,42 @@ int PdfWriter::ExtGState(double fillAlpha, double strokeAlpha, int softMask) {
     return id;
 }
 
+HRESULT PdfWriter::ReadImage(const Image& image, PdfImage& pdfImage) const {
+    std::string bytes;
+    HRESULT hr = package_.Read(image.part, bytes);
+    return SUCCEEDED(hr) ? MakePdfImage(bytes, options_.conformance == PdfConformance::PdfA1b, pdfImage) : hr;
+}
+
+namespace {
+
+std::size_t HeldBytes(const PdfImage& image) {
+    return image.data.size() + image.alpha.size() + image.iccProfile.size();
+}
+
+}  // namespace
+
+void PdfWriter::Prepare(const Page& page) {
+    ForEachImage(page.root, [&](const Image& image) {
+        // An image is made ahead at its first page or not at all, so that
+        // nothing made ahead is left for a writer that has written it.
+        std::wstring key = xps::PartKey(image.part);
+        if (!preparedKeys_.insert(key).second) {
+            return;
+        }
+        {
+            CriticalSectionLock lock(preparedLock_);
+            if (preparedBytes_ >= kMaxPreparedBytes) {
+                return;
+            }
+        }
+        PreparedImage ready;
+        ready.result = ReadImage(image, ready.image);
+        CriticalSectionLock lock(preparedLock_);
+        preparedBytes_ += HeldBytes(ready.image);
+        prepared_.emplace(std::move(key), std::move(ready));
+    });
+}
+
 HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, double& height) {
     std::wstring key = xps::PartKey(image.part);
     auto found = images_.find(key);
@@ -777,11 +813,22 @@ HRESULT PdfWriter::ImageObject(const Image& image, int& id, double& width, doubl
         height = found->second.height;
         return S_OK;
     }
-    std::string bytes;
-    HRESULT hr = package_.Read(image.part, bytes);
     PdfImage pdfImage;
-    if (SUCCEEDED(hr)) {
-        hr = MakePdfImage(bytes, options_.conformance == PdfConformance::PdfA1b, pdfImage);
+    HRESULT hr = S_OK;
+    bool madeAhead = false;
+    {
+        CriticalSectionLock lock(preparedLock_);
+        auto ready = prepared_.find(key);
+        if (ready != prepared_.end()) {
+            madeAhead = true;
+            hr = ready->second.result;
+            pdfImage = std::move(ready->second.image);
+            preparedBytes_ -= HeldBytes(pdfImage);
+            prepared_.erase(ready);
+        }
+    }
+    if (!madeAhead) {
+        hr = ReadImage(image, pdfImage);
     }
     if (FAILED(hr)) {
         return hr;

@@ -18,7 +18,9 @@
 #include "engine/pagemodel.h"
 #include "engine/pdffile.h"
 #include "engine/pdffonts.h"
+#include "engine/pdfimage.h"
 #include "engine/rasteriser.h"
+#include "platform/handles.h"
 #include "xps/xpspackage.h"
 #include "zorvaneidentity.h"
 
@@ -41,6 +43,8 @@ public:
     PdfWriter(ByteSink sink, const xps::XpsPackage& package, PdfOptions options);
     ~PdfWriter() override;
     HRESULT Begin() override;
+    // Reads and decodes the page's images not seen before.
+    void Prepare(const Page& page) override;
     HRESULT AddPage(const Page& page) override;
     // The bookmarks of the document, written with it.
     void SetOutline(std::vector<OutlineEntry> outline) { outline_ = std::move(outline); }
@@ -50,6 +54,8 @@ private:
     class PageContent;
     friend class PageContent;
 
+    // An image part read and made ready for its object.
+    HRESULT ReadImage(const Image& image, PdfImage& pdfImage) const;
     // The object of an image part, written on first use.
     HRESULT ImageObject(const Image& image, int& id, double& width, double& height);
     // PDF/A-1: whether the image has alpha (what shows through it then needs
@@ -76,6 +82,20 @@ private:
     };
     std::map<std::wstring, ImageEntry> images_;  // by part key
     std::map<std::string, int> states_;          // graphics states by their dictionary
+
+    // Images Prepare made ahead, by part key, until ImageObject takes them;
+    // once they hold kMaxPreparedBytes no more are made ahead, and those are
+    // read when written. preparedKeys_ (every key Prepare met) is the reading
+    // thread's alone; the lock guards the others.
+    struct PreparedImage {
+        HRESULT result;
+        PdfImage image;
+    };
+    static constexpr std::size_t kMaxPreparedBytes = 64u << 20;
+    CriticalSection preparedLock_;
+    std::map<std::wstring, PreparedImage> prepared_;
+    std::size_t preparedBytes_ = 0;
+    std::set<std::wstring> preparedKeys_;
 };
 
 }  // namespace engine

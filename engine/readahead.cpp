@@ -10,25 +10,28 @@ ReadAhead::ReadAhead(std::size_t count, ReadFunction read) : count_(count), read
     if (count_ < 2) {
         return;  // nothing to read beside the writing
     }
-    empty_ = ::CreateSemaphoreW(nullptr, 1, 1, nullptr);
-    full_ = ::CreateSemaphoreW(nullptr, 0, 1, nullptr);
-    if (empty_ != nullptr && full_ != nullptr) {
+    // Auto-reset: each wakes one wait that was announced under the lock.
+    pageRead_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    slotFree_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (pageRead_ != nullptr && slotFree_ != nullptr) {
         thread_ = reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &Run, this, 0, nullptr));
     }
 }
 
 ReadAhead::~ReadAhead() {
     if (thread_ != nullptr) {
-        ::InterlockedExchange(&stop_, 1);
-        // Wakes the reader if it waits for the slot; it fails harmlessly
-        // when the slot is free already.
-        ::ReleaseSemaphore(empty_, 1, nullptr);
+        {
+            CriticalSectionLock lock(lock_);
+            stop_ = true;
+        }
+        // Wakes the reader if it waits for a slot; harmless if it does not.
+        ::SetEvent(slotFree_);
         ::WaitForSingleObject(thread_, INFINITE);
         ::CloseHandle(thread_);
     }
-    for (HANDLE semaphore : {empty_, full_}) {
-        if (semaphore != nullptr) {
-            ::CloseHandle(semaphore);
+    for (HANDLE event : {pageRead_, slotFree_}) {
+        if (event != nullptr) {
+            ::CloseHandle(event);
         }
     }
 }
@@ -41,13 +44,33 @@ HRESULT ReadAhead::Next(Page& page) {
     if (thread_ == nullptr) {
         return ReadOne(index, page);
     }
-    if (::WaitForSingleObject(full_, INFINITE) != WAIT_OBJECT_0) {
-        return HRESULT_FROM_WIN32(::GetLastError());
+    Slot* slot = nullptr;
+    while (slot == nullptr) {
+        {
+            CriticalSectionLock lock(lock_);
+            if (filled_ > 0) {
+                slot = &slots_[first_];
+            } else {
+                writerWaits_ = true;
+            }
+        }
+        if (slot == nullptr && ::WaitForSingleObject(pageRead_, INFINITE) != WAIT_OBJECT_0) {
+            return HRESULT_FROM_WIN32(::GetLastError());
+        }
     }
-    page = std::move(slot_);
-    slot_ = Page();
-    HRESULT hr = slotResult_;
-    ::ReleaseSemaphore(empty_, 1, nullptr);
+    // The slot is the writer's until it is counted out below.
+    page = std::move(slot->page);
+    slot->page = Page();
+    HRESULT hr = slot->result;
+    {
+        CriticalSectionLock lock(lock_);
+        first_ = (first_ + 1) % kDepth;
+        --filled_;
+        if (readerWaits_) {
+            readerWaits_ = false;
+            ::SetEvent(slotFree_);
+        }
+    }
     if (FAILED(hr)) {
         next_ = count_;  // the reader stopped there
     }
@@ -61,13 +84,34 @@ unsigned __stdcall ReadAhead::Run(void* self) {
 
 void ReadAhead::ReadAll() {
     for (std::size_t index = 0; index < count_; ++index) {
-        if (::WaitForSingleObject(empty_, INFINITE) != WAIT_OBJECT_0 ||
-            ::InterlockedCompareExchange(&stop_, 0, 0)) {
-            return;
+        Slot* slot = nullptr;
+        while (slot == nullptr) {
+            {
+                CriticalSectionLock lock(lock_);
+                if (stop_) {
+                    return;
+                }
+                if (filled_ < kDepth) {
+                    slot = &slots_[(first_ + filled_) % kDepth];
+                } else {
+                    readerWaits_ = true;
+                }
+            }
+            if (slot == nullptr && ::WaitForSingleObject(slotFree_, INFINITE) != WAIT_OBJECT_0) {
+                return;
+            }
         }
-        HRESULT hr = ReadOne(index, slot_);
-        slotResult_ = hr;
-        ::ReleaseSemaphore(full_, 1, nullptr);
+        // The slot is the reader's until it is counted in below.
+        HRESULT hr = ReadOne(index, slot->page);
+        slot->result = hr;
+        {
+            CriticalSectionLock lock(lock_);
+            ++filled_;
+            if (writerWaits_) {
+                writerWaits_ = false;
+                ::SetEvent(pageRead_);
+            }
+        }
         if (FAILED(hr)) {
             return;
         }

@@ -1,8 +1,10 @@
-// ReadAhead: a document's pages read on a thread of their own, one page
+// ReadAhead: a document's pages read on a thread of their own, a few pages
 // ahead of the writer that takes them in order. Reading a page (inflating
 // and parsing its markup) is about half of converting it, and with two
-// processors it is done while the writer writes the page before. Memory
-// holds two pages: the one the writer has, and the next one being read.
+// processors it is done while the writer writes the pages before. Pages
+// differ in what they cost to read and to write; a few pages of slack keep
+// either side from waiting on every page that costs the other more. Memory
+// holds at most kDepth pages read and the one the writer has.
 // Without a thread (it could not be made) each page is read when taken.
 #pragma once
 
@@ -12,6 +14,7 @@
 #include <windows.h>
 
 #include "engine/pagemodel.h"
+#include "platform/handles.h"
 
 namespace engine {
 
@@ -21,6 +24,8 @@ public:
     // runs on the reading thread, never two at once; what it throws is
     // E_OUTOFMEMORY or E_UNEXPECTED.
     using ReadFunction = std::function<HRESULT(std::size_t index, Page& page)>;
+
+    static constexpr std::size_t kDepth = 4;
 
     ReadAhead(std::size_t count, ReadFunction read);
     // Stops the reading after the page it is at, and waits for it.
@@ -40,12 +45,20 @@ private:
     std::size_t count_;
     ReadFunction read_;
     std::size_t next_ = 0;  // the page Next gives next
-    // The page read and not yet taken: empty_ counts whether the slot is
-    // free, full_ whether it holds one. Their waits order the slot's use.
-    Page slot_;
-    HRESULT slotResult_ = S_OK;
-    HANDLE empty_ = nullptr, full_ = nullptr, thread_ = nullptr;
-    volatile LONG stop_ = 0;
+    // Pages read and not yet taken, in a ring: filled_ of them from first_.
+    // The lock guards the counts and flags; a slot itself belongs to the
+    // reader until it is counted in, and to the writer until it is taken.
+    // Each side waits on its event only after saying so under the lock, so
+    // a page passes without a call into the kernel unless a side is idle.
+    struct Slot {
+        Page page;
+        HRESULT result = S_OK;
+    };
+    Slot slots_[kDepth];
+    std::size_t first_ = 0, filled_ = 0;
+    bool writerWaits_ = false, readerWaits_ = false, stop_ = false;
+    CriticalSection lock_;
+    HANDLE pageRead_ = nullptr, slotFree_ = nullptr, thread_ = nullptr;
 };
 
 }  // namespace engine

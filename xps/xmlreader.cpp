@@ -201,9 +201,9 @@ HRESULT XmlReader::Fail(HRESULT hr) {
     return hr;
 }
 
-bool XmlReader::At(const wchar_t* text) const {
-    std::size_t length = std::wcslen(text);
-    return input_.compare(position_, length, text) == 0 && position_ + length <= input_.size();
+bool XmlReader::At(std::wstring_view text) const {
+    return position_ <= input_.size() && input_.size() - position_ >= text.size() &&
+           input_.compare(position_, text.size(), text) == 0;
 }
 
 void XmlReader::SkipSpace() {
@@ -239,7 +239,7 @@ bool XmlReader::Resolve(const std::wstring& prefix, std::wstring& uri) const {
     return prefix.empty();
 }
 
-const std::wstring* XmlReader::Find(const wchar_t* local) const {
+const std::wstring* XmlReader::Find(std::wstring_view local) const {
     for (const Attribute& attribute : attributes_) {
         if (attribute.uri.empty() && attribute.local == local) {
             return &attribute.value;
@@ -439,8 +439,19 @@ HRESULT XmlReader::ReadAttributeValue(std::wstring& value) {
             }
             continue;
         }
-        value += IsSpace(c) ? L' ' : c;
-        ++position_;
+        // A run of plain characters goes in at once.
+        std::size_t end = position_;
+        while (end < input_.size() && input_[end] != quote && input_[end] != L'<' && input_[end] != L'&' &&
+               (input_[end] == L' ' || !IsSpace(input_[end]))) {
+            ++end;
+        }
+        if (end == position_) {
+            value += L' ';  // other white space is normalised to a blank
+            ++position_;
+        } else {
+            value.append(input_, position_, end - position_);
+            position_ = end;
+        }
     }
 }
 

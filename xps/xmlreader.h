@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <windows.h>
@@ -64,7 +65,7 @@ public:
     const std::vector<Attribute>& Attributes() const { return attributes_; }
     const std::vector<Declaration>& Declarations() const { return declarations_; }
     // The value of an unprefixed attribute; null when absent.
-    const std::wstring* Find(const wchar_t* local) const;
+    const std::wstring* Find(std::wstring_view local) const;
     // Text, CDATA sections and references, with line ends as LF; white space too.
     const std::wstring& Text() const { return text_; }
     // The namespace a prefix is bound to where the reader stands (for
@@ -88,7 +89,7 @@ private:
     bool ReadName(std::wstring& name);
     void SkipSpace();
     bool Resolve(const std::wstring& prefix, std::wstring& uri) const;
-    bool At(const wchar_t* text) const;
+    bool At(std::wstring_view text) const;
 
     std::wstring input_;
     std::size_t position_ = 0;
