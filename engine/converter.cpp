@@ -106,10 +106,10 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
                 pageParts.push_back(&pagePart);
             }
         }
-        ReadAhead pages(SUCCEEDED(hr) ? pageParts.size() : 0, [&](std::size_t index, Page& page) {
+        ReadAhead pages(SUCCEEDED(hr) ? pageParts.size() : 0, [&](std::size_t index, Page& page, bool spare) {
             HRESULT read = ReadPage(package, *pageParts[index], page);
             if (SUCCEEDED(read)) {
-                writer->Prepare(page);
+                writer->Prepare(page, spare);
             }
             return read;
         });

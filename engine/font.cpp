@@ -703,6 +703,13 @@ void Font::ReadCmap() {
     for (auto it = cmap_.rbegin(); it != cmap_.rend(); ++it) {
         codePoints_[it->second] = it->first;
     }
+    direct_.assign(kDirectCodes, 0);
+    for (const auto& entry : cmap_) {
+        if (entry.first >= kDirectCodes) {
+            break;
+        }
+        direct_[entry.first] = entry.second;
+    }
 }
 
 Font::View Font::GlyphOf(std::uint16_t glyph) const {
@@ -751,6 +758,9 @@ int Font::VerticalAdvance(std::uint16_t glyph) const {
 
 std::uint16_t Font::GlyphFor(char32_t codePoint) const {
     auto find = [this](char32_t code) -> std::uint16_t {
+        if (code < direct_.size()) {
+            return direct_[code];
+        }
         auto it = std::lower_bound(cmap_.begin(), cmap_.end(), code,
                                    [](const auto& entry, char32_t c) { return entry.first < c; });
         return it != cmap_.end() && it->first == code ? it->second : 0;

@@ -192,6 +192,10 @@ private:
     std::uint16_t horizontalMetrics_ = 0, verticalMetrics_ = 0;
     std::vector<std::uint32_t> locations_;                  // glyphCount_ + 1 offsets into glyf
     std::vector<std::pair<char32_t, std::uint16_t>> cmap_;  // sorted by code point
+    // The glyphs of the first kDirectCodes code points (the alphabets most
+    // text is in), straight by code point.
+    static constexpr char32_t kDirectCodes = 0x800;
+    std::vector<std::uint16_t> direct_;
     std::vector<char32_t> codePoints_;                      // by glyph
     // CFF: each glyph's charstring and the subroutines, in data_.
     std::vector<Span> charstrings_, globalSubroutines_, localSubroutines_;

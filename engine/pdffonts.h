@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/font.h"
 #include "engine/pdffile.h"
@@ -27,6 +28,25 @@ public:
         int id = 0;          // the Type 0 font's object
         std::set<std::uint16_t> glyphs;
         std::map<std::uint16_t, std::wstring> text;  // what each glyph shows, first seen
+
+        // A glyph a page uses, and the characters it shows if none were
+        // known for it: runs use the same few glyphs again and again, so
+        // each is looked up in the sets once.
+        void Use(std::uint16_t glyph) {
+            if (!used_[glyph]) {
+                used_[glyph] = true;
+                glyphs.insert(glyph);
+            }
+        }
+        void Name(std::uint16_t glyph, const std::wstring& characters, std::size_t first, std::size_t count) {
+            if (!named_[glyph]) {
+                named_[glyph] = true;
+                text.try_emplace(glyph, characters, first, count);
+            }
+        }
+
+    private:
+        std::vector<bool> used_ = std::vector<bool>(65536), named_ = std::vector<bool>(65536);
     };
 
     PdfFonts(PdfFile& file, const xps::XpsPackage& package, bool pdfA1)

@@ -288,8 +288,7 @@ private:
         for (std::size_t i = 0; i < placed.size(); ++i) {
             const Glyph& glyph = glyphs.glyphs[i];
             if (glyph.characterCount > 0 && glyph.firstCharacter < glyphs.text.size()) {
-                entry.text.try_emplace(placed[i].index, glyphs.text, glyph.firstCharacter,
-                                       glyph.characterCount);
+                entry.Name(placed[i].index, glyphs.text, glyph.firstCharacter, glyph.characterCount);
             }
         }
         return placed;
@@ -340,7 +339,7 @@ private:
             double scale = em / entry->font.Metrics().unitsPerEm;
             Operation({em, 0, shear, -em, placed[0].x, placed[0].y}, " Tm[");
             for (std::size_t i = 0; i < placed.size(); ++i) {
-                entry->glyphs.insert(placed[i].index);
+                entry->Use(placed[i].index);
                 AppendHexGlyph(placed[i].index);
                 if (i + 1 < placed.size()) {
                     double gap = placed[i + 1].x - placed[i].x - entry->font.Advance(placed[i].index) * scale;
@@ -352,7 +351,7 @@ private:
             out_ += "]TJ\n";
         } else {
             for (const PlacedGlyph& glyph : placed) {
-                entry->glyphs.insert(glyph.index);
+                entry->Use(glyph.index);
                 // Glyph space is y up; the page's is y down.
                 Operation({em, 0, shear, -em, glyph.x, glyph.y}, " Tm");
                 AppendHexGlyph(glyph.index);
@@ -782,12 +781,12 @@ std::size_t HeldBytes(const PdfImage& image) {
 
 }  // namespace
 
-void PdfWriter::Prepare(const Page& page) {
+void PdfWriter::Prepare(const Page& page, bool spare) {
     ForEachImage(page.root, [&](const Image& image) {
         // An image is made ahead at its first page or not at all, so that
         // nothing made ahead is left for a writer that has written it.
         std::wstring key = xps::PartKey(image.part);
-        if (!preparedKeys_.insert(key).second) {
+        if (!preparedKeys_.insert(key).second || !spare) {
             return;
         }
         {

@@ -43,8 +43,9 @@ public:
     PdfWriter(ByteSink sink, const xps::XpsPackage& package, PdfOptions options);
     ~PdfWriter() override;
     HRESULT Begin() override;
-    // Reads and decodes the page's images not seen before.
-    void Prepare(const Page& page) override;
+    // Reads and decodes the page's images not seen before, when it has time
+    // to spare.
+    void Prepare(const Page& page, bool spare) override;
     HRESULT AddPage(const Page& page) override;
     // The bookmarks of the document, written with it.
     void SetOutline(std::vector<OutlineEntry> outline) { outline_ = std::move(outline); }

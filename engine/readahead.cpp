@@ -42,7 +42,7 @@ HRESULT ReadAhead::Next(Page& page) {
     }
     std::size_t index = next_++;
     if (thread_ == nullptr) {
-        return ReadOne(index, page);
+        return ReadOne(index, page, false);
     }
     Slot* slot = nullptr;
     while (slot == nullptr) {
@@ -85,6 +85,7 @@ unsigned __stdcall ReadAhead::Run(void* self) {
 void ReadAhead::ReadAll() {
     for (std::size_t index = 0; index < count_; ++index) {
         Slot* slot = nullptr;
+        bool spare = false;
         while (slot == nullptr) {
             {
                 CriticalSectionLock lock(lock_);
@@ -93,6 +94,7 @@ void ReadAhead::ReadAll() {
                 }
                 if (filled_ < kDepth) {
                     slot = &slots_[(first_ + filled_) % kDepth];
+                    spare = filled_ >= kSpare;
                 } else {
                     readerWaits_ = true;
                 }
@@ -102,7 +104,7 @@ void ReadAhead::ReadAll() {
             }
         }
         // The slot is the reader's until it is counted in below.
-        HRESULT hr = ReadOne(index, slot->page);
+        HRESULT hr = ReadOne(index, slot->page, spare);
         slot->result = hr;
         {
             CriticalSectionLock lock(lock_);
@@ -118,9 +120,9 @@ void ReadAhead::ReadAll() {
     }
 }
 
-HRESULT ReadAhead::ReadOne(std::size_t index, Page& page) {
+HRESULT ReadAhead::ReadOne(std::size_t index, Page& page, bool spare) {
     try {
-        return read_(index, page);
+        return read_(index, page, spare);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

@@ -3,8 +3,10 @@
 // and parsing its markup) is about half of converting it, and with two
 // processors it is done while the writer writes the pages before. Pages
 // differ in what they cost to read and to write; a few pages of slack keep
-// either side from waiting on every page that costs the other more. Memory
-// holds at most kDepth pages read and the one the writer has.
+// either side from waiting on every page that costs the other more, and
+// while the writer has pages waiting the reader may take on some of its
+// work (spare). Memory holds at most kDepth pages read and the one the
+// writer has.
 // Without a thread (it could not be made) each page is read when taken.
 #pragma once
 
@@ -20,12 +22,16 @@ namespace engine {
 
 class ReadAhead {
 public:
-    // read(index, page): page number index (from 0) of count into page. It
-    // runs on the reading thread, never two at once; what it throws is
-    // E_OUTOFMEMORY or E_UNEXPECTED.
-    using ReadFunction = std::function<HRESULT(std::size_t index, Page& page)>;
+    // read(index, page, spare): page number index (from 0) of count into
+    // page. It runs on the reading thread, never two at once; what it throws
+    // is E_OUTOFMEMORY or E_UNEXPECTED. spare: the writer has pages enough
+    // waiting that the reader may do work for it as well; without it the
+    // writer is waiting for pages, or soon will be.
+    using ReadFunction = std::function<HRESULT(std::size_t index, Page& page, bool spare)>;
 
     static constexpr std::size_t kDepth = 4;
+    // Pages waiting for the writer from which the reader has time to spare.
+    static constexpr std::size_t kSpare = kDepth / 2;
 
     ReadAhead(std::size_t count, ReadFunction read);
     // Stops the reading after the page it is at, and waits for it.
@@ -40,7 +46,7 @@ public:
 private:
     static unsigned __stdcall Run(void* self);
     void ReadAll();
-    HRESULT ReadOne(std::size_t index, Page& page);
+    HRESULT ReadOne(std::size_t index, Page& page, bool spare);
 
     std::size_t count_;
     ReadFunction read_;

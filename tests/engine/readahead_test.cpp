@@ -25,7 +25,7 @@ TEST(ReadAhead, GivesThePagesInOrderUpToTheFirstFailure) {
         Reader reader{c.failAt};
         std::size_t taken = 0;
         {
-            engine::ReadAhead pages(c.count, [&](std::size_t i, engine::Page& p) { return reader(i, p); });
+            engine::ReadAhead pages(c.count, [&](std::size_t i, engine::Page& p, bool) { return reader(i, p); });
             engine::Page page;
             HRESULT hr = S_OK;
             for (; taken < c.count && SUCCEEDED(hr); ++taken) {
@@ -41,10 +41,31 @@ TEST(ReadAhead, GivesThePagesInOrderUpToTheFirstFailure) {
     }
 }
 
+// The reader works for the writer only while pages wait for it: the first
+// pages, which the writer waits for, are read with nothing else.
+TEST(ReadAhead, SparesTimeOnlyWithPagesWaiting) {
+    std::atomic<std::size_t> reads{0};
+    std::atomic<bool> spared[engine::ReadAhead::kDepth] = {};
+    {
+        engine::ReadAhead pages(50, [&](std::size_t i, engine::Page&, bool spare) {
+            spared[i] = spare;
+            ++reads;
+            return S_OK;
+        });
+        for (int waited = 0; reads.load() < engine::ReadAhead::kDepth && waited < 10000; ++waited) {
+            ::Sleep(1);
+        }
+    }
+    ASSERT_EQ(engine::ReadAhead::kDepth, reads.load()) << "the reader stops when its pages are not taken";
+    for (std::size_t i = 0; i < engine::ReadAhead::kDepth; ++i) {
+        EXPECT_EQ(i >= engine::ReadAhead::kSpare, spared[i].load()) << i;
+    }
+}
+
 TEST(ReadAhead, StoppedWriterLeavesAtMostItsDepthRead) {
     Reader reader{99};
     {
-        engine::ReadAhead pages(50, [&](std::size_t i, engine::Page& p) { return reader(i, p); });
+        engine::ReadAhead pages(50, [&](std::size_t i, engine::Page& p, bool) { return reader(i, p); });
         engine::Page page;
         ASSERT_EQ(S_OK, pages.Next(page));
     }
