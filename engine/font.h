@@ -196,7 +196,7 @@ private:
     // text is in), straight by code point.
     static constexpr char32_t kDirectCodes = 0x800;
     std::vector<std::uint16_t> direct_;
-    std::vector<char32_t> codePoints_;                      // by glyph
+    std::vector<char32_t> codePoints_;  // by glyph
     // CFF: each glyph's charstring and the subroutines, in data_.
     std::vector<Span> charstrings_, globalSubroutines_, localSubroutines_;
 };

@@ -171,8 +171,13 @@ private:
         JobReport report(bag_.Get());
         std::string xps;
         HRESULT hr = ReadStream(reader_.Get(), kQueldacMaxInput, xps);
-        if (hr == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)) {
-            PassOn(report, L"the format asked for", L"it is larger than the engine takes", hr);
+        // A job that cannot be held goes on as it comes, from the stream.
+        if (hr == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) || hr == E_OUTOFMEMORY) {
+            std::string().swap(xps);
+            PassOn(report, L"the format asked for",
+                   hr == E_OUTOFMEMORY ? L"there is not memory enough to hold it"
+                                       : L"it is larger than the engine takes",
+                   hr);
             return CopyThrough();
         }
         if (FAILED(hr)) {
@@ -238,7 +243,7 @@ private:
         hr = convert(xps.data(), xps.size(), &job);
         if (FAILED(hr)) {
             PassOn(report, output.format, L"the engine failed on the document", hr);
-            converted.bytes.clear();
+            std::string().swap(converted.bytes);  // the XPS may need the memory
             return false;
         }
         return true;

@@ -73,7 +73,11 @@ HRESULT ReadStream(IPrintReadStream* stream, std::size_t maxBytes, std::string& 
         if (cbRead > sizeof(buffer) || cbRead > maxBytes - bytes.size()) {
             return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
         }
-        bytes.append(buffer, cbRead);
+        try {
+            bytes.append(buffer, cbRead);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
         if (endOfFile || cbRead == 0) {
             return S_OK;
         }

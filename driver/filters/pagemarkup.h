@@ -32,7 +32,8 @@ struct PageInfo {
 std::wstring PageUri(IFixedPage* page);
 // The whole content of a part (page markup, print ticket).
 HRESULT ReadPart(IPartBase* part, std::string& bytes);
-// What is left of a stream; over maxBytes: HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE).
+// What is left of a stream; over maxBytes: HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+// and E_OUTOFMEMORY where it cannot be held.
 HRESULT ReadStream(IPrintReadStream* stream, std::size_t maxBytes, std::string& bytes);
 // All of bytes, in the chunks a stream takes.
 HRESULT WriteStream(IPrintWriteStream* stream, const char* pBytes, std::size_t cbBytes);

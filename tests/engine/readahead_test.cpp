@@ -25,7 +25,8 @@ TEST(ReadAhead, GivesThePagesInOrderUpToTheFirstFailure) {
         Reader reader{c.failAt};
         std::size_t taken = 0;
         {
-            engine::ReadAhead pages(c.count, [&](std::size_t i, engine::Page& p, bool) { return reader(i, p); });
+            engine::ReadAhead pages(c.count,
+                                    [&](std::size_t i, engine::Page& p, bool) { return reader(i, p); });
             engine::Page page;
             HRESULT hr = S_OK;
             for (; taken < c.count && SUCCEEDED(hr); ++taken) {
