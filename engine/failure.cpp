@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/systemmessage.h"
+
 namespace engine {
 
 std::wstring DescribeFailure(HRESULT hr) {
@@ -26,16 +28,8 @@ std::wstring DescribeFailure(HRESULT hr) {
             return std::wstring(known.text) + L" (" + pCode + L")";
         }
     }
-    wchar_t* pText = nullptr;
-    std::wstring reason;
-    if (::FormatMessageW(
-            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-            nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr) != 0 &&
-        pText != nullptr) {
-        reason = pText;
-        ::LocalFree(pText);
-    }
-    while (!reason.empty() && std::wstring(L"\r\n .").find(reason.back()) != std::wstring::npos) {
+    std::wstring reason = SystemMessage(static_cast<DWORD>(hr));
+    while (!reason.empty() && reason.back() == L'.') {
         reason.pop_back();
     }
     return (reason.empty() ? std::wstring(L"failure") : reason) + L" (" + pCode + L")";

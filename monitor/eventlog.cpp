@@ -2,6 +2,7 @@
 
 #include "monitor/portmonitor.h"
 #include "platform/handles.h"
+#include "platform/systemmessage.h"
 
 namespace {
 
@@ -38,15 +39,6 @@ void WindowsEventLog::Report(DWORD messageId, const std::vector<std::wstring>& s
 }
 
 std::wstring SystemErrorText(DWORD dwError) {
-    wchar_t* pText = nullptr;
-    DWORD cch = ::FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        dwError, 0, reinterpret_cast<LPWSTR>(&pText), 0, nullptr);
-    LocalText text(pText);
-    std::wstring message = cch > 0 ? std::wstring(text.Get(), cch) : std::wstring();
-    while (!message.empty() &&
-           (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
-        message.pop_back();
-    }
+    std::wstring message = SystemMessage(dwError);
     return (message.empty() ? std::wstring() : message + L" ") + L"(error " + std::to_wstring(dwError) + L")";
 }
