@@ -202,17 +202,26 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
     return true;
 }
 
+void PrintUsage(FILE* to) {
+    std::fwprintf(to,
+                  L"usage: zorvaneconvert IN.xps OUT [--format pdf|pdfa1b|pdfa2b|xps|svg|emf|png|jpeg|tiff] "
+                  L"[--dpi %u-%u] [--transparent]\n",
+                  engine::kMinDpi, engine::kMaxDpi);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     DWORD startTicks = ::GetTickCount();
+    // Asked for, the usage is the answer: on standard output, exit 0.
+    if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"-h") == 0 ||
+                      std::wcscmp(argv[1], L"/?") == 0)) {
+        PrintUsage(stdout);
+        return 0;
+    }
     Arguments arguments;
     if (!ParseArguments(argc, argv, arguments)) {
-        std::fwprintf(
-            stderr,
-            L"usage: zorvaneconvert IN.xps OUT [--format pdf|pdfa1b|pdfa2b|xps|svg|emf|png|jpeg|tiff] "
-            L"[--dpi %u-%u] [--transparent]\n",
-            engine::kMinDpi, engine::kMaxDpi);
+        PrintUsage(stderr);
         return 1;
     }
     HRESULT hr = RunGuarded(arguments);
