@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/colorprofiles.h"
 #include "engine/emfwriter.h"
 #include "engine/jpegwriter.h"
 #include "engine/pagereader.h"
@@ -106,8 +107,10 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
                 pageParts.push_back(&pagePart);
             }
         }
+        // Only the reading side uses it, one page at a time.
+        ColorProfiles profiles(package);
         ReadAhead pages(SUCCEEDED(hr) ? pageParts.size() : 0, [&](std::size_t index, Page& page, bool spare) {
-            HRESULT read = ReadPage(package, *pageParts[index], page);
+            HRESULT read = ReadPage(package, *pageParts[index], page, PageCaps(), &profiles);
             if (SUCCEEDED(read)) {
                 writer->Prepare(page, spare);
             }

@@ -89,7 +89,10 @@ bool ParseScRgb(const std::wstring& text, Color& color) {
     return true;
 }
 
-bool ParseContextColor(const std::wstring& text, Color& color) {
+// "profile a,c1,...": the profile as written, alpha and the channels, each
+// within 0..1; at most 8 channels.
+bool SplitContextColor(const std::wstring& text, std::wstring& profile, double& alpha,
+                       std::vector<double>& channels) {
     std::size_t space = text.find(L' ');
     double values[9];
     std::size_t count = 0;
@@ -97,12 +100,22 @@ bool ParseContextColor(const std::wstring& text, Color& color) {
         !ParseNumberList(text.substr(space + 1), values, 9, count) || count < 2) {
         return false;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        values[i] = Clamp01(values[i]);
+    profile = text.substr(0, space);
+    alpha = Clamp01(values[0]);
+    channels.clear();
+    for (std::size_t i = 1; i < count; ++i) {
+        channels.push_back(Clamp01(values[i]));
     }
-    const double* c = values + 1;
-    std::size_t channels = count - 1;
-    color.a = values[0];
+    return true;
+}
+
+bool ParseContextColor(const std::wstring& text, Color& color) {
+    std::wstring profile;
+    std::vector<double> c;
+    if (!SplitContextColor(text, profile, color.a, c)) {
+        return false;
+    }
+    std::size_t channels = c.size();
     if (channels == 3) {
         color.r = c[0], color.g = c[1], color.b = c[2];
     } else if (channels == 4) {
@@ -293,6 +306,13 @@ bool ParseColor(const std::wstring& value, Color& color) {
         return ParseContextColor(Trim(rest), color);
     }
     return false;
+}
+
+bool ReadContextColor(const std::wstring& value, std::wstring& profile, double& alpha,
+                      std::vector<double>& channels) {
+    std::wstring rest;
+    return StartsWith(Trim(value), L"ContextColor ", rest) &&
+           SplitContextColor(Trim(rest), profile, alpha, channels);
 }
 
 std::vector<std::wstring> Words(const std::wstring& text) {

@@ -43,10 +43,14 @@ bool ParseMatrix(const std::wstring& text, Matrix& matrix);
 // A rectangle of non-negative size (Viewbox, ContentBox).
 bool ParseRect(const std::wstring& text, Rect& rect);
 // "#RRGGBB", "#AARRGGBB", scRGB "sc#A,R,G,B" or "sc#R,G,B", and
-// "ContextColor profile a,c1,...". A context colour is taken by its number
-// of channels (grey, RGB, CMYK; more: their mean ink as grey), its profile
-// not yet applied.
+// "ContextColor profile a,c1,...". A context colour is taken here by its
+// number of channels (grey, RGB, CMYK; more: their mean ink as grey); the
+// page reader then applies its profile where it can (ColorProfiles).
 bool ParseColor(const std::wstring& text, Color& color);
+// A context colour's parts: the profile's URI as written, its alpha and
+// channels (1 to 8, each within 0..1); false for any other colour.
+bool ReadContextColor(const std::wstring& text, std::wstring& profile, double& alpha,
+                      std::vector<double>& channels);
 
 // One of a table's names, exactly.
 template <typename T>

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/colorprofiles.h"
 #include "engine/geometrybuilder.h"
 #include "engine/markupcursor.h"
 #include "engine/markupvalues.h"
@@ -152,8 +153,9 @@ std::vector<std::wstring> Understood(const std::vector<std::wstring>& markup) {
 
 class PageReader {
 public:
-    PageReader(const xps::XpsPackage& package, const std::wstring& pagePart, const PageCaps& caps)
-        : package_(package), caps_(caps), part_(pagePart) {}
+    PageReader(const xps::XpsPackage& package, const std::wstring& pagePart, const PageCaps& caps,
+               ColorProfiles* profiles)
+        : package_(package), caps_(caps), part_(pagePart), profiles_(profiles) {}
     HRESULT Read(Page& page);
 
 private:
@@ -176,6 +178,8 @@ private:
     HRESULT ReadFont(const std::wstring& uri, GlyphsElement& glyphs);
 
     // Brushes, geometry, transforms, visuals: as elements, in property elements and as attribute values.
+    // A colour value, a context colour through its profile where it can.
+    bool ReadColor(const std::wstring* text, Color& color);
     HRESULT ReadBrush(const std::wstring& name, std::shared_ptr<const Brush>& brush);
     HRESULT ReadBrushProperty(std::shared_ptr<const Brush>& brush);
     HRESULT ReadGradientStops(std::vector<GradientStop>& stops);
@@ -214,7 +218,8 @@ private:
 
     const xps::XpsPackage& package_;
     const PageCaps& caps_;
-    std::wstring part_;  // where the markup read comes from: the page, or a remote dictionary
+    std::wstring part_;        // where the markup read comes from: the page, or a remote dictionary
+    ColorProfiles* profiles_;  // null: context colours by their channels alone
     MarkupCursor* cursor_ = nullptr;
     std::wstring namespace_;                // the page's: XPS or OpenXPS
     std::vector<const Dictionary*> scope_;  // innermost last
@@ -568,6 +573,19 @@ HRESULT PageReader::ReadFont(const std::wstring& uri, GlyphsElement& glyphs) {
     return S_OK;
 }
 
+bool PageReader::ReadColor(const std::wstring* text, Color& color) {
+    if (text == nullptr || !ParseColor(*text, color)) {
+        return false;
+    }
+    std::wstring profile;
+    double alpha = 0;
+    std::vector<double> channels;
+    if (profiles_ != nullptr && ReadContextColor(*text, profile, alpha, channels)) {
+        profiles_->ToSrgb(xps::ResolvePartUri(part_, profile), channels, color);
+    }
+    return true;
+}
+
 HRESULT PageReader::ReadBrush(const std::wstring& name, std::shared_ptr<const Brush>& result) {
     if (!IsBrush(name)) {
         return xml::kMalformed;
@@ -583,6 +601,7 @@ HRESULT PageReader::ReadBrush(const std::wstring& name, std::shared_ptr<const Br
     AttributeSet set(cursor_->Attributes());
     set.Read(L"Opacity", brush->opacity, ParseOpacity);
     set.Read(L"Color", brush->color, ParseColor, brush->kind == BrushKind::Solid);
+    ReadColor(set.Find(L"Color"), brush->color);
     if (linear || radial) {
         set.Read(L"MappingMode", absolute, ParseAbsolute);
         set.Read(L"SpreadMethod", brush->spread, kSpreadMethods);
@@ -672,6 +691,7 @@ HRESULT PageReader::ReadGradientStops(std::vector<GradientStop>& stops) {
         stops.emplace_back();
         AttributeSet set(cursor_->Attributes());
         set.Read(L"Color", stops.back().color, ParseColor, kRequired);
+        ReadColor(set.Find(L"Color"), stops.back().color);
         set.Read(L"Offset", stops.back().offset, ParseDouble, kRequired);
         HRESULT hr = set.Result();
         if (SUCCEEDED(hr)) {
@@ -842,7 +862,7 @@ HRESULT PageReader::BrushValue(const std::wstring& value, std::shared_ptr<const 
     if (!IsMarkupExtension(value)) {
         auto solid = std::make_shared<Brush>();
         brush = solid;
-        return ParseColor(value, solid->color) ? S_OK : xml::kMalformed;
+        return ReadColor(&value, solid->color) ? S_OK : xml::kMalformed;
     }
     const Resource* resource = nullptr;
     HRESULT hr = UseResource(value, Nesting(), resource);
@@ -1063,10 +1083,10 @@ HRESULT PageReader::Enter(Nesting level) {
 }  // namespace
 
 HRESULT ReadPage(const xps::XpsPackage& package, const std::wstring& pagePart, Page& page,
-                 const PageCaps& caps) {
+                 const PageCaps& caps, ColorProfiles* profiles) {
     return xps::WithoutThrowing([&] {
         Page read;
-        HRESULT hr = PageReader(package, pagePart, caps).Read(read);
+        HRESULT hr = PageReader(package, pagePart, caps, profiles).Read(read);
         if (SUCCEEDED(hr)) {
             page = std::move(read);
         }

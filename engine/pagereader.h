@@ -58,7 +58,11 @@ struct PageCaps {
     std::size_t visualNesting = 8;
 };
 
+class ColorProfiles;
+
+// profiles: where context colours get their profile applied; null, by their
+// channels alone.
 HRESULT ReadPage(const xps::XpsPackage& package, const std::wstring& pagePart, Page& page,
-                 const PageCaps& caps = PageCaps());
+                 const PageCaps& caps = PageCaps(), ColorProfiles* profiles = nullptr);
 
 }  // namespace engine
