@@ -18,6 +18,9 @@ public:
         return reinterpret_cast<Fn*>(reinterpret_cast<void*>(Proc(procName)));
     }
 
+    // The library itself, loaded on first use; null with the last-error value set.
+    HMODULE Module() { return module_ != nullptr || Load() ? module_ : nullptr; }
+
 private:
     bool Load();
 
