@@ -205,7 +205,7 @@ private:
 
     HRESULT DrawCanvas(const Canvas& canvas) {
         for (const Element& element : canvas.children) {
-            if (!xps::ChargeWork(xps::kElementCost)) {
+            if (!xps::ChargeWork(xps::kMetafileFactor * xps::kElementCost)) {
                 return xps::WorkBudget::Current()->Failure();
             }
             const ElementBase* base = BaseOf(element);
@@ -436,7 +436,7 @@ private:
         Geometry tile = RectGeometry({0, 0, brush.viewport.width, brush.viewport.height});
         for (long long j = grid.j0; j <= grid.j1; ++j) {
             for (long long i = grid.i0; i <= grid.i1; ++i) {
-                if (!xps::ChargeWork(xps::kTileCost)) {
+                if (!xps::ChargeWork(xps::kMetafileFactor * xps::kTileCost)) {
                     return xps::WorkBudget::Current()->Failure();
                 }
                 DcScope scope(*this);

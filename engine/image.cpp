@@ -32,6 +32,11 @@ HRESULT CheckSize(std::uint32_t width, std::uint32_t height) {
         static_cast<std::uint64_t>(width) * height > kMaxImagePixels) {
         return xps::kOverCap;
     }
+    // A few bytes of a compressed image may stand for millions of pixels:
+    // the job pays for them before they are made.
+    if (!xps::ChargeWork(xps::PixelsCost(static_cast<std::uint64_t>(width) * height))) {
+        return xps::WorkBudget::Current()->Failure();
+    }
     return S_OK;
 }
 

@@ -11,9 +11,9 @@
 #include "engine/markupcursor.h"
 #include "engine/markupvalues.h"
 #include "xps/partname.h"
+#include "xps/workbudget.h"
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
-#include "xps/workbudget.h"
 #include "xps/ziparchive.h"
 
 namespace engine {

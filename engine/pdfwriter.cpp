@@ -8,8 +8,8 @@
 #include "engine/pdfimage.h"
 #include "engine/srgbprofile.h"
 #include "engine/tiling.h"
-#include "xps/xmlwriter.h"
 #include "xps/workbudget.h"
+#include "xps/xmlwriter.h"
 
 namespace engine {
 
@@ -50,8 +50,8 @@ namespace {
 // What a page's content and its forms name: one dictionary, each object in
 // it once under its one name.
 struct PageResources {
-    std::string self;                                   // the dictionary's reference
-    std::map<std::string, std::string> entries;         // by category: "/Im5 5 0 R..."
+    std::string self;                                          // the dictionary's reference
+    std::map<std::string, std::string> entries;                // by category: "/Im5 5 0 R..."
     std::map<std::pair<std::string, int>, std::string> names;  // (category, object) -> name
 };
 
@@ -205,6 +205,9 @@ private:
     // Opacity and opacity masks apply to what the element draws as a whole:
     // a transparency group, drawn through a graphics state.
     HRESULT DrawGrouped(const Element& element, const ElementBase& base) {
+        if (!xps::ChargeWork(xps::kGroupCost)) {
+            return xps::WorkBudget::Current()->Failure();
+        }
         PageContent inner(writer_, resources_);
         inner.flatten_ = flatten_;
         HRESULT hr = inner.DrawContent(element);
@@ -668,8 +671,10 @@ private:
         }
         const Rect& vp = brush.viewport;
         for (long long j = grid.j0; j <= grid.j1; ++j) {
-            // Each tile repeats the tile's content: paid for by its bytes.
-            for (long long i = grid.i0; i <= grid.i1 && xps::ChargeWork(xps::kTileCost + tile.size()); ++i) {
+            // Each tile repeats the tile's content: paid for by its bytes, which
+            // the page's content holds, and holds again as it grows.
+            for (long long i = grid.i0; i <= grid.i1 && xps::ChargeWork(xps::kTileCost + 4 * tile.size());
+                 ++i) {
                 out_ += "q\n" + MatrixOperands(TilePlacement(brush, i, j)) + " cm\n0 0 " + N(vp.width) + " " +
                         N(vp.height) + " re W n\n" + tile + "Q\n";
             }
@@ -683,8 +688,9 @@ private:
         }
         int id = 0;
         double width = 0, height = 0;
-        if (FAILED(writer_.ImageObject(*brush.image, id, width, height))) {
-            failure_ = failure_ == S_OK ? E_FAIL : failure_;
+        HRESULT hr = writer_.ImageObject(*brush.image, id, width, height);
+        if (FAILED(hr)) {
+            failure_ = failure_ == S_OK ? hr : failure_;  // the image's own reason names the job's failure
             return;
         }
         std::string tile;

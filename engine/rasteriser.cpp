@@ -12,6 +12,7 @@
 #include "engine/pathpoints.h"
 #include "engine/rasterresources.h"
 #include "engine/rastersurface.h"
+#include "xps/checkedmath.h"
 #include "xps/workbudget.h"
 
 namespace engine {
@@ -169,9 +170,9 @@ private:
         if (!grouped || single) {
             return DrawContent(element, toPicture, surface, chosen, base->opacity);
         }
-        return InLayer(surface, base->opacity, base->opacityMask.get(), toPicture, [&](RasterSurface& layer) {
-            return DrawContent(element, toPicture, layer, chosen, 1);
-        });
+        return InLayer(
+            surface, base->opacity, base->opacityMask.get(), toPicture, ElementBounds(element),
+            [&](RasterSurface& layer) { return DrawContent(element, toPicture, layer, chosen, 1); });
     }
 
     HRESULT Clip(RasterSurface& surface, const Geometry& clip, const Matrix& toPicture) {
@@ -309,6 +310,10 @@ private:
                     Lay(surface, *mask, x, y, colour, clip);
                 }
             }
+            // A glyph laid from the cache is cheap; one filled as a path is paid as an element.
+            if (!xps::ChargeWork(mask == nullptr ? xps::kElementCost : xps::kLookUpCost)) {
+                return xps::WorkBudget::Current()->Failure();
+            }
             if (mask == nullptr) {
                 points.AddFigures(*outline, outlineToElement, PixelsPerUnit(toPicture), false);
             }
@@ -407,7 +412,7 @@ private:
             case BrushKind::Visual:
                 if (brush.opacity * opacity < 1) {
                     return InLayer(
-                        surface, brush.opacity * opacity, nullptr, toPicture,
+                        surface, brush.opacity * opacity, nullptr, toPicture, shape.bounds,
                         [&](RasterSurface& layer) { return PaintTiles(layer, shape, brush, toPicture); });
                 }
                 return PaintTiles(surface, shape, brush, toPicture);
@@ -669,12 +674,16 @@ private:
                      Multiply(ViewboxToTile(brush), tileToElement));
         // An image enlarged shows its pixels, as other readers show them;
         // one reduced is smoothed.
+        // A tile of less than a pixel each way is sampled, not smoothed:
+        // smoothing it costs GDI+ in proportion to how far it is reduced.
         Matrix textureToSurface = Multiply(textureToElement, toSurface);
-        bool enlarged = std::hypot(textureToSurface.m11, textureToSurface.m12) > 1 &&
-                        std::hypot(textureToSurface.m21, textureToSurface.m22) > 1;
+        double scaleX = std::hypot(textureToSurface.m11, textureToSurface.m12),
+               scaleY = std::hypot(textureToSurface.m21, textureToSurface.m22);
+        bool enlarged = scaleX > 1 && scaleY > 1;
+        bool specks = !(scaleX * (x1 - x0) >= 1 && scaleY * (y1 - y0) >= 1);
         hr = GdiPlusResult(api_.GdipSetInterpolationMode(
-            surface.Graphics(), enlarged ? Gdiplus::InterpolationModeNearestNeighbor
-                                         : Gdiplus::InterpolationModeHighQualityBilinear));
+            surface.Graphics(), enlarged || specks ? Gdiplus::InterpolationModeNearestNeighbor
+                                                   : Gdiplus::InterpolationModeHighQualityBilinear));
         GdiPlusPtr<GpBrush> texture;
         if (SUCCEEDED(hr)) {
             hr = MakeTexture(image->bitmap.get(), WrapOf(brush.tileMode),
@@ -690,11 +699,18 @@ private:
     // (a brush of the space toPicture gives).
     template <typename Draw>
     HRESULT InLayer(RasterSurface& parent, double opacity, const Brush* mask, const Matrix& toPicture,
-                    Draw draw) {
+                    const Rect& bounds, Draw draw) {
         PixelBox box;
         HRESULT hr = VisibleBox(parent, box);
+        // Only as large as what is drawn in it (bounds, in the element's
+        // space) may reach, a pixel of smoothing around; each pixel paid for.
+        PixelBox reach = Enclosing(TransformedBounds(bounds, toPicture));
+        box = Intersect(box, {reach.x0 - 1, reach.y0 - 1, reach.x1 + 1, reach.y1 + 1});
         if (FAILED(hr) || box.Empty()) {
             return hr;
+        }
+        if (!xps::ChargeWork(xps::PixelsCost(static_cast<std::uint64_t>(box.Width()) * box.Height()))) {
+            return xps::WorkBudget::Current()->Failure();
         }
         RasterSurface layer(api_, budget_);
         hr = layer.Create(box, 0);
@@ -810,6 +826,15 @@ HRESULT Rasteriser::DrawBands(const Page& page, const RasterOptions& options, co
     if (!resources_) {
         resources_.reset(new RasterResources(package_, *api));
         glyphs_.reset(new GlyphCache(*api));
+    }
+    // The picture's area is paid for at the default resolution: a page's
+    // size is the document's choice, its resolution the job's.
+    constexpr double kPixelsPerUnitSquared = (300.0 / 96) * (300.0 / 96);
+    Rect paid = AreaOf(page, options);
+    std::uint64_t pixels =
+        xps::Clamped<std::uint64_t>(paid.width * paid.height * kPixelsPerUnitSquared, 0, ~std::uint64_t{0});
+    if (!xps::ChargeWork(xps::PixelsCost(pixels))) {
+        return xps::WorkBudget::Current()->Failure();
     }
     std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     unsigned bandRows = static_cast<unsigned>(std::min<std::size_t>(height, options.maxBandBytes / rowBytes));

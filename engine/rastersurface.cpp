@@ -14,8 +14,8 @@ PixelBox Intersect(const PixelBox& a, const PixelBox& b) {
 }
 
 PixelBox Enclosing(const Rect& r) {
-    return {xps::PixelOf(std::floor(r.x)), xps::PixelOf(std::floor(r.y)), xps::PixelOf(std::ceil(r.x + r.width)),
-            xps::PixelOf(std::ceil(r.y + r.height))};
+    return {xps::PixelOf(std::floor(r.x)), xps::PixelOf(std::floor(r.y)),
+            xps::PixelOf(std::ceil(r.x + r.width)), xps::PixelOf(std::ceil(r.y + r.height))};
 }
 
 bool RasterSurface::Budget::Take(std::size_t bytes) {

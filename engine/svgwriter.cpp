@@ -11,10 +11,10 @@
 #include "engine/pagedrawing.h"
 #include "engine/pngencoder.h"
 #include "xps/partname.h"
+#include "xps/workbudget.h"
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
 #include "xps/xmlwriter.h"
-#include "xps/workbudget.h"
 
 namespace engine {
 

@@ -17,7 +17,7 @@ template <typename Unsigned>
 constexpr Unsigned SaturatingMultiply(Unsigned a, Unsigned b) {
     static_assert(std::is_unsigned<Unsigned>::value, "counts and sizes are unsigned");
     return b != 0 && a > std::numeric_limits<Unsigned>::max() / b ? std::numeric_limits<Unsigned>::max()
-                                                                   : a * b;
+                                                                  : a * b;
 }
 
 // a + b, or the type's largest value when the sum would not fit.

@@ -33,12 +33,19 @@ extern const HRESULT kWorkExhausted;
 // on this generation of machines: a look-up among a document's own items (an
 // attribute, a table record, a glyph component, a dictionary), a byte of a
 // part read, an element a writer draws, a tile, an element the rasteriser
-// draws.
+// draws, pixels of a picture.
 constexpr std::uint64_t kLookUpCost = 1;
 constexpr std::uint64_t kByteCost = 1;  // a byte of a part inflated, to be parsed
 constexpr std::uint64_t kElementCost = 100;
-constexpr std::uint64_t kTileCost = 100;
+constexpr std::uint64_t kGroupCost = 1000;  // an element drawn by itself first: opacity, a mask
+constexpr std::uint64_t kTileCost = 1000;
+// GDI records each element and tile of a metafile with its state and clip.
+constexpr std::uint64_t kMetafileFactor = 10;
 constexpr std::uint64_t kRasterElementCost = 1000;
+// Pixels of a picture (at 300 dpi), a layer or an image: filled, blended
+// and encoded many at a time.
+constexpr std::uint64_t kPixelsPerUnit = 16;
+constexpr std::uint64_t PixelsCost(std::uint64_t pixels) { return pixels / kPixelsPerUnit + 1; }
 
 class WorkBudget {
 public:

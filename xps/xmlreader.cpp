@@ -143,7 +143,8 @@ bool HasTwice(const std::vector<Item>& items, KeyOf keyOf) {
     for (const Item& item : items) {
         sorted.push_back(&item);
     }
-    std::sort(sorted.begin(), sorted.end(), [&](const Item* a, const Item* b) { return keyOf(*a) < keyOf(*b); });
+    std::sort(sorted.begin(), sorted.end(),
+              [&](const Item* a, const Item* b) { return keyOf(*a) < keyOf(*b); });
     return std::adjacent_find(sorted.begin(), sorted.end(), [&](const Item* a, const Item* b) {
                return keyOf(*a) == keyOf(*b);
            }) != sorted.end();

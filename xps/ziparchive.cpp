@@ -220,7 +220,8 @@ HRESULT ZipArchive::OpenDirectory() {
         }
         if (item.size > caps_.partSize ||
             (item.size > (1u << 20) &&
-             item.size > SaturatingMultiply(SaturatingAdd(item.compressedSize, std::uint64_t{1}), caps_.ratio))) {
+             item.size >
+                 SaturatingMultiply(SaturatingAdd(item.compressedSize, std::uint64_t{1}), caps_.ratio))) {
             return kOverCap;
         }
         total += item.size;

@@ -121,7 +121,8 @@ TEST(Font, ACmapOfManyRecordsReadsEachSubtableOnce) {
     Put(table, 2, records, 2);
     for (std::size_t i = 0; i < records; ++i) {
         Put(table, 4 + 8 * i, 0x00030001, 4);
-        Put(table, 8 + 8 * i, static_cast<std::uint32_t>(i + 1 < records ? table.size() : table.size() + 32), 4);
+        Put(table, 8 + 8 * i, static_cast<std::uint32_t>(i + 1 < records ? table.size() : table.size() + 32),
+            4);
     }
     // Codes 0 to 0xBFFE onto glyphs 0x4000 and up, which the font lacks.
     const std::uint16_t nothing[] = {4, 32, 0, 4, 4, 1, 0, 0xBFFE, 0xFFFF, 0, 0, 0xFFFF, 0x4000, 1, 0, 0};

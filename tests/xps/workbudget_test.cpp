@@ -37,7 +37,7 @@ TEST(CheckedMath, DoublesBecomeIntegersWithinTheirRange) {
         double value;
         int clamped;
     } cases[] = {
-        {2.7, 2},       {-2.7, -2},         {1e300, 1000},      {-1e300, -1000},
+        {2.7, 2},          {-2.7, -2},          {1e300, 1000},         {-1e300, -1000},
         {kInfinity, 1000}, {-kInfinity, -1000}, {std::nan(""), -1000}, {1000, 1000},
     };
     for (const auto& c : cases) {
