@@ -69,15 +69,23 @@ public:
         if (file_ && !file_.Close()) {
             return HRESULT_FROM_WIN32(::GetLastError());
         }
-        std::wstring temporary = output_ + L".zcv" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(temporaries_.size() + 1) + L".tmp";
-        file_ = FileHandle(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file_) {
-            return HRESULT_FROM_WIN32(::GetLastError());
+        // Process ids come back: a name an earlier run left behind (it was
+        // killed) is passed over, never opened or deleted.
+        std::wstring stem = output_ + L".zcv" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(temporaries_.size() + 1);
+        for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+            std::wstring temporary = stem + (attempt == 0 ? L"" : L"-" + std::to_wstring(attempt)) + L".tmp";
+            file_ = FileHandle(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file_) {
+                temporaries_.push_back(temporary);
+                return S_OK;
+            }
+            if (::GetLastError() != ERROR_FILE_EXISTS) {
+                break;
+            }
         }
-        temporaries_.push_back(temporary);
-        return S_OK;
+        return HRESULT_FROM_WIN32(::GetLastError());
     }
 
     HRESULT Write(const void* bytes, std::size_t size) {
@@ -107,6 +115,7 @@ public:
     }
 
 private:
+    static constexpr unsigned kNameAttempts = 1000;
     std::wstring output_;
     std::vector<std::wstring> temporaries_;
     FileHandle file_;

@@ -12,6 +12,7 @@
 #include "engine/readahead.h"
 #include "engine/svgwriter.h"
 #include "engine/tiffwriter.h"
+#include "xps/workbudget.h"
 
 namespace engine {
 
@@ -89,7 +90,8 @@ HRESULT MakeWriter(const xps::XpsPackage& package, const xps::FixedStructure& st
 }  // namespace
 
 HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, ByteSink sink) {
-    const DWORD start = ::GetTickCount();
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(package.Size()), options.timeLimitMs);
+    xps::WorkBudget::Scope charged(budget);
     try {
         xps::FixedStructure structure;
         HRESULT hr = package.ReadStructure(structure);
@@ -110,16 +112,18 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
         // Only the reading side uses it, one page at a time.
         ColorProfiles profiles(package);
         ReadAhead pages(SUCCEEDED(hr) ? pageParts.size() : 0, [&](std::size_t index, Page& page, bool spare) {
+            xps::WorkBudget::Scope readerCharged(budget);
             HRESULT read = ReadPage(package, *pageParts[index], page, PageCaps(), &profiles);
             if (SUCCEEDED(read)) {
                 writer->Prepare(page, spare);
             }
-            return read;
+            // What a loop cut short for the budget read is no page.
+            return FAILED(budget.Failure()) ? budget.Failure() : read;
         });
         for (std::size_t index = 0; index < pageParts.size() && SUCCEEDED(hr); ++index) {
-            // Unsigned difference: right across GetTickCount's wrap.
-            if (options.timeLimitMs != 0 && ::GetTickCount() - start > options.timeLimitMs) {
-                hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            // The budget also looks at the clock inside pages, on its charges.
+            if (!budget.InTime()) {
+                hr = budget.Failure();
                 break;
             }
             Page page;
@@ -128,7 +132,11 @@ HRESULT Convert(const xps::XpsPackage& package, const ConvertOptions& options, B
                 hr = writer->AddPage(page);
             }
         }
-        return SUCCEEDED(hr) ? writer->Finish() : hr;
+        if (SUCCEEDED(hr)) {
+            hr = writer->Finish();
+        }
+        // A writer that stopped a loop for the budget may not have noticed.
+        return FAILED(budget.Failure()) ? budget.Failure() : hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

@@ -2,6 +2,9 @@
 // page, so that memory holds one page at a time. What the caller cannot
 // have converted (a damaged document, one over a cap) fails with an HRESULT
 // and nothing the caller should keep: the caller sends the XPS instead.
+// Each job has a work budget in proportion to the package's size
+// (xps/workbudget.h); a document that spends it fails with
+// xps::kWorkExhausted.
 #pragma once
 
 #include <functional>
@@ -28,7 +31,8 @@ struct ConvertOptions {
     std::wstring title;   // the document's name
     std::wstring author;  // the job's owner
     // 0: none; otherwise a job still converting after this many milliseconds
-    // fails with HRESULT_FROM_WIN32(ERROR_TIMEOUT), looked at between pages.
+    // fails with HRESULT_FROM_WIN32(ERROR_TIMEOUT), looked at between pages
+    // and, on the work budget's charges, within them.
     DWORD timeLimitMs = 0;
     // Raster formats (and what PDF/A-1b draws as images): dots per inch.
     unsigned dpi = kDefaultDpi;

@@ -14,6 +14,7 @@
 #include "engine/strokedashes.h"
 #include "engine/tiling.h"
 #include "xps/partname.h"
+#include "xps/workbudget.h"
 #include "xps/ziparchive.h"
 #include "zorvaneidentity.h"
 
@@ -204,6 +205,9 @@ private:
 
     HRESULT DrawCanvas(const Canvas& canvas) {
         for (const Element& element : canvas.children) {
+            if (!xps::ChargeWork(xps::kElementCost)) {
+                return xps::WorkBudget::Current()->Failure();
+            }
             const ElementBase* base = BaseOf(element);
             HRESULT hr = base == nullptr || !(base->opacity > 0) ? S_OK
                          : visuals_ == 0 && (base->opacityMask ||
@@ -432,6 +436,9 @@ private:
         Geometry tile = RectGeometry({0, 0, brush.viewport.width, brush.viewport.height});
         for (long long j = grid.j0; j <= grid.j1; ++j) {
             for (long long i = grid.i0; i <= grid.i1; ++i) {
+                if (!xps::ChargeWork(xps::kTileCost)) {
+                    return xps::WorkBudget::Current()->Failure();
+                }
                 DcScope scope(*this);
                 if (!scope.Saved()) {
                     return GdiFailure("SaveDC");

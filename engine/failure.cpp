@@ -18,6 +18,7 @@ std::wstring DescribeFailure(HRESULT hr) {
         {HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), L"the document uses what the engine does not read"},
         {HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), L"the document is over one of the engine's limits"},
         {HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the conversion took longer than its time limit"},
+        {HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA), L"the document asks for more work than its size allows"},
         {E_OUTOFMEMORY, L"out of memory"},
         {E_NOTIMPL, L"the engine does not make this format yet"},
     };

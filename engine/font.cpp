@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "xps/workbudget.h"
 #include "xps/ziparchive.h"
 
 namespace engine {
@@ -126,7 +127,11 @@ std::uint32_t Checksum(const std::string& bytes, std::size_t offset, std::size_t
     return sum;
 }
 
+// Writes within out only: a table shorter than its format keeps its length.
 void PutU16(std::string& out, std::size_t at, std::uint32_t value) {
+    if (at > out.size() || out.size() - at < 2) {
+        return;
+    }
     out[at] = static_cast<char>(value >> 8);
     out[at + 1] = static_cast<char>(value);
 }
@@ -307,14 +312,17 @@ engine::Point Midpoint(engine::Point a, engine::Point b) { return {(a.x + b.x) /
 
 }  // namespace
 
-// The components of a composite glyph (glyph: its whole data); false when one
-// runs past the glyph's end.
-bool Font::ReadComponents(const View& glyph, std::vector<Component>& components) {
+// The components of a composite glyph (glyph: its whole data); kFontDamaged
+// when one runs past the glyph's end, kFontOverCap past limit of them.
+HRESULT Font::ReadComponents(const View& glyph, std::vector<Component>& components, std::size_t limit) {
     components.clear();
     std::size_t at = 10;
     for (;;) {
+        if (components.size() >= limit || !xps::ChargeWork(xps::kLookUpCost)) {
+            return kFontOverCap;
+        }
         if (!glyph.Has(at, 4)) {
-            return false;
+            return kFontDamaged;
         }
         Component c;
         c.flags = glyph.U16(at);
@@ -323,14 +331,14 @@ bool Font::ReadComponents(const View& glyph, std::vector<Component>& components)
         bool offsets = (c.flags & kArgsAreOffsets) != 0;
         if (c.flags & kArgsAreWords) {
             if (!glyph.Has(at, 4)) {
-                return false;
+                return kFontDamaged;
             }
             c.arg1 = offsets ? glyph.S16(at) : glyph.U16(at);
             c.arg2 = offsets ? glyph.S16(at + 2) : glyph.U16(at + 2);
             at += 4;
         } else {
             if (!glyph.Has(at, 2)) {
-                return false;
+                return kFontDamaged;
             }
             c.arg1 = offsets ? static_cast<std::int8_t>(glyph.U8(at)) : glyph.U8(at);
             c.arg2 = offsets ? static_cast<std::int8_t>(glyph.U8(at + 1)) : glyph.U8(at + 1);
@@ -341,7 +349,7 @@ bool Font::ReadComponents(const View& glyph, std::vector<Component>& components)
                                  : (c.flags & kHaveScale)   ? 2
                                                             : 0;
         if (!glyph.Has(at, scaleBytes)) {
-            return false;
+            return kFontDamaged;
         }
         if (scaleBytes == 2) {
             c.transform.m11 = c.transform.m22 = F2Dot14(glyph.S16(at));
@@ -357,7 +365,7 @@ bool Font::ReadComponents(const View& glyph, std::vector<Component>& components)
         at += scaleBytes;
         components.push_back(c);
         if (!(c.flags & kMoreComponents)) {
-            return true;
+            return S_OK;
         }
     }
 }
@@ -597,12 +605,15 @@ int CmapRank(std::uint16_t platform, std::uint16_t encoding) {
 }  // namespace
 
 // The mappings of one cmap subtable (formats 0, 4, 6, 12) to glyphs below
-// glyphCount, reading at most kMaxMappedCodePoints code points; false for
-// another format or a subtable that lies past the table.
+// glyphCount, each code point read taken from budget (the font's, across
+// all its subtables); false for another format or a subtable that lies past
+// the table.
 bool Font::ReadCmapSubtable(const View& table, std::uint16_t glyphCount,
-                            std::vector<std::pair<char32_t, std::uint16_t>>& map) {
-    std::size_t budget = kMaxMappedCodePoints;
+                            std::vector<std::pair<char32_t, std::uint16_t>>& map, std::size_t& budget) {
     auto add = [&](std::uint32_t code, std::uint32_t glyph) {
+        if (budget == 0) {
+            return false;
+        }
         if (glyph != 0 && glyph < glyphCount) {
             map.emplace_back(code, static_cast<std::uint16_t>(glyph));
         }
@@ -686,14 +697,25 @@ void Font::ReadCmap() {
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     metrics_.symbolic = true;
+    // One budget for the whole table, and each subtable read once however
+    // many records name it: a small font cannot make this slow.
+    std::size_t budget = kMaxMappedCodePoints;
+    std::set<std::size_t> tried;
     for (const auto& candidate : candidates) {
+        if (budget == 0 || !xps::ChargeWork(xps::kLookUpCost)) {
+            break;
+        }
+        if (!tried.insert(candidate.second).second) {
+            continue;
+        }
         View subtable = cmap.Sub(candidate.second, cmap.size - std::min(candidate.second, cmap.size));
         cmap_.clear();
-        if (ReadCmapSubtable(subtable, glyphCount_, cmap_) && !cmap_.empty()) {
+        if (ReadCmapSubtable(subtable, glyphCount_, cmap_, budget) && !cmap_.empty()) {
             metrics_.symbolic = candidate.first == 1;
             break;
         }
     }
+    xps::ChargeWork((kMaxMappedCodePoints - budget) * xps::kLookUpCost);
     std::stable_sort(cmap_.begin(), cmap_.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     cmap_.erase(std::unique(cmap_.begin(), cmap_.end(),
@@ -782,9 +804,14 @@ HRESULT Font::Program(std::string& font) const {
             font = data_;
             return S_OK;
         }
+        // A tag the face's directory repeats is the first of them, as
+        // everything else here reads it.
         std::vector<std::pair<std::uint32_t, std::string>> tables;
+        std::set<std::uint32_t> tags;
         for (const Table& table : tables_) {
-            tables.emplace_back(table.tag, At(table.span).Copy());
+            if (tags.insert(table.tag).second) {
+                tables.emplace_back(table.tag, At(table.span).Copy());
+            }
         }
         font = WriteSfnt(sfntVersion_, std::move(tables));
         return S_OK;
@@ -832,8 +859,9 @@ HRESULT Font::Subset(const std::set<std::uint16_t>& glyphs, std::string& font,
             if (data.size == 0 || data.S16(0) >= 0) {
                 continue;
             }
-            if (!ReadComponents(data, components)) {
-                return kFontDamaged;
+            HRESULT hr = ReadComponents(data, components, kMaxComponents);
+            if (FAILED(hr)) {
+                return hr;
             }
             for (const Component& c : components) {
                 if (c.glyph < glyphCount_ && !keep[c.glyph]) {
@@ -958,10 +986,15 @@ HRESULT Font::AddGlyphPoints(std::uint16_t glyph, int depth, std::size_t& budget
         }
         return S_OK;
     }
+    // Every component costs at least its glyph: taken from the budget before
+    // any is read, so that the components held at every level of a glyph
+    // that names itself stay within the one budget.
     std::vector<Component> components;
-    if (!ReadComponents(data, components)) {
-        return kFontDamaged;
+    HRESULT read = ReadComponents(data, components, budget);
+    if (FAILED(read)) {
+        return read;
     }
+    budget -= components.size();
     for (const Component& c : components) {
         GlyphPoints part;
         HRESULT hr = AddGlyphPoints(c.glyph, depth + 1, budget, part);
@@ -1422,11 +1455,13 @@ bool EndsWithIgnoringCase(const std::wstring& text, const wchar_t* suffix) {
 HRESULT LoadFontPart(const xps::XpsPackage& package, const std::wstring& part, std::uint16_t face,
                      Font& font) {
     return xps::WithoutThrowing([&]() -> HRESULT {
-        std::string bytes;
-        HRESULT hr = package.Read(part, bytes);
-        bool obfuscated = package.ContentType(part).find(L"obfuscated") != std::wstring::npos ||
-                          EndsWithIgnoringCase(part, L".odttf");
-        return SUCCEEDED(hr) ? font.Load(std::move(bytes), package.NameOf(part), obfuscated, face) : hr;
+        return xps::UnlessFailedBefore(L"font " + xps::PartKey(part) + L"#" + std::to_wstring(face), [&] {
+            std::string bytes;
+            HRESULT hr = package.Read(part, bytes);
+            bool obfuscated = package.ContentType(part).find(L"obfuscated") != std::wstring::npos ||
+                              EndsWithIgnoringCase(part, L".odttf");
+            return SUCCEEDED(hr) ? font.Load(std::move(bytes), package.NameOf(part), obfuscated, face) : hr;
+        });
     });
 }
 

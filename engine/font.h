@@ -10,8 +10,8 @@
 // Caps:
 //  - a font part of at most kMaxBytes, with at most kMaxTables tables;
 //  - glyph ids are 16 bits, so at most 65535 glyphs;
-//  - cmap: at most kMaxMappedCodePoints code points are read from the
-//    chosen subtable; the rest are not mapped;
+//  - cmap: at most kMaxMappedCodePoints code points are read from all its
+//    subtables together, each subtable once; the rest are not mapped;
 //  - composite glyphs nest at most kMaxCompositeDepth deep, and an outline
 //    has at most kMaxOutlinePoints points with its components; a CFF
 //    charstring calls subroutines at most kMaxSubroutineDepth deep and runs
@@ -81,6 +81,8 @@ public:
     static constexpr std::size_t kMaxMappedCodePoints = 0x110000;
     static constexpr int kMaxCompositeDepth = 8;
     static constexpr std::size_t kMaxOutlinePoints = 1u << 18;
+    // Components of one composite glyph: real fonts have a handful.
+    static constexpr std::size_t kMaxComponents = 1u << 14;
     static constexpr int kMaxSubroutineDepth = 10;
 
     // bytes: the part's content. An obfuscated font (content type
@@ -169,8 +171,8 @@ private:
     HRESULT ReadCff();
     bool ReadCffIndex(std::size_t& at, std::vector<Span>& items) const;
     static bool ReadCmapSubtable(const View& table, std::uint16_t glyphCount,
-                                 std::vector<std::pair<char32_t, std::uint16_t>>& map);
-    static bool ReadComponents(const View& glyph, std::vector<Component>& components);
+                                 std::vector<std::pair<char32_t, std::uint16_t>>& map, std::size_t& budget);
+    static HRESULT ReadComponents(const View& glyph, std::vector<Component>& components, std::size_t limit);
     View At(Span span) const;
     // Where the table is; empty when the font has no such table.
     Span SpanOf(std::uint32_t tag) const;

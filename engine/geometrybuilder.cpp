@@ -116,6 +116,9 @@ HRESULT GeometryBuilder::Arc(Point radii, double rotationDegrees, bool largeArc,
         ry *= std::sqrt(lambda);
     }
     double rx2 = rx * rx, ry2 = ry * ry;
+    if (!std::isfinite(rx2 * ry2)) {
+        return Line(end, stroked);  // radii beyond what doubles square: the arc is its chord
+    }
     double numerator = rx2 * ry2 - rx2 * y1 * y1 - ry2 * x1 * x1, denominator = rx2 * y1 * y1 + ry2 * x1 * x1;
     double factor = numerator > 0 && denominator > 0 ? std::sqrt(numerator / denominator) : 0;
     factor = largeArc == clockwise ? -factor : factor;

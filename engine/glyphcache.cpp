@@ -5,6 +5,7 @@
 #include "engine/modelgeometry.h"
 #include "engine/pathpoints.h"
 #include "engine/rastersurface.h"
+#include "xps/checkedmath.h"
 
 namespace engine {
 
@@ -19,8 +20,8 @@ std::int64_t Quantised(double value) { return std::llround(value * kMatrixSteps)
 
 void GlyphCache::Snap(double at, int& pixel, int& place) {
     double floor = std::floor(at);
-    place = static_cast<int>(std::lround((at - floor) * kPlaces));
-    pixel = static_cast<int>(floor) + place / kPlaces;
+    place = xps::Clamped<int>(std::round((at - floor) * kPlaces), 0, kPlaces);
+    pixel = xps::PixelOf(floor) + place / kPlaces;
     place %= kPlaces;
 }
 

@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include "engine/wicfactory.h"
+#include "xps/workbudget.h"
 #include "xps/ziparchive.h"
 
 namespace engine {
@@ -337,6 +338,7 @@ private:
     bool interlaced_ = false;
     std::vector<unsigned char> palette_;  // RGBA entries
     bool colorKey_ = false;               // tRNS of a grey or RGB image
+    bool profileRead_ = false;            // an image has one iCCP at most
     unsigned key_[3] = {};
     std::string compressed_;  // the IDAT chunks' data, joined
 };
@@ -542,9 +544,11 @@ HRESULT PngDecoder::ReadBeforeData(std::uint32_t type, const unsigned char* chun
         // A name of 1 to 79 bytes, its terminating zero, compression method 0.
         const auto* nameEnd =
             static_cast<const unsigned char*>(std::memchr(chunk, 0, std::min<std::size_t>(length, 80)));
-        if (nameEnd == nullptr || nameEnd == chunk || chunk + length - nameEnd < 2 || nameEnd[1] != 0) {
+        if (nameEnd == nullptr || nameEnd == chunk || chunk + length - nameEnd < 2 || nameEnd[1] != 0 ||
+            profileRead_) {
             return xps::kDamaged;
         }
+        profileRead_ = true;
         Inflater inflater(nameEnd + 2, chunk + length - (nameEnd + 2));
         HRESULT hr = inflater.Init();
         return SUCCEEDED(hr) ? inflater.ReadRest(kMaxIccProfile, image.iccProfile) : hr;
@@ -829,13 +833,15 @@ HRESULT DecodeWithWic(const std::string& bytes, DecodedImage& image) {
 }
 
 HRESULT DecodeImagePart(const xps::XpsPackage& package, const std::wstring& part, DecodedImage& image) {
-    std::string bytes;
-    HRESULT hr = package.Read(part, bytes);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return bytes.compare(0, 8, "\x89PNG\r\n\x1A\n", 8) == 0 ? DecodePng(bytes, image)
-                                                            : DecodeWithWic(bytes, image);
+    return xps::UnlessFailedBefore(L"decode " + xps::PartKey(part), [&] {
+        std::string bytes;
+        HRESULT hr = package.Read(part, bytes);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return bytes.compare(0, 8, "\x89PNG\r\n\x1A\n", 8) == 0 ? DecodePng(bytes, image)
+                                                                : DecodeWithWic(bytes, image);
+    });
 }
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/markupvalues.h"
+#include "xps/workbudget.h"
 
 namespace engine {
 
@@ -154,6 +155,9 @@ bool MarkupCursor::Understood(const std::wstring& uri) const {
 
 bool MarkupCursor::Ignorable(const std::wstring& uri) const {
     for (const Scope& scope : scopes_) {
+        if (!xps::ChargeWork(xps::kLookUpCost + scope.ignorable.size())) {
+            return false;
+        }
         if (std::find(scope.ignorable.begin(), scope.ignorable.end(), uri) != scope.ignorable.end()) {
             return true;
         }
@@ -163,6 +167,9 @@ bool MarkupCursor::Ignorable(const std::wstring& uri) const {
 
 bool MarkupCursor::ProcessContent(const std::wstring& uri, const std::wstring& local) const {
     for (const Scope& scope : scopes_) {
+        if (!xps::ChargeWork(xps::kLookUpCost + scope.processContent.size())) {
+            return false;
+        }
         for (const auto& name : scope.processContent) {
             if (name.first == uri && (name.second == local || name.second == L"*")) {
                 return true;

@@ -8,7 +8,9 @@ namespace engine {
 
 bool Invert(const Matrix& m, Matrix& inverse) {
     double determinant = m.m11 * m.m22 - m.m12 * m.m21;
-    if (!(std::fabs(determinant) > 1e-12)) {
+    // An infinite determinant inverts to zeros and NaNs: no inverse either.
+    if (!(std::fabs(determinant) > 1e-12) || !std::isfinite(determinant) || !std::isfinite(m.dx) ||
+        !std::isfinite(m.dy)) {
         return false;
     }
     inverse.m11 = m.m22 / determinant;

@@ -13,6 +13,7 @@
 #include "xps/partname.h"
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
+#include "xps/workbudget.h"
 #include "xps/ziparchive.h"
 
 namespace engine {
@@ -1035,6 +1036,9 @@ HRESULT PageReader::UseResource(const std::wstring& value, Nesting extra, const 
     resource = nullptr;
     for (auto dictionary = scope_.rbegin(); dictionary != scope_.rend() && resource == nullptr;
          ++dictionary) {
+        if (!xps::ChargeWork(xps::kLookUpCost)) {
+            return xps::WorkBudget::Current()->Failure();
+        }
         auto found = (*dictionary)->find(key);
         resource = found != (*dictionary)->end() ? &found->second : nullptr;
     }

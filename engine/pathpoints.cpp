@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "xps/checkedmath.h"
 #include "xps/ziparchive.h"
 
 namespace engine {
@@ -32,7 +33,7 @@ void PathPoints::AddCubic(Point p0, Point p1, Point p2, Point p3, double toleran
     double ddx = std::max(std::fabs(p0.x - 2 * p1.x + p2.x), std::fabs(p1.x - 2 * p2.x + p3.x));
     double ddy = std::max(std::fabs(p0.y - 2 * p1.y + p2.y), std::fabs(p1.y - 2 * p2.y + p3.y));
     double lines = std::ceil(std::sqrt(0.75 * std::hypot(ddx, ddy) / tolerance));
-    int n = lines >= kMaxCurveLines ? kMaxCurveLines : std::max(1, static_cast<int>(lines));
+    int n = xps::Clamped<int>(lines, 1, kMaxCurveLines);
     for (int i = 1; i <= n; ++i) {
         double t = static_cast<double>(i) / n, u = 1 - t;
         double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;

@@ -7,7 +7,9 @@
 #include "engine/pagedrawing.h"
 #include "engine/pdfimage.h"
 #include "engine/srgbprofile.h"
+#include "engine/tiling.h"
 #include "xps/xmlwriter.h"
+#include "xps/workbudget.h"
 
 namespace engine {
 
@@ -15,8 +17,6 @@ namespace {
 
 // A page's bounds against which brushes are painted: far beyond any page.
 constexpr double kHuge = kHugeExtent;
-// Tiles of one tiled brush drawn at most; beyond, the brush's average shows.
-constexpr int kMaxTiles = 4096;
 // Repeats of a reflected or repeated gradient drawn at most.
 constexpr int kMaxGradientRepeats = 256;
 
@@ -45,11 +45,22 @@ std::string Rgb(const Color& c) { return N(c.r) + " " + N(c.g) + " " + N(c.b); }
 
 }  // namespace
 
+namespace {
+
+// What a page's content and its forms name: one dictionary, each object in
+// it once under its one name.
+struct PageResources {
+    std::string self;                                   // the dictionary's reference
+    std::map<std::string, std::string> entries;         // by category: "/Im5 5 0 R..."
+    std::map<std::pair<std::string, int>, std::string> names;  // (category, object) -> name
+};
+
+}  // namespace
+
 // One page's content (or a form's inside it) and the resources it names.
 class PdfWriter::PageContent {
 public:
-    PageContent(PdfWriter& writer, std::map<std::string, std::string>& resources)
-        : writer_(writer), resources_(resources) {}
+    PageContent(PdfWriter& writer, PageResources& resources) : writer_(writer), resources_(resources) {}
 
     std::string& Out() { return out_; }
 
@@ -72,6 +83,9 @@ private:
         const ElementBase* base = BaseOf(element);
         if (base == nullptr || base->opacity <= 0) {
             return S_OK;
+        }
+        if (!xps::ChargeWork(xps::kElementCost)) {
+            return xps::WorkBudget::Current()->Failure();
         }
         if (page_ != nullptr && Translucent(element, *base)) {
             HRESULT flattened = Flatten(element, *base);
@@ -114,12 +128,13 @@ private:
         if (!(area.width > 0 && area.height > 0)) {
             return S_OK;
         }
-        std::unordered_set<const Element*> shown(drawn_);
-        shown.insert(&element);
+        // What was drawn and the element: the set itself, not a copy of it
+        // for every element (the element is counted drawn from here on).
+        drawn_.insert(&element);
         RasterOptions raster;
         raster.dpi = writer_.options_.dpi;
         raster.area = area;
-        raster.only = &shown;
+        raster.only = &drawn_;
         unsigned width = 0, height = 0;
         std::string rgb;
         if (!writer_.rasteriser_) {
@@ -223,22 +238,18 @@ private:
         return writer_.file_.WriteStream(
             id,
             "/Type/XObject/Subtype/Form/BBox[" + N(-kHuge) + " " + N(-kHuge) + " " + N(kHuge) + " " +
-                N(kHuge) + "]/Group<</S/Transparency/CS/DeviceRGB>>" + "/Resources " + resources_["#self"],
+                N(kHuge) + "]/Group<</S/Transparency/CS/DeviceRGB>>" + "/Resources " + resources_.self,
             content, true);
     }
 
     // A resource name for an object, added to the page's dictionary.
     std::string Name(const std::string& category, const char* stem, int id) {
-        std::string& entries = resources_[category];
-        std::string reference = PdfReference(id);
-        std::size_t at = entries.find(" " + reference);
-        if (at != std::string::npos) {
-            std::size_t start = entries.rfind('/', at);
-            return entries.substr(start, at - start);
+        auto named = resources_.names.emplace(std::make_pair(category, id), std::string());
+        if (named.second) {
+            named.first->second = "/" + std::string(stem) + std::to_string(id);
+            resources_.entries[category] += named.first->second + " " + PdfReference(id);
         }
-        std::string name = "/" + std::string(stem) + std::to_string(id);
-        entries += name + " " + reference;
-        return name;
+        return named.first->second;
     }
 
     // Operands and what follows them ("1 2 l\n"), appended without a
@@ -647,9 +658,8 @@ private:
 
     // The part of the tile plane the area needs: the viewport repeated.
     void PaintTiles(const Brush& brush, const Rect& area, const std::string& tile) {
-        Matrix inverse;
-        if (!Invert(brush.transform, inverse) || !(brush.viewport.width > 0) ||
-            !(brush.viewport.height > 0)) {
+        TileGrid grid;
+        if (!TilesCovering(brush, area, grid)) {
             return;
         }
         out_ += "q\n";
@@ -657,29 +667,11 @@ private:
             out_ += MatrixOperands(brush.transform) + " cm\n";
         }
         const Rect& vp = brush.viewport;
-        long long i0 = 0, i1 = 0, j0 = 0, j1 = 0;
-        if (brush.tileMode != TileMode::None) {
-            Rect region = TransformedBounds(area, inverse);
-            i0 = static_cast<long long>(std::floor((region.x - vp.x) / vp.width));
-            i1 = static_cast<long long>(std::ceil((region.x + region.width - vp.x) / vp.width));
-            j0 = static_cast<long long>(std::floor((region.y - vp.y) / vp.height));
-            j1 = static_cast<long long>(std::ceil((region.y + region.height - vp.y) / vp.height));
-            if ((i1 - i0 + 1) * (j1 - j0 + 1) > kMaxTiles) {
-                i1 = i0 + std::min<long long>(i1 - i0, 63);
-                j1 = j0 + std::min<long long>(j1 - j0, 63);
-            }
-        }
-        for (long long j = j0; j <= j1; ++j) {
-            for (long long i = i0; i <= i1; ++i) {
-                bool flipX =
-                    (brush.tileMode == TileMode::FlipX || brush.tileMode == TileMode::FlipXY) && (i % 2 != 0);
-                bool flipY =
-                    (brush.tileMode == TileMode::FlipY || brush.tileMode == TileMode::FlipXY) && (j % 2 != 0);
-                double x = vp.x + i * vp.width, y = vp.y + j * vp.height;
-                Matrix place{flipX ? -1.0 : 1.0,       0, 0, flipY ? -1.0 : 1.0, flipX ? x + vp.width : x,
-                             flipY ? y + vp.height : y};
-                out_ += "q\n" + MatrixOperands(place) + " cm\n0 0 " + N(vp.width) + " " + N(vp.height) +
-                        " re W n\n" + tile + "Q\n";
+        for (long long j = grid.j0; j <= grid.j1; ++j) {
+            // Each tile repeats the tile's content: paid for by its bytes.
+            for (long long i = grid.i0; i <= grid.i1 && xps::ChargeWork(xps::kTileCost + tile.size()); ++i) {
+                out_ += "q\n" + MatrixOperands(TilePlacement(brush, i, j)) + " cm\n0 0 " + N(vp.width) + " " +
+                        N(vp.height) + " re W n\n" + tile + "Q\n";
             }
         }
         out_ += "Q\n";
@@ -733,7 +725,7 @@ private:
     std::unordered_set<const Element*> drawn_;
     Matrix toPage_;
     PdfWriter& writer_;
-    std::map<std::string, std::string>& resources_;
+    PageResources& resources_;
     std::string out_;
 };
 
@@ -768,9 +760,12 @@ int PdfWriter::ExtGState(double fillAlpha, double strokeAlpha, int softMask) {
 }
 
 HRESULT PdfWriter::ReadImage(const Image& image, PdfImage& pdfImage) const {
-    std::string bytes;
-    HRESULT hr = package_.Read(image.part, bytes);
-    return SUCCEEDED(hr) ? MakePdfImage(bytes, options_.conformance == PdfConformance::PdfA1b, pdfImage) : hr;
+    return xps::UnlessFailedBefore(L"pdf image " + xps::PartKey(image.part), [&] {
+        std::string bytes;
+        HRESULT hr = package_.Read(image.part, bytes);
+        return SUCCEEDED(hr) ? MakePdfImage(bytes, options_.conformance == PdfConformance::PdfA1b, pdfImage)
+                             : hr;
+    });
 }
 
 namespace {
@@ -864,9 +859,9 @@ bool PdfWriter::ImageHasAlpha(const Image& image) {
 }
 
 HRESULT PdfWriter::AddPage(const Page& page) {
-    std::map<std::string, std::string> resources;
+    PageResources resources;
     int resourcesId = file_.Reserve();
-    resources["#self"] = PdfReference(resourcesId);
+    resources.self = PdfReference(resourcesId);
     PageContent content(*this, resources);
     if (options_.conformance == PdfConformance::PdfA1b) {
         content.FlattenOnto(page);
@@ -882,10 +877,8 @@ HRESULT PdfWriter::AddPage(const Page& page) {
         hr = file_.WriteStream(contentId, "", content.Out(), true);
     }
     std::string dictionary = "<<";
-    for (const auto& category : resources) {
-        if (category.first != "#self") {
-            dictionary += "/" + category.first + "<<" + category.second + ">>";
-        }
+    for (const auto& category : resources.entries) {
+        dictionary += "/" + category.first + "<<" + category.second + ">>";
     }
     dictionary += ">>";
     if (SUCCEEDED(hr)) {

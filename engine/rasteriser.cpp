@@ -12,6 +12,7 @@
 #include "engine/pathpoints.h"
 #include "engine/rasterresources.h"
 #include "engine/rastersurface.h"
+#include "xps/workbudget.h"
 
 namespace engine {
 
@@ -137,6 +138,9 @@ private:
             return S_OK;
         }
         bool chosen = selected || (only_ != nullptr && only_->count(&element) != 0);
+        if (!xps::ChargeWork(chosen ? xps::kRasterElementCost : xps::kLookUpCost)) {
+            return xps::WorkBudget::Current()->Failure();
+        }
         if (!chosen && element.kind != ElementKind::Canvas) {
             return S_OK;
         }
@@ -288,8 +292,11 @@ private:
             }
             Matrix outlineToElement = GlyphMatrix(glyphs, font->font, glyph);
             const GlyphCache::Mask* mask = nullptr;
-            if (laid) {
-                Matrix toPixels = Multiply(outlineToElement, toSurface);
+            Matrix toPixels = Multiply(outlineToElement, toSurface);
+            // A glyph whose origin lies this far off the surface could reach it
+            // only at a size the cache does not keep: it is drawn as a path.
+            constexpr double kNear = 1 << 24;
+            if (laid && std::fabs(toPixels.dx) < kNear && std::fabs(toPixels.dy) < kNear) {
                 int x = 0, y = 0, placeX = 0, placeY = 0;
                 GlyphCache::Snap(toPixels.dx, x, placeX);
                 GlyphCache::Snap(toPixels.dy, y, placeY);
@@ -359,7 +366,13 @@ private:
     static void Lay(RasterSurface& surface, const GlyphCache::Mask& mask, int x, int y, std::uint32_t colour,
                     const std::vector<Gdiplus::Rect>& clip) {
         const PixelBox& box = surface.Box();
-        PixelBox glyph{x + mask.left, y + mask.top, x + mask.left + mask.width, y + mask.top + mask.height};
+        // Placed in 64 bits: the origin and the mask's corner may each lie near 2^30.
+        std::int64_t left = std::int64_t{x} + mask.left, top = std::int64_t{y} + mask.top;
+        if (left >= box.Width() || top >= box.Height() || left + mask.width <= 0 || top + mask.height <= 0) {
+            return;
+        }
+        PixelBox glyph{static_cast<int>(left), static_cast<int>(top), static_cast<int>(left + mask.width),
+                       static_cast<int>(top + mask.height)};
         for (const Gdiplus::Rect& rectangle : clip) {
             PixelBox area =
                 Intersect(Intersect(glyph, {rectangle.X, rectangle.Y, rectangle.X + rectangle.Width,

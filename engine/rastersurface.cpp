@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "xps/checkedmath.h"
+
 namespace engine {
 
 const HRESULT kOverBudget = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x7B01);
@@ -11,16 +13,9 @@ PixelBox Intersect(const PixelBox& a, const PixelBox& b) {
     return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
 }
 
-namespace {
-
-constexpr double kFar = 1 << 30;
-
-}  // namespace
-
 PixelBox Enclosing(const Rect& r) {
-    auto clamp = [](double v) { return static_cast<int>(std::max(-kFar, std::min(kFar, v))); };
-    return {clamp(std::floor(r.x)), clamp(std::floor(r.y)), clamp(std::ceil(r.x + r.width)),
-            clamp(std::ceil(r.y + r.height))};
+    return {xps::PixelOf(std::floor(r.x)), xps::PixelOf(std::floor(r.y)), xps::PixelOf(std::ceil(r.x + r.width)),
+            xps::PixelOf(std::ceil(r.y + r.height))};
 }
 
 bool RasterSurface::Budget::Take(std::size_t bytes) {

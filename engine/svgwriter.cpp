@@ -14,6 +14,7 @@
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
 #include "xps/xmlwriter.h"
+#include "xps/workbudget.h"
 
 namespace engine {
 
@@ -292,6 +293,9 @@ private:
         Matrix inverse;
         if (base == nullptr || !(base->opacity > 0) || !Invert(local, inverse)) {
             return S_OK;  // nothing of it is seen
+        }
+        if (!xps::ChargeWork(xps::kElementCost)) {
+            return xps::WorkBudget::Current()->Failure();
         }
         switch (element.kind) {
             case ElementKind::Canvas: {

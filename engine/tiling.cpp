@@ -4,13 +4,14 @@
 #include <cmath>
 
 #include "engine/modelgeometry.h"
+#include "xps/checkedmath.h"
 
 namespace engine {
 
 namespace {
 
-// Far beyond any cap, small enough for a long long.
-long long Whole(double value) { return static_cast<long long>(std::max(-1e12, std::min(1e12, value))); }
+// Far beyond any cap; the grid's extent and its count still fit a long long.
+long long Whole(double value) { return xps::Clamped<long long>(value, -xps::kFarPixel, xps::kFarPixel); }
 
 }  // namespace
 
@@ -29,7 +30,9 @@ bool TilesCovering(const Brush& brush, const Rect& area, TileGrid& grid) {
     grid.i1 = Whole(std::ceil((region.x + region.width - vp.x) / vp.width));
     grid.j0 = Whole(std::floor((region.y - vp.y) / vp.height));
     grid.j1 = Whole(std::ceil((region.y + region.height - vp.y) / vp.height));
-    if ((grid.i1 - grid.i0 + 1) * (grid.j1 - grid.j0 + 1) > kMaxTiles) {
+    std::uint64_t across = static_cast<std::uint64_t>(grid.i1 - grid.i0 + 1),
+                  down = static_cast<std::uint64_t>(grid.j1 - grid.j0 + 1);
+    if (xps::SaturatingMultiply(across, down) > static_cast<std::uint64_t>(kMaxTiles)) {
         grid.i1 = grid.i0 + std::min<long long>(grid.i1 - grid.i0, 63);
         grid.j1 = grid.j0 + std::min<long long>(grid.j1 - grid.j0, 63);
     }

@@ -2,8 +2,12 @@
 
 #include "xps/utf8.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
+
+#include "xps/workbudget.h"
 
 namespace xml {
 
@@ -119,6 +123,32 @@ bool EqualsIgnoringAsciiCase(const std::wstring& a, const wchar_t* b) {
 }
 
 // Splits a QName; false for an empty part or a second colon.
+// Whether two items share a key: pairwise for the few attributes of most
+// elements, sorted for the many of a hostile one.
+template <typename Item, typename KeyOf>
+bool HasTwice(const std::vector<Item>& items, KeyOf keyOf) {
+    constexpr std::size_t kPairwise = 16;
+    if (items.size() <= kPairwise) {
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            for (std::size_t j = i + 1; j < items.size(); ++j) {
+                if (keyOf(items[i]) == keyOf(items[j])) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    std::vector<const Item*> sorted;
+    sorted.reserve(items.size());
+    for (const Item& item : items) {
+        sorted.push_back(&item);
+    }
+    std::sort(sorted.begin(), sorted.end(), [&](const Item* a, const Item* b) { return keyOf(*a) < keyOf(*b); });
+    return std::adjacent_find(sorted.begin(), sorted.end(), [&](const Item* a, const Item* b) {
+               return keyOf(*a) == keyOf(*b);
+           }) != sorted.end();
+}
+
 bool SplitQName(const std::wstring& qname, std::wstring& prefix, std::wstring& local) {
     std::size_t colon = qname.find(L':');
     if (colon == std::wstring::npos) {
@@ -230,6 +260,11 @@ bool XmlReader::Resolve(const std::wstring& prefix, std::wstring& uri) const {
         return true;
     }
     for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it) {
+        // Declarations in scope are few in any real document; a hostile one
+        // pays for each it makes every name look through.
+        if (!xps::ChargeWork(xps::kLookUpCost)) {
+            break;
+        }
         if (it->prefix == prefix) {
             uri = it->uri;
             return true;
@@ -497,12 +532,13 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
         if (FAILED(hr)) {
             return hr;
         }
-        for (const RawAttribute& other : raw) {
-            if (other.qname == attribute.qname) {
-                return kMalformed;
-            }
+        if (!xps::ChargeWork(xps::kLookUpCost)) {
+            return xps::WorkBudget::Current()->Failure();
         }
         raw.push_back(std::move(attribute));
+    }
+    if (HasTwice(raw, [](const RawAttribute& a) { return std::tie(a.qname); })) {
+        return kMalformed;
     }
     empty_ = At(L"/>");
     position_ += empty_ ? 2 : 1;
@@ -548,13 +584,11 @@ HRESULT XmlReader::ReadStartTag(Node& node) {
             (!Resolve(attribute.prefix, attribute.uri) || attribute.uri.empty())) {
             return kMalformed;  // an undeclared prefix
         }
-        for (const Attribute& other : attributes_) {
-            if (other.uri == attribute.uri && other.local == attribute.local) {
-                return kMalformed;  // the same expanded name twice
-            }
-        }
         attribute.value = std::move(rawAttribute.value);
         attributes_.push_back(std::move(attribute));
+    }
+    if (HasTwice(attributes_, [](const Attribute& a) { return std::tie(a.uri, a.local); })) {
+        return kMalformed;  // the same expanded name twice
     }
     open_.push_back({std::move(qname), scope});
     pendingEnd_ = empty_;

@@ -1,5 +1,7 @@
 #include "xps/xpspackage.h"
 
+#include <map>
+
 #include "xps/xmlreader.h"
 
 namespace xps {
@@ -263,16 +265,24 @@ HRESULT XpsPackage::ReadFixedStructure(FixedStructure& structure) const {
     }
     structure.flavour = sequenceNamespace == kOpenXpsMarkup ? Flavour::OpenXps : Flavour::Xps;
     std::size_t pages = 0;
+    // A document the sequence names again is read once: its pages repeat.
+    std::map<std::wstring, std::size_t> read;
     for (const std::wstring& document : documents) {
         FixedDocumentInfo info{document, {}, {}};
-        const wchar_t* documentNamespace = nullptr;
-        hr = ReadFixedList(document, L"FixedDocument", L"PageContent", documentNamespace, info.pages,
-                           &info.linkTargets);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (documentNamespace != sequenceNamespace) {
-            return kNotAPackage;  // one package, one namespace
+        auto earlier = read.find(PartKey(document));
+        if (earlier != read.end()) {
+            info = structure.documents[earlier->second];
+        } else {
+            const wchar_t* documentNamespace = nullptr;
+            hr = ReadFixedList(document, L"FixedDocument", L"PageContent", documentNamespace, info.pages,
+                               &info.linkTargets);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            if (documentNamespace != sequenceNamespace) {
+                return kNotAPackage;  // one package, one namespace
+            }
+            read.emplace(PartKey(document), structure.documents.size());
         }
         pages += info.pages.size();
         if (pages > kMaxPages) {

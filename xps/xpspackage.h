@@ -66,6 +66,7 @@ public:
     HRESULT OpenFile(const std::wstring& path);
 
     bool Has(const std::wstring& partName) const { return zip_.Has(partName); }
+    std::uint64_t Size() const { return zip_.Size(); }
     HRESULT Read(const std::wstring& partName, std::string& content) const {
         return zip_.Read(partName, content);
     }

@@ -4,7 +4,9 @@
 
 #include <zlib.h>
 
+#include "xps/checkedmath.h"
 #include "xps/utf8.h"
+#include "xps/workbudget.h"
 
 namespace xps {
 
@@ -99,7 +101,9 @@ bool BorrowedSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size
     if (offset > size_ || size > size_ - offset) {
         return false;
     }
-    std::memcpy(buffer, bytes_ + offset, size);
+    if (size != 0) {  // an empty read may come with no buffer at all
+        std::memcpy(buffer, bytes_ + offset, size);
+    }
     return true;
 }
 
@@ -215,7 +219,8 @@ HRESULT ZipArchive::OpenDirectory() {
             continue;  // a folder
         }
         if (item.size > caps_.partSize ||
-            (item.size > (1u << 20) && item.size / (item.compressedSize + 1) > caps_.ratio)) {
+            (item.size > (1u << 20) &&
+             item.size > SaturatingMultiply(SaturatingAdd(item.compressedSize, std::uint64_t{1}), caps_.ratio))) {
             return kOverCap;
         }
         total += item.size;
@@ -299,6 +304,11 @@ HRESULT ZipArchive::ReadPart(const std::wstring& partName, std::string& content)
     }
     if (total > caps_.partSize) {
         return kOverCap;
+    }
+    // What a part inflates to is read and parsed again by each page that
+    // uses it: a job pays for every byte each time.
+    if (!ChargeWork(total * kByteCost)) {
+        return WorkBudget::Current()->Failure();
     }
     content.reserve(static_cast<std::size_t>(total));
     for (const Item& item : found->second.pieces) {

@@ -106,6 +106,8 @@ public:
     // The name of the part as the archive spells it ("/Documents/1/FixedDocument.fdoc").
     std::wstring NameOf(const std::wstring& partName) const;
     std::vector<std::wstring> PartNames() const;
+    // The archive's size in bytes: what a job's work budget is measured by.
+    std::uint64_t Size() const { return source_ ? source_->Size() : 0; }
 
 private:
     struct Item {

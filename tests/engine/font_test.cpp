@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "xps/workbudget.h"
+
 namespace {
 
 std::string DejaVu() {
@@ -99,6 +101,73 @@ TEST(Font, LyingGlyphsAreBounded) {
     EXPECT_EQ(engine::kFontDamaged, font.Outline(simple, outline));
     std::string subset;
     EXPECT_EQ(S_OK, font.Subset({composite}, subset));
+}
+
+// A cmap table of 65,535 records: they name two subtables, each read once,
+// the one that maps nothing first; the job's budget pays a unit a record.
+TEST(Font, ACmapOfManyRecordsReadsEachSubtableOnce) {
+    std::string bytes = DejaVu();
+    engine::Font original;
+    ASSERT_EQ(S_OK, original.Load(bytes, L"/font.ttf", false, 0));
+    std::size_t cmap = TableAt(bytes, "cmap"), good = 0;
+    for (std::size_t i = 0; i < Get(bytes, cmap + 2, 2); ++i) {
+        if (Get(bytes, cmap + 4 + 8 * i, 4) == 0x00030001) {
+            good = Get(bytes, cmap + 8 + 8 * i, 4);
+        }
+    }
+    ASSERT_NE(0u, good) << "DejaVu Sans has a (3,1) subtable";
+    const std::size_t records = 65535;
+    std::string table(4 + 8 * records, '\0');
+    Put(table, 2, records, 2);
+    for (std::size_t i = 0; i < records; ++i) {
+        Put(table, 4 + 8 * i, 0x00030001, 4);
+        Put(table, 8 + 8 * i, static_cast<std::uint32_t>(i + 1 < records ? table.size() : table.size() + 32), 4);
+    }
+    // Codes 0 to 0xBFFE onto glyphs 0x4000 and up, which the font lacks.
+    const std::uint16_t nothing[] = {4, 32, 0, 4, 4, 1, 0, 0xBFFE, 0xFFFF, 0, 0, 0xFFFF, 0x4000, 1, 0, 0};
+    for (std::uint16_t field : nothing) {
+        table += std::string{static_cast<char>(field >> 8), static_cast<char>(field)};
+    }
+    table += bytes.substr(cmap + good, Get(bytes, cmap + good + 2, 2));
+    Put(bytes, Record(bytes, "cmap") + 8, static_cast<std::uint32_t>(bytes.size()), 4);
+    Put(bytes, Record(bytes, "cmap") + 12, static_cast<std::uint32_t>(table.size()), 4);
+    bytes += table;
+
+    xps::WorkBudget budget(4 * records, 0);
+    xps::WorkBudget::Scope scope(budget);
+    engine::Font font;
+    ASSERT_EQ(S_OK, font.Load(bytes, L"/font.ttf", false, 0));
+    EXPECT_EQ(S_OK, budget.Failure());
+    EXPECT_EQ(original.GlyphFor(U'M'), font.GlyphFor(U'M'));
+    EXPECT_NE(0, font.GlyphFor(U'M'));
+}
+
+// A face of a collection whose directory names head twice, the second too
+// short for its fields: the font's program has the first one only.
+TEST(Font, ACollectionsFaceKeepsTheFirstOfARepeatedTable) {
+    std::string face = DejaVu();
+    std::size_t repeated = Record(face, "prep");  // after head in the directory
+    face.replace(repeated, 4, "head");
+    Put(face, repeated + 12, 20, 4);
+    const std::size_t header = 16;
+    for (std::size_t i = 0; i < Get(face, 4, 2); ++i) {
+        Put(face, 12 + 16 * i + 8, static_cast<std::uint32_t>(Get(face, 12 + 16 * i + 8, 4) + header), 4);
+    }
+    std::string collection("ttcf\0\1\0\0\0\0\0\1\0\0\0\0", header);
+    Put(collection, 12, header, 4);
+    collection += face;
+    engine::Font font;
+    ASSERT_EQ(S_OK, font.Load(collection, L"/fonts.ttc", false, 0));
+    std::string program;
+    ASSERT_EQ(S_OK, font.Program(program));
+    int heads = 0;
+    for (std::size_t i = 0; i < Get(program, 4, 2); ++i) {
+        if (program.compare(12 + 16 * i, 4, "head") == 0) {
+            ++heads;
+            EXPECT_LE(54u, Get(program, 12 + 16 * i + 12, 4));
+        }
+    }
+    EXPECT_EQ(1, heads);
 }
 
 TEST(Font, EmbeddingRightsFollowFsType) {

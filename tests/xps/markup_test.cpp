@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "xps/workbudget.h"
 #include "xps/xmlnumber.h"
 #include "xps/xmlreader.h"
 #include "xps/xmlwriter.h"
@@ -54,6 +55,33 @@ TEST(XmlReader, RefusesWhatIsNotWellFormedAndEveryDocumentType) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, ReadAll(c.markup, nullptr, 3)) << c.markup;
+}
+
+// Attribute names are checked for twins, and namespace prefixes resolved,
+// however many an element has; under a job each costs its share.
+TEST(XmlReader, AnElementOfManyAttributesHasEachNameOnce) {
+    auto element = [](const char* prefix, const std::string& last) {
+        std::string markup = "<a xmlns:p='urn:u' xmlns:q='urn:u'";
+        for (int i = 0; i < 100000; ++i) {
+            markup += std::string(" ") + prefix + "x" + std::to_string(i) + "='1'";
+        }
+        return markup + last + "/>";
+    };
+    const struct {
+        std::string markup;
+        HRESULT expected;
+    } cases[] = {
+        {element("", ""), S_OK},
+        {element("", " x0='2'"), xml::kMalformed},
+        {element("p:", " x0='2'"), S_OK},
+        {element("p:", " q:x99999='2'"), xml::kMalformed},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, ReadAll(c.markup)) << c.markup.substr(c.markup.size() - 40);
+    }
+    xps::WorkBudget budget(1000, 0);
+    xps::WorkBudget::Scope scope(budget);
+    EXPECT_EQ(xps::kWorkExhausted, ReadAll(cases[0].markup));
 }
 
 // UTF-16 pages past 64 KiB with characters on every boundary: what Wine's

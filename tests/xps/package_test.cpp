@@ -74,6 +74,12 @@ std::vector<Layout> Layouts() {
     auto open = Package(kOpenXps, kOpenXpsRelations, "Documents/1/Pages/My%20Page.fpage");
     auto bomb = xps;
     bomb.push_back({"Resources/zeros.bin", std::string(8u << 20, '\0')});
+    auto lyingUnused = xps;
+    Item unused{"Resources/unused.bin", "x"};
+    unused.claimedSize = 2u << 20;
+    unused.claimedCompressedSize = ~0ull;
+    unused.zip64 = true;
+    lyingUnused.push_back(unused);
     auto twoPieceSets = Pieces(Pieces(xps, 4, 3), 0, 2);
     auto gap = Pieces(xps, 4, 3);
     gap.erase(gap.end() - 2);  // [1].piece missing
@@ -116,6 +122,8 @@ std::vector<Layout> Layouts() {
                       }),
                  true),
          xps::kOverCap, xps::Flavour::Xps},
+        {"an unused item whose compressed size is the largest there is", Archive(lyingUnused, true), S_OK,
+         xps::Flavour::Xps},
         {"truncated", Archive(xps).substr(0, 300), xps::kNotAPackage, xps::Flavour::Xps},
         {"no sequence", Archive(With(xps, [](std::vector<Item>& v) { v.erase(v.begin() + 2); })),
          xps::kNotAPackage, xps::Flavour::Xps},

@@ -58,7 +58,7 @@ std::string Archive(const std::vector<Item>& items, bool zip64End) {
             Put(extra, 1, 2);
             Put(extra, 24, 2);
             Put(extra, size, 8);
-            Put(extra, stored.size(), 8);
+            Put(extra, item.claimedCompressedSize.value_or(stored.size()), 8);
             Put(extra, offset, 8);
         }
         Put(directory, 0x02014b50, 4);

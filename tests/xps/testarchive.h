@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct Item {
     bool descriptor = false;  // sizes after the data, zero in the local header
     bool zip64 = false;       // sizes and offset in the ZIP64 extra field
     std::uint64_t claimedSize = ~0ull;
+    std::optional<std::uint64_t> claimedCompressedSize = std::nullopt;  // ZIP64 only
 };
 
 // The items, then their directory; zip64End adds the ZIP64 end records.
