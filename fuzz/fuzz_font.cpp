@@ -11,6 +11,7 @@
 
 #include "engine/font.h"
 #include "fuzz/check.h"
+#include "xps/workbudget.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ void CheckFinite(const engine::Geometry& outline) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // A job's budget, as the converter charges it.
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(size), 0);
+    xps::WorkBudget::Scope charged(budget);
     FuzzedDataProvider input(data, size);
     bool obfuscated = input.ConsumeBool();
     auto face = input.ConsumeIntegralInRange<std::uint16_t>(0, 3);

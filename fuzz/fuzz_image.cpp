@@ -9,6 +9,7 @@
 #include "engine/image.h"
 #include "engine/pdfimage.h"
 #include "fuzz/check.h"
+#include "xps/workbudget.h"
 
 namespace {
 
@@ -29,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) {
         return 0;
     }
+    // A job's budget, as the converter charges it.
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(size), 0);
+    xps::WorkBudget::Scope charged(budget);
     std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     engine::DecodedImage image;
     switch (data[0] % 6) {

@@ -7,9 +7,13 @@
 #include <vector>
 
 #include "fuzz/check.h"
+#include "xps/workbudget.h"
 #include "xps/xpspackage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // A job's budget, as the converter charges it.
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(size), 0);
+    xps::WorkBudget::Scope charged(budget);
     xps::XpsPackage package;
     if (FAILED(package.Open(std::make_unique<xps::BorrowedSource>(data, size)))) {
         return 0;

@@ -8,6 +8,7 @@
 #include "engine/colorprofiles.h"
 #include "engine/pagereader.h"
 #include "fuzz/check.h"
+#include "xps/workbudget.h"
 #include "xps/xpspackage.h"
 
 namespace {
@@ -28,6 +29,9 @@ void Count(const engine::Canvas& canvas, std::size_t& elements, std::size_t& gly
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // A job's budget, as the converter charges it.
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(size), 0);
+    xps::WorkBudget::Scope charged(budget);
     xps::XpsPackage package;
     xps::FixedStructure structure;
     if (FAILED(package.Open(std::make_unique<xps::BorrowedSource>(data, size))) ||

@@ -16,6 +16,7 @@
 #include "engine/rasteriser.h"
 #include "engine/svgwriter.h"
 #include "fuzz/check.h"
+#include "xps/workbudget.h"
 #include "xps/xpspackage.h"
 
 namespace {
@@ -90,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) {
         return 0;
     }
+    // A job's budget, as the converter charges it.
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(size), 0);
+    xps::WorkBudget::Scope charged(budget);
     xps::XpsPackage package;
     xps::FixedStructure structure;
     if (FAILED(package.Open(std::make_unique<xps::BorrowedSource>(data + 1, size - 1))) ||

@@ -5,12 +5,16 @@
 #include <string>
 
 #include "fuzz/check.h"
+#include "xps/workbudget.h"
 #include "xps/xmlreader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) {
         return 0;
     }
+    // A job's budget, as the converter charges it.
+    xps::WorkBudget budget(xps::WorkBudget::ForInput(size), 0);
+    xps::WorkBudget::Scope charged(budget);
     xml::XmlReader reader;
     std::size_t maxDepth = 1 + data[0] % 64;
     reader.SetMaxDepth(maxDepth);

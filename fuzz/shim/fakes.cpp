@@ -8,8 +8,10 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "engine/wicfactory.h"
 
@@ -30,7 +32,13 @@ BOOL FreeLibrary(HMODULE) { return TRUE; }
 HLOCAL LocalFree(HLOCAL) { return nullptr; }
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
-DWORD GetTickCount() { return 0; }
+// The real clock: the work budget's time limit reads it.
+DWORD GetTickCount() {
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count());
+}
+void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 void GetSystemTime(SYSTEMTIME* time) { *time = SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0}; }
 void InitializeCriticalSection(CRITICAL_SECTION*) {}
 void DeleteCriticalSection(CRITICAL_SECTION*) {}

@@ -77,6 +77,7 @@ constexpr HRESULT HRESULT_FROM_WIN32(std::uint32_t x) {
 #define ERROR_FILE_TOO_LARGE 223u
 #define ERROR_TIMEOUT 1460u
 #define ERROR_STACK_OVERFLOW 1001u
+#define ERROR_NOT_ENOUGH_QUOTA 1816u
 #define ERROR_FILE_CORRUPT 1392u
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 
@@ -123,6 +124,7 @@ HLOCAL LocalFree(HLOCAL);
 DWORD GetLastError();
 void SetLastError(DWORD);
 DWORD GetTickCount();
+void Sleep(DWORD);
 void GetSystemTime(SYSTEMTIME*);
 void InitializeCriticalSection(CRITICAL_SECTION*);
 void DeleteCriticalSection(CRITICAL_SECTION*);
