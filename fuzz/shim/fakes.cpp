@@ -96,6 +96,12 @@ public:
             static_cast<std::uint64_t>(stride) * rect->Height > size) {
             return E_INVALIDARG;
         }
+        // Past a million pixels the stand-in's data "breaks off", as a short
+        // file's would: the engine's caps and allocation are still reached,
+        // but large images do not slow every run down.
+        if (static_cast<std::uint64_t>(width) * height > (1u << 20)) {
+            return WINCODEC_ERR_BADIMAGE;
+        }
         // Each row the pixel bytes from an offset of its own, repeated.
         std::string pixels = bytes_.size() > 4 ? bytes_.substr(4) : std::string(4, '\xFF');
         for (INT y = 0; y < rect->Height; ++y) {

@@ -8,6 +8,7 @@
 
 #define WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT static_cast<HRESULT>(0x88982F80u)
 #define WINCODEC_ERR_UNSUPPORTEDOPERATION static_cast<HRESULT>(0x88982F81u)
+#define WINCODEC_ERR_BADIMAGE static_cast<HRESULT>(0x88982F60u)
 #define WINCODEC_ERR_COMPONENTNOTFOUND static_cast<HRESULT>(0x88982F50u)
 
 enum WICDecodeOptions { WICDecodeMetadataCacheOnDemand, WICDecodeMetadataCacheOnLoad };
