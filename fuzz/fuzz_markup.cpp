@@ -1,7 +1,8 @@
 // The path mini-language and the markup values on any text: geometry in
 // the abbreviated syntax, matrices, colours, rectangles, counts, resource
 // references and glyph runs, each answer checked against markupvalues.h
-// and geometrybuilder.h.
+// and geometrybuilder.h; numbers as the markup reader and writers read and
+// write them.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "engine/markupvalues.h"
 #include "fuzz/check.h"
 #include "xps/utf8.h"
+#include "xps/xmlnumber.h"
 
 namespace {
 
@@ -94,6 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(std::isfinite(glyph.advance) && std::isfinite(glyph.offsetU) &&
                        std::isfinite(glyph.offsetV));
         }
+    }
+    double number = 0;
+    if (xml::ParseNumber(text(), number)) {
+        FUZZ_CHECK(std::isfinite(number));
+        // What the writers write reads back.
+        double again = 0;
+        FUZZ_CHECK(xml::ParseNumber(xml::FormatNumber(number), again));
     }
     return 0;
 }
