@@ -83,7 +83,12 @@ TEST(WriteLedger, AFailedWriteIsMadeGoodOnlyByTheSameBytes) {
             const BYTE* pData =
                 readable ? reinterpret_cast<const BYTE*>(step.first.data()) : unreadable.Get();
             DWORD cbData = readable ? static_cast<DWORD>(step.first.size()) : UnreadableBuffer::kSize;
-            step.second ? ledger.Failed(pData, cbData, ERROR_DISK_FULL) : ledger.Written(pData, cbData);
+            if (step.second) {
+                ledger.Failed(pData, cbData, ERROR_DISK_FULL);
+                ledger.KeepOwedBytes(pData, cbData);
+            } else {
+                ledger.Written(pData, cbData);
+            }
         }
         EXPECT_EQ(ledger.Missing(), c.whole ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_DISK_FULL)) << c.name;
     }
