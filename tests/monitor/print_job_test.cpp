@@ -47,8 +47,8 @@ protected:
         return hPort;
     }
 
-    BOOL StartDoc(HANDLE hPort, DWORD jobId = kJobId) {
-        DOC_INFO_1W docInfo{const_cast<wchar_t*>(L"Test document"), nullptr, const_cast<wchar_t*>(L"RAW")};
+    BOOL StartDoc(HANDLE hPort, DWORD jobId = kJobId, const wchar_t* documentName = L"Test document") {
+        DOC_INFO_1W docInfo{const_cast<wchar_t*>(documentName), nullptr, const_cast<wchar_t*>(L"RAW")};
         ::SetLastError(0xdeadbeef);
         return Functions().pfnStartDocPort(hPort, const_cast<wchar_t*>(L"Zorvane Test Printer"), jobId, 1,
                                            reinterpret_cast<BYTE*>(&docInfo));
@@ -66,9 +66,10 @@ protected:
     }
 
     // One whole job; true when EndDocPort succeeded.
-    bool PrintJob(const std::string& bytes, DWORD jobId = kJobId) {
+    bool PrintJob(const std::string& bytes, DWORD jobId = kJobId,
+                  const wchar_t* documentName = L"Test document") {
         HANDLE hPort = OpenPort();
-        EXPECT_TRUE(StartDoc(hPort, jobId)) << "StartDocPort: " << ::GetLastError();
+        EXPECT_TRUE(StartDoc(hPort, jobId, documentName)) << "StartDocPort: " << ::GetLastError();
         Write(hPort, bytes);
         ::SetLastError(0xdeadbeef);
         BOOL bEnded = Functions().pfnEndDocPort(hPort);
@@ -125,6 +126,16 @@ TEST_P(PrintJobTest, AJobIsNamedByWhatItsFirstBytesShow) {
         ASSERT_EQ(files.size(), 1u);
         EXPECT_EQ(files[0], job.name);
         ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
+    }
+}
+
+// Windows 8 and later take these names for the console's devices, also with
+// an extension.
+TEST_P(PrintJobTest, ADocumentNamedLikeAConsoleDeviceLandsAsUntitled) {
+    for (const wchar_t* name : {L"CONIN$", L"conout$.docx", L"CONERR$"}) {
+        EXPECT_TRUE(PrintJob("console", kJobId, name)) << Narrow(name);
+        EXPECT_EQ(JobFiles(), std::vector<std::wstring>{L"Untitled.xps"}) << Narrow(name);
+        ::DeleteFileW((JobFolder() + L"\\Untitled.xps").c_str());
     }
 }
 
