@@ -12,12 +12,18 @@ PrintPort::~PrintPort() {
     if (!job_) {
         return;
     }
-    std::wstring finalPath;
-    job_->Abandon(finalPath);
-    if (!finalPath.empty()) {
-        // The spooler closes a port in the middle of a job when the job is
-        // deleted or the spooler stops.
-        events_->Report(MSG_JOB_INCOMPLETE, {JobName(), finalPath, SystemErrorText(ERROR_PRINT_CANCELLED)});
+    // Nothing may leave a destructor in the spooler's process: without
+    // memory the job keeps the name it has, and the entry is lost.
+    try {
+        std::wstring finalPath;
+        job_->Abandon(finalPath);
+        if (!finalPath.empty()) {
+            // The spooler closes a port in the middle of a job when the job
+            // is deleted or the spooler stops.
+            events_->Report(MSG_JOB_INCOMPLETE,
+                            {JobName(), finalPath, SystemErrorText(ERROR_PRINT_CANCELLED)});
+        }
+    } catch (...) {
     }
 }
 
