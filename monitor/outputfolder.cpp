@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include "monitor/jobnames.h"
+#include "monitor/samename.h"
 #include "zorvaneidentity.h"
 
 namespace {
@@ -64,8 +65,8 @@ std::wstring FolderNameOf(const std::wstring& userName, size_t room) {
 }
 
 bool IsInside(const std::wstring& path, const std::wstring& folder) {
-    return path.size() > folder.size() && ::_wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
-           path[folder.size()] == L'\\';
+    return path.size() > folder.size() && path[folder.size()] == L'\\' &&
+           SameName(path.substr(0, folder.size()), folder);
 }
 
 DWORD CheckFullPath(const std::wstring& fullPath) {
@@ -90,7 +91,7 @@ DWORD CheckFullPath(const std::wstring& fullPath) {
         return uLen == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW;
     }
     std::wstring windows = NormalizedPath(std::wstring(pWindows, uLen));
-    if (SamePath(fullPath, windows) || IsInside(fullPath, windows)) {
+    if (SameName(fullPath, windows) || IsInside(fullPath, windows)) {
         return ERROR_BAD_PATHNAME;
     }
     return FolderNameRoom(fullPath) < kLeastFolderNameRoom ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;

@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include "monitor/newerapi.h"
+#include "monitor/samename.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ DWORD CheckPlain(HANDLE hFolder, const std::wstring& path) {
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    return SamePath(finalPath, path) ? ERROR_SUCCESS : ERROR_CANT_ACCESS_FILE;
+    return SameName(finalPath, path) ? ERROR_SUCCESS : ERROR_CANT_ACCESS_FILE;
 }
 
 bool IsProcessAccount(PSID sid) {
@@ -252,5 +253,3 @@ std::wstring NormalizedPath(const std::wstring& path) {
     }
     return result;
 }
-
-bool SamePath(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }

@@ -57,5 +57,3 @@ private:
 // The full path with long names and without a trailing separator, as
 // GetFinalPathNameByHandleW gives it for a path that leads where it says.
 std::wstring NormalizedPath(const std::wstring& path);
-// Whether the two paths name the same place, without regard to case.
-bool SamePath(const std::wstring& a, const std::wstring& b);
