@@ -65,6 +65,8 @@ BOOL WINAPI ZmOpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) noexcept 
         if (monitor == nullptr || pName == nullptr || pHandle == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
+        // A new OutputFolder's root is made here, as the monitor itself.
+        ClientImpersonationPause asMonitor;
         std::unique_ptr<PrintPort> port;
         DWORD dwError = monitor->OpenPort(pName, port);
         if (dwError == ERROR_SUCCESS) {
