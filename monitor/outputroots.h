@@ -44,11 +44,6 @@ enum class ExistingFolder {
 };
 ExistingFolder JudgeExisting(const FolderSecurity& folder, const FolderSecurity& parent);
 
-// Whether a folder above a port's OutputFolder keeps its place: a trusted
-// owner, and nobody else may rename or remove it, through its own access
-// list or its parent's.
-bool SafeAbove(const FolderSecurity& folder, const FolderSecurity& parent);
-
 class OutputRoots {
 public:
     explicit OutputRoots(std::shared_ptr<EventSink> events);

@@ -1,5 +1,7 @@
 // The monitor's parts on fakes where Wine cannot show them through the DLL:
 // owners Wine never names, the writes' ledger, the event log's entries.
+#include "monitor/folderwalk.h"
+#include "monitor/newerapi.h"
 #include "monitor/outputfolder.h"
 #include "monitor/outputroots.h"
 #include "monitor/printjob.h"
@@ -256,6 +258,31 @@ TEST(OutputRoots, WhatIsInTheWayIsReportedOnce) {
         EXPECT_EQ(events->entries[i].first, kExpected[i].first);
         EXPECT_EQ(events->entries[i].second, kExpected[i].second) << i;
     }
+}
+
+// Each step opens its folder relative to the one before, which the walk
+// holds: a folder above that is renamed, with another put in its place, does
+// not take the next step with it. (On Windows only a folder that users cannot
+// rename is held past a handle of theirs; under Wine this program can.)
+TEST(FolderWalk, AStepGoesIntoTheFolderHeldNotIntoWhatTookItsPath) {
+    TempFolder temp;
+    const std::wstring kAbove = temp.Path() + L"\\above";
+    ASSERT_TRUE(::CreateDirectoryW(kAbove.c_str(), nullptr)) << ::GetLastError();
+    // Somebody's handle that shares nothing: the walk holds the folder past it.
+    FileHandle theirs(::CreateFileW(kAbove.c_str(), DELETE | FILE_LIST_DIRECTORY | SYNCHRONIZE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(theirs) << ::GetLastError();
+    FolderWalk walk;
+    ASSERT_EQ(walk.Walk(kAbove, false), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(walk.Current().HeldOutsideSharing());
+
+    ASSERT_TRUE(newerapi::RenameByHandle(theirs.Get(), temp.Path() + L"\\moved")) << ::GetLastError();
+    ASSERT_TRUE(::CreateDirectoryW(kAbove.c_str(), nullptr)) << ::GetLastError();
+    // Wine cannot read the security of a folder made below a renamed one:
+    // where the step made its folder is all that is checked.
+    walk.Step(L"next", false);
+    EXPECT_NE(::GetFileAttributesW((temp.Path() + L"\\moved\\next").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesW((kAbove + L"\\next").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace
