@@ -89,6 +89,24 @@ TEST_F(AllocationFaults, AFailedWriteIsRecordedBeforeAnythingCanFail) {
     });
 }
 
+// A job ends either reported sent, written whole under its name, or failed
+// with its data kept, whatever allocation fails.
+TEST_F(AllocationFaults, EndingAJobReportsItSentOnlyWhenWrittenWhole) {
+    AtEveryAllocation([&](long n) {
+        HANDLE hPort = StartJob("whole");
+        FailingAllocator::FailAt(n);
+        BOOL bEnded = F().pfnEndDocPort(hPort);
+        lastFailed = FailingAllocator::Failed();
+        FailingAllocator::Disarm();
+        EXPECT_TRUE(F().pfnClosePort(hPort));
+        std::vector<std::wstring> files = TempFolder::FileNamesIn(JobFolder());
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_TRUE(!bEnded || files[0] == L"Faulty.xps") << Narrow(files[0]);
+        EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "whole");
+        ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
+    });
+}
+
 // The spooler closes a port in the middle of a job when the job is deleted
 // or the spooler stops: the job's data is kept whatever allocation fails.
 TEST_F(AllocationFaults, ClosingAPortMidJobReturnsWhateverAllocationFails) {
