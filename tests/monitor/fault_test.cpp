@@ -1,13 +1,32 @@
-// The monitor's entry points, linked into this program, while an allocation
-// fails at each point in turn: the call returns to the spooler (no exception
-// ends its process), and a job is never reported sent without all its bytes.
+// The monitor's entry points, linked into this program, while each
+// allocation of a call fails in turn, as when the spooler's process runs out
+// of memory: the call returns (no exception ends the process), and a job is
+// never reported sent without all its bytes.
 //   monitor_fault_tests
+#include <cstdlib>
 #include <functional>
+#include <new>
 
-#include "tests/monitor/failing_allocator.h"
 #include "tests/monitor/monitor_test_support.h"
 
 namespace {
+
+// This program's operator new fails the countdown-th allocation once; the
+// monitor's code linked in allocates through it.
+volatile LONG countdown = 0;
+volatile LONG failed = 0;
+
+void* Allocate(std::size_t size) {
+    if (countdown > 0 && ::InterlockedDecrement(&countdown) == 0) {
+        failed = 1;
+        throw std::bad_alloc();
+    }
+    void* p = std::malloc(size != 0 ? size : 1);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
 
 const wchar_t kPort[] = L"FaultPort";
 
@@ -17,11 +36,8 @@ protected:
         monitor = std::make_unique<Monitor>(fake.MonitorInit());
         ASSERT_TRUE(monitor->Initialized());
         ASSERT_EQ(monitor->AddPort(kPort), static_cast<DWORD>(ERROR_SUCCESS));
-        fake.SetString(std::wstring(L"Ports\\") + kPort, L"OutputFolder", Root());
+        fake.SetString(std::wstring(L"Ports\\") + kPort, L"OutputFolder", temp.Path() + L"\\jobs");
     }
-
-    std::wstring Root() const { return temp.Path() + L"\\jobs"; }
-    std::wstring JobFolder() const { return Root() + L"\\[unknown owner]"; }
 
     const MONITOR2& F() const { return monitor->Functions(); }
 
@@ -29,9 +45,7 @@ protected:
     HANDLE StartJob(const std::string& bytes) {
         HANDLE hPort = nullptr;
         EXPECT_TRUE(F().pfnOpenPort(monitor->Handle(), const_cast<wchar_t*>(kPort), &hPort));
-        DOC_INFO_1W docInfo{const_cast<wchar_t*>(L"Faulty"), nullptr, const_cast<wchar_t*>(L"RAW")};
-        EXPECT_TRUE(F().pfnStartDocPort(hPort, nullptr, 7, 1, reinterpret_cast<BYTE*>(&docInfo)))
-            << ::GetLastError();
+        EXPECT_TRUE(F().pfnStartDocPort(hPort, nullptr, 7, 0, nullptr)) << ::GetLastError();
         EXPECT_TRUE(Write(hPort, bytes));
         return hPort;
     }
@@ -42,27 +56,47 @@ protected:
                                 static_cast<DWORD>(bytes.size()), &cbWritten);
     }
 
-    // Runs the step with the n-th allocation in it failing, for n = 1, 2...
-    // until the step allocates no more than n - 1 times; check sees each
-    // outcome and cleans up for the next.
-    void AtEveryAllocation(const std::function<void(long n)>& step) {
+    // For n = 1, 2... runs job(call), where call makes the faulted call with
+    // its n-th allocation failing, until the call makes fewer than n.
+    void AtEveryAllocation(
+        const std::function<void(const std::function<BOOL(std::function<BOOL()>)>&)>& job) {
         for (long n = 1;; ++n) {
-            step(n);
+            bool hit = false;
+            job([&](std::function<BOOL()> call) {
+                failed = 0;
+                countdown = n;
+                BOOL bResult = call();
+                countdown = 0;
+                hit = failed != 0;
+                return bResult;
+            });
             if (::testing::Test::HasFailure()) {
                 ADD_FAILURE() << "with allocation " << n << " failing";
                 return;
             }
-            if (!lastFailed) {
-                EXPECT_GT(n, 1) << "the step allocated nothing: no fault was tried";
+            if (!hit) {
+                EXPECT_GT(n, 1) << "the call allocated nothing: no fault was tried";
                 return;
             }
         }
     }
 
+    // The job's one file, read and removed; empty when there is not exactly one.
+    std::pair<std::wstring, std::string> TakeTheFile() {
+        std::wstring folder = temp.Path() + L"\\jobs\\[unknown owner]";
+        std::vector<std::wstring> files = TempFolder::FileNamesIn(folder);
+        EXPECT_EQ(files.size(), 1u);
+        if (files.size() != 1) {
+            return {};
+        }
+        std::string bytes = ReadBytes(folder + L"\\" + files[0]);
+        ::DeleteFileW((folder + L"\\" + files[0]).c_str());
+        return {files[0], bytes};
+    }
+
     TempFolder temp;
     FakeMonitorRegistry fake;
     std::unique_ptr<Monitor> monitor;
-    bool lastFailed = false;
 };
 
 // A write that fails while its bytes cannot be kept for comparing with the
@@ -70,61 +104,38 @@ protected:
 // the job ends incomplete, with exactly the bytes acknowledged.
 TEST_F(AllocationFaults, AFailedWriteIsRecordedBeforeAnythingCanFail) {
     UnreadableBuffer unreadable;
-    AtEveryAllocation([&](long n) {
+    AtEveryAllocation([&](const std::function<BOOL(std::function<BOOL()>)>& faulted) {
         HANDLE hPort = StartJob("acknowledged ");
         DWORD cbWritten = 0;
-        FailingAllocator::FailAt(n);
-        BOOL bWritten = F().pfnWritePort(hPort, unreadable.Get(), UnreadableBuffer::kSize, &cbWritten);
-        lastFailed = FailingAllocator::Failed();
-        FailingAllocator::Disarm();
-        EXPECT_FALSE(bWritten);
+        EXPECT_FALSE(faulted(
+            [&] { return F().pfnWritePort(hPort, unreadable.Get(), UnreadableBuffer::kSize, &cbWritten); }));
         EXPECT_TRUE(Write(hPort, "end"));
         EXPECT_FALSE(F().pfnEndDocPort(hPort)) << "a job without one of its writes was reported sent";
         EXPECT_TRUE(F().pfnClosePort(hPort));
-        std::vector<std::wstring> files = TempFolder::FileNamesIn(JobFolder());
-        ASSERT_EQ(files.size(), 1u);
-        EXPECT_NE(files[0].find(L"-job7-incomplete"), std::wstring::npos) << Narrow(files[0]);
-        EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "acknowledged end");
-        ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
-    });
-}
-
-// A job ends either reported sent, written whole under its name, or failed
-// with its data kept, whatever allocation fails.
-TEST_F(AllocationFaults, EndingAJobReportsItSentOnlyWhenWrittenWhole) {
-    AtEveryAllocation([&](long n) {
-        HANDLE hPort = StartJob("whole");
-        FailingAllocator::FailAt(n);
-        BOOL bEnded = F().pfnEndDocPort(hPort);
-        lastFailed = FailingAllocator::Failed();
-        FailingAllocator::Disarm();
-        EXPECT_TRUE(F().pfnClosePort(hPort));
-        std::vector<std::wstring> files = TempFolder::FileNamesIn(JobFolder());
-        ASSERT_EQ(files.size(), 1u);
-        EXPECT_TRUE(!bEnded || files[0] == L"Faulty.xps") << Narrow(files[0]);
-        EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "whole");
-        ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
+        std::pair<std::wstring, std::string> file = TakeTheFile();
+        EXPECT_NE(file.first.find(L"-job7-incomplete"), std::wstring::npos) << Narrow(file.first);
+        EXPECT_EQ(file.second, "acknowledged end");
     });
 }
 
 // The spooler closes a port in the middle of a job when the job is deleted
 // or the spooler stops: the job's data is kept whatever allocation fails.
 TEST_F(AllocationFaults, ClosingAPortMidJobReturnsWhateverAllocationFails) {
-    AtEveryAllocation([&](long n) {
+    AtEveryAllocation([&](const std::function<BOOL(std::function<BOOL()>)>& faulted) {
         HANDLE hPort = StartJob("never finished");
-        FailingAllocator::FailAt(n);
-        BOOL bClosed = F().pfnClosePort(hPort);
-        lastFailed = FailingAllocator::Failed();
-        FailingAllocator::Disarm();
-        EXPECT_TRUE(bClosed);
-        std::vector<std::wstring> files = TempFolder::FileNamesIn(JobFolder());
-        ASSERT_EQ(files.size(), 1u);
-        EXPECT_EQ(ReadBytes(JobFolder() + L"\\" + files[0]), "never finished");
-        ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
+        EXPECT_TRUE(faulted([&] { return F().pfnClosePort(hPort); }));
+        EXPECT_EQ(TakeTheFile().second, "never finished");
     });
 }
 
 }  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

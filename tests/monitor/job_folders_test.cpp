@@ -207,14 +207,10 @@ TEST(OutputRoots, AnExistingFolderIsJudgedByWhoMayRenameOrRemoveIt) {
         {"the monitor's", L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", kPublicDocuments,
          ExistingFolder::IsRoot},
         {"the common documents", kPublicDocuments, kDriveRoot, ExistingFolder::HoldsRoot},
-        {"an administrator's that users read", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", kDriveRoot,
-         ExistingFolder::HoldsRoot},
         {"a user's", L"O:" USER_SID L"D:(A;OICI;FA;;;" USER_SID L")", kDriveRoot, ExistingFolder::Refused},
         {"a user's with the monitor's list", L"O:" USER_SID L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
          kDriveRoot, ExistingFolder::Refused},
         {"one that inherited Modify for users", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)", kDriveRoot,
-         ExistingFolder::Refused},
-        {"one whose list users may change", L"O:BAD:(A;OICI;FA;;;BA)(A;;0x40000;;;BU)", kDriveRoot,
          ExistingFolder::Refused},
         {"one where users delete what it holds", L"O:BAD:(A;OICI;FA;;;BA)(A;;0x1200e9;;;BU)", kDriveRoot,
          ExistingFolder::Refused},
@@ -248,16 +244,12 @@ TEST(OutputRoots, WhatIsInTheWayIsReportedOnce) {
     }
     EXPECT_EQ(Narrow(root.Path()), Narrow(temp.Path() + L"\\Zorvane Creator (2)"));
     using Entry = std::pair<DWORD, std::vector<std::wstring>>;
-    const Entry kExpected[] = {
-        {MSG_ROOT_PATH_TAKEN, {temp.Path() + L"\\Zorvane Creator", L"a file", root.Path()}},
-        {MSG_OUTPUT_FOLDER_REFUSED,
-         {temp.Path() + L"\\blocker\\sub", temp.Path() + L"\\blocker", L"a file", fallback.Path()}},
-    };
-    ASSERT_EQ(events->entries.size(), 2u);
-    for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(events->entries[i].first, kExpected[i].first);
-        EXPECT_EQ(events->entries[i].second, kExpected[i].second) << i;
-    }
+    EXPECT_EQ(events->entries,
+              (std::vector<Entry>{
+                  {MSG_ROOT_PATH_TAKEN, {temp.Path() + L"\\Zorvane Creator", L"a file", root.Path()}},
+                  {MSG_OUTPUT_FOLDER_REFUSED,
+                   {temp.Path() + L"\\blocker\\sub", temp.Path() + L"\\blocker", L"a file", fallback.Path()}},
+              }));
 }
 
 // Each step opens its folder relative to the one before, which the walk

@@ -406,26 +406,6 @@ TEST_P(PrintJobTest, AMissingOutputFolderIsCreated) {
     EXPECT_EQ(ReadBytes(nested + L"\\" + files[0]), "into a new folder");
 }
 
-// A file on the way to a port's OutputFolder, or in its place, refuses the
-// folder: the port's jobs go to the default root, and the file stays.
-TEST_P(PrintJobTest, AFileOnTheWayToTheOutputFolderSendsTheJobsToTheDefaultRoot) {
-    std::wstring blocker = folder.Path() + L"\\blocker";
-    FileHandle file(::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    ASSERT_TRUE(file) << ::GetLastError();
-    file.Close();
-    const std::wstring kDefaultJobs = DefaultRoot() + kUnknownOwner;
-    for (const std::wstring& outputFolder : {blocker + L"\\sub", blocker}) {
-        SetOutputFolder(kPort, outputFolder);
-        std::vector<std::wstring> before = TempFolder::FileNamesIn(kDefaultJobs);
-        EXPECT_TRUE(PrintJob("to the default root")) << Narrow(outputFolder);
-        std::vector<std::wstring> added = Added(before, TempFolder::FileNamesIn(kDefaultJobs));
-        ASSERT_EQ(added.size(), 1u) << Narrow(outputFolder);
-        EXPECT_EQ(ReadBytes(kDefaultJobs + L"\\" + added[0]), "to the default root");
-        ::DeleteFileW((kDefaultJobs + L"\\" + added[0]).c_str());
-    }
-    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{L"blocker"});
-}
-
 // An existing folder keeps its access list: the monitor makes a root of its
 // own in it.
 TEST_P(PrintJobTest, AnExistingOutputFolderHoldsARootOfTheMonitorsOwn) {
