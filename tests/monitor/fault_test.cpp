@@ -56,26 +56,28 @@ protected:
                                 static_cast<DWORD>(bytes.size()), &cbWritten);
     }
 
-    // For n = 1, 2... runs job(call), where call makes the faulted call with
-    // its n-th allocation failing, until the call makes fewer than n.
-    void AtEveryAllocation(
-        const std::function<void(const std::function<BOOL(std::function<BOOL()>)>&)>& job) {
-        for (long n = 1;; ++n) {
-            bool hit = false;
-            job([&](std::function<BOOL()> call) {
-                failed = 0;
-                countdown = n;
-                BOOL bResult = call();
-                countdown = 0;
-                hit = failed != 0;
-                return bResult;
-            });
+    // Makes the call with its n-th allocation failing (see AtEveryAllocation).
+    BOOL Faulted(const std::function<BOOL()>& call) {
+        failed = 0;
+        countdown = n_;
+        BOOL bResult = call();
+        countdown = 0;
+        hit_ = failed != 0;
+        return bResult;
+    }
+
+    // Runs the step for n = 1, 2... until its faulted call makes fewer than n
+    // allocations.
+    void AtEveryAllocation(const std::function<void()>& step) {
+        for (n_ = 1;; ++n_) {
+            hit_ = false;
+            step();
             if (::testing::Test::HasFailure()) {
-                ADD_FAILURE() << "with allocation " << n << " failing";
+                ADD_FAILURE() << "with allocation " << n_ << " failing";
                 return;
             }
-            if (!hit) {
-                EXPECT_GT(n, 1) << "the call allocated nothing: no fault was tried";
+            if (!hit_) {
+                EXPECT_GT(n_, 1) << "the call allocated nothing: no fault was tried";
                 return;
             }
         }
@@ -97,6 +99,8 @@ protected:
     TempFolder temp;
     FakeMonitorRegistry fake;
     std::unique_ptr<Monitor> monitor;
+    long n_ = 0;
+    bool hit_ = false;
 };
 
 // A write that fails while its bytes cannot be kept for comparing with the
@@ -104,10 +108,10 @@ protected:
 // the job ends incomplete, with exactly the bytes acknowledged.
 TEST_F(AllocationFaults, AFailedWriteIsRecordedBeforeAnythingCanFail) {
     UnreadableBuffer unreadable;
-    AtEveryAllocation([&](const std::function<BOOL(std::function<BOOL()>)>& faulted) {
+    AtEveryAllocation([&] {
         HANDLE hPort = StartJob("acknowledged ");
         DWORD cbWritten = 0;
-        EXPECT_FALSE(faulted(
+        EXPECT_FALSE(Faulted(
             [&] { return F().pfnWritePort(hPort, unreadable.Get(), UnreadableBuffer::kSize, &cbWritten); }));
         EXPECT_TRUE(Write(hPort, "end"));
         EXPECT_FALSE(F().pfnEndDocPort(hPort)) << "a job without one of its writes was reported sent";
@@ -121,9 +125,9 @@ TEST_F(AllocationFaults, AFailedWriteIsRecordedBeforeAnythingCanFail) {
 // The spooler closes a port in the middle of a job when the job is deleted
 // or the spooler stops: the job's data is kept whatever allocation fails.
 TEST_F(AllocationFaults, ClosingAPortMidJobReturnsWhateverAllocationFails) {
-    AtEveryAllocation([&](const std::function<BOOL(std::function<BOOL()>)>& faulted) {
+    AtEveryAllocation([&] {
         HANDLE hPort = StartJob("never finished");
-        EXPECT_TRUE(faulted([&] { return F().pfnClosePort(hPort); }));
+        EXPECT_TRUE(Faulted([&] { return F().pfnClosePort(hPort); }));
         EXPECT_EQ(TakeTheFile().second, "never finished");
     });
 }

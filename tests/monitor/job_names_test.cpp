@@ -93,19 +93,10 @@ TEST(JobNames, ASetTakesTheFirstNumberAtWhichNoneOfItsNamesIsTaken) {
 // Paths and account names compare as the file system folds case: beyond
 // ASCII, one unit against one; on Windows XP's way too.
 TEST(SameName, FoldsCaseAsTheFileSystemDoes) {
-    const struct {
-        const wchar_t* a;
-        const wchar_t* b;
-        bool same;
-    } kCases[] = {
-        {L"C:\\Jobs\\\u00e9lise", L"c:\\JOBS\\\u00c9LISE", true},
-        {L"\u03a3\u03bf\u03c6\u03af\u03b1", L"\u03c3\u03bf\u03c6\u03af\u03b1", true},
-        {L"stra\u00dfe", L"STRASSE", false},
-        {L"alice", L"alice2", false},
-    };
-    for (const auto& c : kCases) {
-        EXPECT_EQ(SameName(c.a, c.b), c.same) << Narrow(c.a) << " and " << Narrow(c.b);
-        EXPECT_EQ(SameNameThroughNtdll(c.a, c.b), c.same) << Narrow(c.a) << " and " << Narrow(c.b);
+    for (auto compare : {&SameName, &SameNameThroughNtdll}) {
+        EXPECT_TRUE(compare(L"C:\\Jobs\\\u00e9lise", L"c:\\JOBS\\\u00c9LISE"));
+        EXPECT_TRUE(compare(L"\u03a3\u03bf\u03c6\u03af\u03b1", L"\u03c3\u03bf\u03c6\u03af\u03b1"));
+        EXPECT_FALSE(compare(L"stra\u00dfe", L"STRASSE"));
     }
 }
 
