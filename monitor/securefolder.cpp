@@ -17,6 +17,9 @@ namespace {
 // Enough to check the folder and bring its DACL; nothing to delete it. These
 // rights take no part in the sharing check.
 constexpr DWORD kCheckAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// Enough to check a folder that is walked or judged, whose access list is
+// never changed; nothing of it takes part in the sharing check.
+constexpr DWORD kLookAccess = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 DWORD SecurityDescriptorFrom(const wchar_t* sddl, LocalMemory& descriptor) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
@@ -191,7 +194,7 @@ DWORD SecureFolder::Open(const std::wstring& path, const wchar_t* sddl, Missing 
 
 DWORD SecureFolder::OpenDrive(const std::wstring& driveRoot, SecureFolder& folder) {
     // Nobody renames a drive's root: its sharing does not matter.
-    FileHandle handle(::CreateFileW(driveRoot.c_str(), kCheckAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
+    FileHandle handle(::CreateFileW(driveRoot.c_str(), kLookAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) {
@@ -214,11 +217,11 @@ DWORD SecureFolder::OpenIn(const SecureFolder& parent, const std::wstring& name,
     // handle somebody holds refuses that.
     FileHandle handle;
     bool outsideSharing = false;
-    dwError = ntfile::OpenFolderIn(parent.Handle(), name, kCheckAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
+    dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, descriptor.Get(), handle, created);
     if (dwError == ERROR_SHARING_VIOLATION) {
         outsideSharing = true;
-        dwError = ntfile::OpenFolderIn(parent.Handle(), name, kCheckAccess,
+        dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                        handle, created);
     }
