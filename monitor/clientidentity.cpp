@@ -1,5 +1,6 @@
 #include "monitor/clientidentity.h"
 
+#include <new>
 #include <vector>
 
 #include <sddl.h>
@@ -28,7 +29,14 @@ ClientImpersonationPause::ClientImpersonationPause() {
         token_.Release();  // nothing was opened
         return;
     }
-    clientSid_ = TokenUserSid(token_.Get());
+    // Before the revert, so that nothing can fail between it and the end of
+    // the constructor. Without memory for it the owner is unknown, and the
+    // job goes where only administrators look.
+    try {
+        clientSid_ = TokenUserSid(token_.Get());
+    } catch (const std::bad_alloc&) {
+        clientSid_.clear();
+    }
     // Without the revert the file work runs as the client and fails for
     // lack of rights, with its error as the job's status.
     reverted_ = ::RevertToSelf() != FALSE;

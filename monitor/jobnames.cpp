@@ -79,7 +79,7 @@ bool IsDeviceName(const std::wstring& name) {
     while (!base.empty() && base.back() == L' ') {
         base.pop_back();
     }
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CONERR$"}) {
         if (::_wcsicmp(base.c_str(), device) == 0) {
             return true;
         }

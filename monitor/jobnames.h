@@ -18,7 +18,8 @@
 
 // Names of devices in every folder, also with an extension, "NUL.txt"
 // ("Naming Files, Paths, and Namespaces": CON, PRN, AUX, NUL, and COM and
-// LPT with the digits 0 to 9 and the superscripts one to three).
+// LPT with the digits 0 to 9 and the superscripts one to three; and the
+// console's CONIN$, CONOUT$ and CONERR$, which Windows 8 on opens as devices).
 bool IsDeviceName(const std::wstring& name);
 
 // name without the dots and blanks at its end, which Windows drops.

@@ -6,12 +6,11 @@
 #include <lm.h>
 #include <sddl.h>
 
+#include "monitor/samename.h"
 #include "platform/handles.h"
 #include "platform/systemlibrary.h"
 
 namespace {
-
-bool SameName(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 // "name" of "DOMAIN\name".
 std::wstring BareName(const std::wstring& name) { return name.substr(name.find_last_of(L'\\') + 1); }

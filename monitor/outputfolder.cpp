@@ -7,13 +7,14 @@
 #include <shlobj.h>
 
 #include "monitor/jobnames.h"
+#include "monitor/samename.h"
 #include "zorvaneidentity.h"
 
 namespace {
 
 const wchar_t kProductFolder[] = ZORVANE_WIDE(ZORVANE_PRODUCT_NAME);
 
-// The root and the unknown owner's folder, and inherited by what they hold.
+// Inherited by what the root and the unknown owner's folder hold.
 const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // The owner: list, pass through and read the folder itself (0x1200A9), and
 // also delete the jobs' files in it (0x1300A9).
@@ -64,8 +65,8 @@ std::wstring FolderNameOf(const std::wstring& userName, size_t room) {
 }
 
 bool IsInside(const std::wstring& path, const std::wstring& folder) {
-    return path.size() > folder.size() && ::_wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
-           path[folder.size()] == L'\\';
+    return path.size() > folder.size() && path[folder.size()] == L'\\' &&
+           SameName(path.substr(0, folder.size()), folder);
 }
 
 DWORD CheckFullPath(const std::wstring& fullPath) {
@@ -90,49 +91,10 @@ DWORD CheckFullPath(const std::wstring& fullPath) {
         return uLen == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW;
     }
     std::wstring windows = NormalizedPath(std::wstring(pWindows, uLen));
-    if (SamePath(fullPath, windows) || IsInside(fullPath, windows)) {
+    if (SameName(fullPath, windows) || IsInside(fullPath, windows)) {
         return ERROR_BAD_PATHNAME;
     }
     return FolderNameRoom(fullPath) < kLeastFolderNameRoom ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
-}
-
-// Opens the folders above the root from the drive's root down, creating what
-// is missing with the security it inherits; parent is the root's parent as
-// checked. They stay held until the root is open: without delete sharing,
-// nobody renames them in the meantime.
-DWORD OpenFoldersAbove(const std::wstring& root, std::vector<SecureFolder>& above, std::wstring& parent) {
-    parent = root.substr(0, 3);
-    for (size_t start = 3, separator; (separator = root.find(L'\\', start)) != std::wstring::npos;
-         start = separator + 1) {
-        SecureFolder folder;
-        DWORD dwError =
-            SecureFolder::OpenOnTheWay(JoinPath(parent, root.substr(start, separator - start)), folder);
-        if (dwError != ERROR_SUCCESS) {
-            return dwError;
-        }
-        parent = folder.Path();
-        above.push_back(std::move(folder));
-    }
-    return ERROR_SUCCESS;
-}
-
-DWORD OpenRoot(const std::wstring& root, SecureFolder& folder) {
-    std::wstring fullPath;
-    DWORD dwError = CheckOutputRoot(root, fullPath);
-    std::vector<SecureFolder> above;
-    std::wstring parent;
-    if (dwError == ERROR_SUCCESS) {
-        dwError = OpenFoldersAbove(fullPath, above, parent);
-    }
-    if (dwError == ERROR_SUCCESS) {
-        dwError = SecureFolder::Open(JoinPath(parent, fullPath.substr(fullPath.find_last_of(L'\\') + 1)),
-                                     kAdministratorsOnly, SecureFolder::Missing::Create, nullptr, folder);
-    }
-    // Short names on the way come out long: the room is measured again.
-    if (dwError == ERROR_SUCCESS && FolderNameRoom(folder.Path()) < kLeastFolderNameRoom) {
-        dwError = ERROR_FILENAME_EXCED_RANGE;
-    }
-    return dwError;
 }
 
 DWORD OpenUnknownOwnerFolder(JobFolders& folders) {
@@ -143,6 +105,7 @@ DWORD OpenUnknownOwnerFolder(JobFolders& folders) {
 }  // namespace
 
 const wchar_t kUnknownOwnerFolder[] = L"[unknown owner]";
+const wchar_t kRootSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 DWORD DefaultOutputFolder(std::wstring& folder) {
     wchar_t pDocuments[MAX_PATH];
@@ -166,12 +129,13 @@ DWORD CheckOutputRoot(const std::wstring& root, std::wstring& fullPath) {
     return CheckFullPath(fullPath);
 }
 
-DWORD OpenJobFolders(const std::wstring& root, const JobOwner& owner, JobFolders& folders) {
-    DWORD dwError = OpenRoot(root, folders.root);
-    if (dwError != ERROR_SUCCESS) {
-        return dwError;
-    }
+DWORD OpenJobFolders(SecureFolder root, const JobOwner& owner, JobFolders& folders) {
+    folders.root = std::move(root);
+    // Short names on the way come out long, and a root may have a number.
     size_t room = FolderNameRoom(folders.root.Path());
+    if (room < kLeastFolderNameRoom) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
     std::wstring folderName = owner.Known() ? FolderNameOf(owner.userName, room) : std::wstring();
     PSID pSid = nullptr;
     if (folderName.empty() || !::ConvertStringSidToSidW(owner.sid.c_str(), &pSid)) {
@@ -179,8 +143,8 @@ DWORD OpenJobFolders(const std::wstring& root, const JobOwner& owner, JobFolders
     }
     LocalMemory sid(pSid);
     std::wstring security = OwnerSecurity(owner.sid);
-    dwError = SecureFolder::Open(JoinPath(folders.root.Path(), folderName), security.c_str(),
-                                 SecureFolder::Missing::Create, pSid, folders.owner);
+    DWORD dwError = SecureFolder::Open(JoinPath(folders.root.Path(), folderName), security.c_str(),
+                                       SecureFolder::Missing::Create, pSid, folders.owner);
     if (dwError != ERROR_INVALID_OWNER) {
         return dwError;
     }
@@ -200,7 +164,7 @@ std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root) {
     std::vector<SecureFolder> folders(1);
     std::wstring fullPath;
     if (CheckOutputRoot(root, fullPath) != ERROR_SUCCESS ||
-        SecureFolder::Open(fullPath, kAdministratorsOnly, SecureFolder::Missing::Fail, nullptr, folders[0]) !=
+        SecureFolder::Open(fullPath, nullptr, SecureFolder::Missing::Fail, nullptr, folders[0]) !=
             ERROR_SUCCESS) {
         return {};
     }

@@ -51,19 +51,22 @@ struct JobFolders {
     SecureFolder owner;
 };
 
-// Opens root and root\<owner's user name>, creating what is missing. The
-// folders above the root are walked from the drive's root down; a link or
-// junction on the way is refused before anything is made below it. A user
-// name that cannot name a folder (characters no account name holds, a device
-// name such as CON or LPT1.txt, a trailing dot or blank) and an unknown owner
-// give the unknown owner's folder; a folder of that user name that grants
-// another account gives way to "<user name> (<SID>)".
-DWORD OpenJobFolders(const std::wstring& root, const JobOwner& owner, JobFolders& folders);
+// The security of an output root and of the unknown owner's folder:
+// SYSTEM and Administrators only, protected from inheritance.
+extern const wchar_t kRootSecurity[];
+
+// Takes the root (see OutputRoots) and opens root\<owner's user name> in it,
+// creating it when missing. A user name that cannot name a folder
+// (characters no account name holds, a device name such as CON or LPT1.txt,
+// a trailing dot or blank) and an unknown owner give the unknown owner's
+// folder; a folder of that user name that grants another account gives way
+// to "<user name> (<SID>)". ERROR_FILENAME_EXCED_RANGE when the root leaves
+// too little room for the jobs' paths.
+DWORD OpenJobFolders(SecureFolder root, const JobOwner& owner, JobFolders& folders);
 
 // The folders under root that jobs may have been written into (root itself
 // and its owner folders), each checked as SecureFolder checks, nothing
-// created; the root's DACL is brought to the root's. Empty when the root is
-// not there or is refused.
+// created or changed. Empty when the root is not there or is refused.
 std::vector<SecureFolder> ExistingJobFolders(const std::wstring& root);
 
 // How long a file's name in folder may be for its path to stay within

@@ -75,20 +75,20 @@ DWORD PortMonitor::Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>&
 }
 
 void PortMonitor::KeepLeftoverJobs() const {
-    std::vector<std::wstring> roots(1);
-    if (DefaultOutputFolder(roots[0]) != ERROR_SUCCESS) {
-        roots.clear();
-    }
+    std::vector<std::wstring> outputFolders(1);  // the default root's
     std::vector<std::wstring> portNames;
     ports_.List(portNames);
     for (const std::wstring& portName : portNames) {
         std::wstring folder;
         if (ports_.ReadOutputFolder(portName, folder) == ERROR_SUCCESS && !folder.empty()) {
-            roots.push_back(folder);
+            outputFolders.push_back(folder);
         }
     }
-    for (const std::wstring& root : roots) {
-        KeepLeftoverJobsAsIncomplete(root, *events_);
+    for (const std::wstring& outputFolder : outputFolders) {
+        std::wstring root = roots_->Prepare(outputFolder);
+        if (!root.empty()) {
+            KeepLeftoverJobsAsIncomplete(root, *events_);
+        }
     }
 }
 
@@ -129,7 +129,8 @@ DWORD PortMonitor::OpenPort(const wchar_t* portName, std::unique_ptr<PrintPort>&
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    port = std::make_unique<PrintPort>(portName, outputFolder, events_);
+    roots_->Prepare(outputFolder);
+    port = std::make_unique<PrintPort>(portName, outputFolder, events_, roots_);
     return ERROR_SUCCESS;
 }
 

@@ -9,6 +9,7 @@
 
 #include "monitor/eventlog.h"
 #include "monitor/monitorregistry.h"
+#include "monitor/outputroots.h"
 #include "monitor/portstore.h"
 #include "monitor/printport.h"
 #include "monitor/xcvsession.h"
@@ -19,8 +20,9 @@ public:
     static const wchar_t kMonitorName[];
     static const wchar_t kPortDescription[];
 
-    // Also keeps what interrupted jobs left in the output roots (the default
-    // root and each port's own) as incomplete files, and reports each.
+    // Also makes the output roots (the default root and each port's own, see
+    // OutputRoots) and keeps what interrupted jobs left in them as incomplete
+    // files, reporting each.
     static DWORD Create(const MONITORINIT& init, std::unique_ptr<PortMonitor>& monitor);
 
     explicit PortMonitor(std::unique_ptr<MonitorRegistry> registry);
@@ -34,7 +36,8 @@ public:
     // ERROR_INSUFFICIENT_BUFFER when the buffer is missing or too small,
     // ERROR_INVALID_LEVEL for another level.
     DWORD EnumPorts(DWORD level, BYTE* pPorts, DWORD cbBuf, DWORD& cbNeeded, DWORD& cReturned) const;
-    // ERROR_UNKNOWN_PORT for a port this monitor does not have.
+    // ERROR_UNKNOWN_PORT for a port this monitor does not have. Makes the
+    // root of an OutputFolder that is new to the monitor.
     DWORD OpenPort(const wchar_t* portName, std::unique_ptr<PrintPort>& port) const;
     std::unique_ptr<XcvSession> OpenXcv(ACCESS_MASK grantedAccess) const;
 
@@ -46,4 +49,5 @@ private:
     PortStore ports_;
     // Shared with the ports, which the spooler may close after Shutdown.
     std::shared_ptr<EventSink> events_ = std::make_shared<WindowsEventLog>();
+    std::shared_ptr<OutputRoots> roots_ = std::make_shared<OutputRoots>(events_);
 };

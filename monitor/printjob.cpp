@@ -9,6 +9,7 @@
 
 #include "monitor/jobnames.h"
 #include "monitor/newerapi.h"
+#include "monitor/samename.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ DWORD CheckSoleName(HANDLE hFile, const std::wstring& path) {
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    return SamePath(finalPath, path) ? ERROR_SUCCESS : ERROR_FILE_INVALID;
+    return SameName(finalPath, path) ? ERROR_SUCCESS : ERROR_FILE_INVALID;
 }
 
 // Creates a file of the job's in folder under a name nobody can guess, with
@@ -148,13 +149,24 @@ DWORD RemoveFile(FileHandle& file, const std::wstring& path) {
 
 std::wstring JobLabel(DWORD jobId) { return L"job" + std::to_wstring(jobId); }
 
-// A copy of the bytes through ReadProcessMemory: a buffer the system could
-// not read fails here too, instead of faulting.
-bool CopyReadable(const BYTE* pData, DWORD cbData, std::vector<BYTE>& copy) {
-    copy.resize(cbData);
-    SIZE_T cbRead = 0;
-    return ::ReadProcessMemory(::GetCurrentProcess(), pData, copy.data(), cbData, &cbRead) &&
-           cbRead == cbData;
+// Whether the buffer holds the bytes, read through ReadProcessMemory in
+// pieces on the stack: a buffer the system could not read compares unequal
+// instead of faulting, and nothing is allocated.
+bool ReadableEquals(const BYTE* pData, DWORD cbData, const std::vector<BYTE>& bytes) {
+    if (bytes.size() != cbData) {
+        return false;
+    }
+    BYTE piece[4096];
+    for (DWORD done = 0; done < cbData;) {
+        DWORD cb = std::min<DWORD>(cbData - done, sizeof(piece));
+        SIZE_T cbRead = 0;
+        if (!::ReadProcessMemory(::GetCurrentProcess(), pData + done, piece, cb, &cbRead) || cbRead != cb ||
+            std::memcmp(piece, bytes.data() + done, cb) != 0) {
+            return false;
+        }
+        done += cb;
+    }
+    return true;
 }
 
 // The job's file as the source of a file set: read through the job's own
@@ -325,14 +337,22 @@ void WriteLedger::Written(const BYTE* pData, DWORD cbData) {
 }
 
 void WriteLedger::Failed(const BYTE* pData, DWORD cbData, DWORD dwError) {
-    std::vector<BYTE> bytes;
-    bool known = CopyReadable(pData, cbData, bytes);
-    if (owedError_ != ERROR_SUCCESS && !(known && owedKnown_ && bytes == owed_)) {
+    bool retry = owedError_ != ERROR_SUCCESS && owedKnown_ && ReadableEquals(pData, cbData, owed_);
+    if (owedError_ != ERROR_SUCCESS && !retry) {
         LoseOwed();
     }
     owedError_ = dwError;
-    owed_ = std::move(bytes);
-    owedKnown_ = known;
+    owedKnown_ = retry;
+}
+
+void WriteLedger::KeepOwedBytes(const BYTE* pData, DWORD cbData) {
+    if (owedKnown_) {
+        return;  // a retry that failed again: its bytes are kept already
+    }
+    owed_.resize(cbData);
+    SIZE_T cbRead = 0;
+    owedKnown_ =
+        ::ReadProcessMemory(::GetCurrentProcess(), pData, owed_.data(), cbData, &cbRead) && cbRead == cbData;
 }
 
 void WriteLedger::LoseOwed() {
@@ -359,9 +379,16 @@ PrintJob::PrintJob(JobFolders folders, DWORD jobId, const std::wstring& document
 }
 
 PrintJob::~PrintJob() {
-    if (!placed_ && file_) {
+    if (placed_ || !file_) {
+        return;
+    }
+    // A destructor runs in the spooler's process, also while an exception
+    // unwinds: nothing may leave it. What cannot be named now keeps its
+    // temporary name until the next start.
+    try {
         std::wstring ignored;
         Place(false, ignored);
+    } catch (...) {
     }
 }
 
@@ -383,14 +410,16 @@ DWORD PrintJob::Write(const BYTE* pData, DWORD cbData, DWORD& cbWritten) {
     // Saved before the clean-up, which may change the thread's last-error.
     DWORD dwError = ::GetLastError();
     dwError = dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT;
+    // On record, and what part of the buffer reached the file taken back,
+    // before anything that allocates.
     ledger_.Failed(pData, cbData, dwError);
-    // What part of the buffer reached the file is taken back.
     cbWritten = 0;
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(written_);
     if (::SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) {
         ::SetEndOfFile(file_.Get());
     }
+    ledger_.KeepOwedBytes(pData, cbData);
     return dwError;
 }
 

@@ -40,7 +40,13 @@ public:
     // After a write that reached the file whole.
     void Written(const BYTE* pData, DWORD cbData);
     // After a write that failed with the error; pData need not be readable.
+    // Allocates nothing, so that the failure is on record whatever fails
+    // after it: until KeepOwedBytes has the bytes, no retry can make the
+    // write good.
     void Failed(const BYTE* pData, DWORD cbData, DWORD dwError);
+    // Keeps the failed write's bytes to compare with the spooler's retry;
+    // may throw std::bad_alloc, which leaves the write owed for good.
+    void KeepOwedBytes(const BYTE* pData, DWORD cbData);
     // ERROR_SUCCESS while the file lacks nothing written to it; else the
     // error of the first write it lacks.
     DWORD Missing() const { return lostError_ != ERROR_SUCCESS ? lostError_ : owedError_; }

@@ -5,19 +5,28 @@
 #include "monitor/spoolerjob.h"
 
 PrintPort::PrintPort(const std::wstring& portName, const std::wstring& outputFolder,
-                     std::shared_ptr<EventSink> events)
-    : portName_(portName), outputFolder_(outputFolder), events_(std::move(events)) {}
+                     std::shared_ptr<EventSink> events, std::shared_ptr<OutputRoots> roots)
+    : portName_(portName),
+      outputFolder_(outputFolder),
+      events_(std::move(events)),
+      roots_(std::move(roots)) {}
 
 PrintPort::~PrintPort() {
     if (!job_) {
         return;
     }
-    std::wstring finalPath;
-    job_->Abandon(finalPath);
-    if (!finalPath.empty()) {
-        // The spooler closes a port in the middle of a job when the job is
-        // deleted or the spooler stops.
-        events_->Report(MSG_JOB_INCOMPLETE, {JobName(), finalPath, SystemErrorText(ERROR_PRINT_CANCELLED)});
+    // Nothing may leave a destructor in the spooler's process: without
+    // memory the job keeps the name it has, and the entry is lost.
+    try {
+        std::wstring finalPath;
+        job_->Abandon(finalPath);
+        if (!finalPath.empty()) {
+            // The spooler closes a port in the middle of a job when the job
+            // is deleted or the spooler stops.
+            events_->Report(MSG_JOB_INCOMPLETE,
+                            {JobName(), finalPath, SystemErrorText(ERROR_PRINT_CANCELLED)});
+        }
+    } catch (...) {
     }
 }
 
@@ -30,20 +39,20 @@ DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId, const wchar_t
     // the job's record cannot be had and nobody is told.
     printerName_ = printerName != nullptr ? printerName : L"";
     jobId_ = jobId;
-    std::wstring root = outputFolder_;
-    DWORD dwError = root.empty() ? DefaultOutputFolder(root) : ERROR_SUCCESS;
-    std::wstring fullRoot;
-    if (dwError == ERROR_SUCCESS) {
-        dwError = CheckOutputRoot(root, fullRoot);
-    }
-    if (dwError != ERROR_SUCCESS) {
-        return Fail(MSG_FOLDER_REFUSED, L"Output folder refused,", root, dwError);
+    SecureFolder root;
+    std::wstring shown;
+    DWORD dwError = roots_->Open(outputFolder_, root, shown);
+    if (dwError == ERROR_BAD_PATHNAME || dwError == ERROR_FILENAME_EXCED_RANGE) {
+        return Fail(MSG_FOLDER_REFUSED, L"Output folder refused,", shown, dwError);
     }
     JobOwner owner = ChooseJobOwner(GatherOwnerEvidence(printerName_, jobId_, clientSid), SystemAccounts());
     JobFolders folders;
-    dwError = OpenJobFolders(fullRoot, owner, folders);
+    if (dwError == ERROR_SUCCESS) {
+        shown = root.Path();
+        dwError = OpenJobFolders(std::move(root), owner, folders);
+    }
     if (dwError != ERROR_SUCCESS) {
-        return Fail(MSG_FOLDER_REFUSED, L"Cannot write the job into", fullRoot, dwError);
+        return Fail(MSG_FOLDER_REFUSED, L"Cannot write the job into", shown, dwError);
     }
     std::wstring ownerFolder = folders.owner.Path();
     dwError = PrintJob::Begin(std::move(folders), jobId, DocumentStem(documentName), job_);

@@ -11,15 +11,17 @@
 #include <windows.h>
 
 #include "monitor/eventlog.h"
+#include "monitor/outputroots.h"
 #include "monitor/printjob.h"
 
 class PrintPort {
 public:
     static constexpr DWORD kSignature = 0x54524F50;  // "PORT"
 
-    // outputFolder empty: the default root, looked up at each job's start.
+    // outputFolder empty: the default root; roots finds the root at each
+    // job's start.
     PrintPort(const std::wstring& portName, const std::wstring& outputFolder,
-              std::shared_ptr<EventSink> events);
+              std::shared_ptr<EventSink> events, std::shared_ptr<OutputRoots> roots);
     // A job still open is kept as incomplete.
     ~PrintPort();
     PrintPort(const PrintPort&) = delete;
@@ -31,7 +33,7 @@ public:
     // when the spooler gave none). clientSid: the user the spooler
     // impersonated at the call (see ClientImpersonationPause), empty when it
     // did not. ERROR_INVALID_PRINTER_STATE while another job is open on the
-    // port; the output root's refusal (see CheckOutputRoot), the output
+    // port; the output root's refusal (see OutputRoots), the output
     // folders' and the file's errors (see SecureFolder, PrintJob).
     DWORD StartDoc(const wchar_t* printerName, DWORD jobId, const wchar_t* documentName,
                    const std::wstring& clientSid);
@@ -59,6 +61,7 @@ private:
     std::wstring portName_;
     std::wstring outputFolder_;
     std::shared_ptr<EventSink> events_;
+    std::shared_ptr<OutputRoots> roots_;
     std::unique_ptr<PrintJob> job_;
     std::wstring printerName_;
     DWORD jobId_ = 0;

@@ -7,13 +7,19 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "monitor/foldersecurity.h"
 #include "monitor/newerapi.h"
+#include "monitor/ntfile.h"
+#include "monitor/samename.h"
 
 namespace {
 
 // Enough to check the folder and bring its DACL; nothing to delete it. These
 // rights take no part in the sharing check.
 constexpr DWORD kCheckAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// Enough to check a folder that is walked or judged, whose access list is
+// never changed; nothing of it takes part in the sharing check.
+constexpr DWORD kLookAccess = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 DWORD SecurityDescriptorFrom(const wchar_t* sddl, LocalMemory& descriptor) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
@@ -72,37 +78,16 @@ DWORD CheckPlain(HANDLE hFolder, const std::wstring& path) {
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    return SamePath(finalPath, path) ? ERROR_SUCCESS : ERROR_CANT_ACCESS_FILE;
-}
-
-bool IsProcessAccount(PSID sid) {
-    KernelObject token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) {
-        token.Release();  // nothing was opened
-        return false;
-    }
-    DWORD cbNeeded = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &cbNeeded);
-    std::vector<BYTE> buffer(cbNeeded);
-    if (cbNeeded == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), cbNeeded, &cbNeeded)) {
-        return false;
-    }
-    return ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;
+    return SameName(finalPath, path) ? ERROR_SUCCESS : ERROR_CANT_ACCESS_FILE;
 }
 
 DWORD CheckOwner(HANDLE hFolder) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    DWORD dwError = ::GetSecurityInfo(hFolder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                      nullptr, nullptr, &pDescriptor);
+    FolderSecurity security;
+    DWORD dwError = FolderSecurity::Read(hFolder, security);
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    LocalMemory descriptor(pDescriptor);
-    bool trusted =
-        owner != nullptr && (::IsWellKnownSid(owner, WinLocalSystemSid) ||
-                             ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsProcessAccount(owner));
-    return trusted ? ERROR_SUCCESS : ERROR_INVALID_OWNER;
+    return security.OwnerTrusted() ? ERROR_SUCCESS : ERROR_INVALID_OWNER;
 }
 
 PACL DaclOf(PSECURITY_DESCRIPTOR pDescriptor) {
@@ -207,14 +192,63 @@ DWORD SecureFolder::Open(const std::wstring& path, const wchar_t* sddl, Missing 
     return dwError;
 }
 
-DWORD SecureFolder::OpenOnTheWay(const std::wstring& path, SecureFolder& folder) {
-    std::wstring fullPath = NormalizedPath(path);
-    // A link in the folder's place is not followed: it exists, so nothing is
-    // made, and the checks refuse it.
-    if (!::CreateDirectoryW(fullPath.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+DWORD SecureFolder::OpenDrive(const std::wstring& driveRoot, SecureFolder& folder) {
+    // Nobody renames a drive's root: its sharing does not matter.
+    FileHandle handle(::CreateFileW(driveRoot.c_str(), kLookAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
         return ::GetLastError();
     }
-    return folder.Hold(fullPath);
+    folder.path_ = driveRoot;
+    folder.handle_ = std::move(handle);
+    folder.outsideSharing_ = false;
+    return ERROR_SUCCESS;
+}
+
+DWORD SecureFolder::OpenIn(const SecureFolder& parent, const std::wstring& name, const wchar_t* sddl,
+                           SecureFolder& folder, bool& created) {
+    LocalMemory descriptor;
+    DWORD dwError = sddl != nullptr ? SecurityDescriptorFrom(sddl, descriptor) : ERROR_SUCCESS;
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    // As OpenFolder does by path: held without delete sharing where no
+    // handle somebody holds refuses that.
+    FileHandle handle;
+    bool outsideSharing = false;
+    dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, descriptor.Get(), handle, created);
+    if (dwError == ERROR_SHARING_VIOLATION) {
+        outsideSharing = true;
+        dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       handle, created);
+    }
+    if (dwError != ERROR_SUCCESS) {
+        return dwError;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle.Get(), &info)) {
+        return ::GetLastError();
+    }
+    // Wine shows a symbolic link only in the directory's entry, which the
+    // parent lists when it is held with FILE_LIST_DIRECTORY (not when it is
+    // held outside the sharing check).
+    DWORD dwEntry = 0;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (ntfile::AttributesIn(parent.Handle(), name, dwEntry) == ERROR_SUCCESS &&
+         (dwEntry & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    folder.path_ = parent.Path();
+    if (folder.path_.empty() || folder.path_.back() != L'\\') {
+        folder.path_ += L'\\';
+    }
+    folder.path_ += name;
+    folder.handle_ = std::move(handle);
+    folder.outsideSharing_ = outsideSharing;
+    return ERROR_SUCCESS;
 }
 
 DWORD SecureFolder::Hold(const std::wstring& fullPath) {
@@ -252,5 +286,3 @@ std::wstring NormalizedPath(const std::wstring& path) {
     }
     return result;
 }
-
-bool SamePath(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }

@@ -6,7 +6,8 @@
 // Administrators or the account the spooler runs as. The handle is opened
 // without FILE_SHARE_DELETE, so nobody renames or removes the folder while a
 // job uses it; where a handle somebody else holds refuses that, the folder
-// is opened all the same (see OpenFolder in securefolder.cpp).
+// is opened all the same (see OpenFolder in securefolder.cpp), and its
+// access list alone must keep others from renaming it.
 #pragma once
 
 #include <string>
@@ -33,10 +34,22 @@ public:
     static DWORD Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
                       SecureFolder& folder);
 
-    // Opens a folder on the way to an output root, creating it with the
-    // security it inherits when it is missing; checked as plain, not for its
-    // owner, and nothing of it is changed.
-    static DWORD OpenOnTheWay(const std::wstring& path, SecureFolder& folder);
+    // Opens a drive's root ("C:\\"), where a walk down to a folder begins.
+    static DWORD OpenDrive(const std::wstring& driveRoot, SecureFolder& folder);
+
+    // Opens the folder name (one component) in parent, relative to the
+    // parent's handle: the entry itself, never where a link or junction in
+    // its place leads. With sddl a missing folder is made with that
+    // descriptor (created tells so); without, it answers ERROR_FILE_NOT_FOUND.
+    // It must be a plain directory: a file answers ERROR_DIRECTORY, a link
+    // or junction ERROR_CANT_ACCESS_FILE. Nothing of it is changed.
+    static DWORD OpenIn(const SecureFolder& parent, const std::wstring& name, const wchar_t* sddl,
+                        SecureFolder& folder, bool& created);
+
+    // Whether a handle somebody else holds kept the folder from being held
+    // without delete sharing: it was opened with rights outside the sharing
+    // check, and nothing keeps it from being renamed but its access list.
+    bool HeldOutsideSharing() const { return outsideSharing_; }
 
     // The checks of a plain directory again, on the handle and the path:
     // before a name is given in the folder.
@@ -52,10 +65,9 @@ private:
 
     std::wstring path_;
     FileHandle handle_;
+    bool outsideSharing_ = false;
 };
 
 // The full path with long names and without a trailing separator, as
 // GetFinalPathNameByHandleW gives it for a path that leads where it says.
 std::wstring NormalizedPath(const std::wstring& path);
-// Whether the two paths name the same place, without regard to case.
-bool SamePath(const std::wstring& a, const std::wstring& b);

@@ -6,7 +6,8 @@
 //   hPort     PrintPort     (OpenPort ... ClosePort)
 //   hXcv      XcvSession    (XcvOpenPort ... XcvClosePort)
 // The spooler runs monitors inside its own process (Wine inside the calling
-// program): no exception may leave an entry point. The job's entry points
+// program): no exception may leave an entry point, so each is noexcept and
+// catches everything. The job's entry points
 // that touch the file system run as the monitor's process, not as the
 // printing user the spooler may impersonate (ClientImpersonationPause).
 #include <memory>
@@ -47,7 +48,7 @@ BOOL Run(Operation operation) noexcept {
 }
 
 BOOL WINAPI ZmEnumPorts(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
-                        LPDWORD pcbNeeded, LPDWORD pcReturned) {
+                        LPDWORD pcbNeeded, LPDWORD pcReturned) noexcept {
     (void)pName;  // the server; this monitor serves the local machine only
     return Run([&]() -> DWORD {
         const PortMonitor* monitor = FromHandle<PortMonitor>(hMonitor);
@@ -58,12 +59,14 @@ BOOL WINAPI ZmEnumPorts(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE pPort
     });
 }
 
-BOOL WINAPI ZmOpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
+BOOL WINAPI ZmOpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) noexcept {
     return Run([&]() -> DWORD {
         const PortMonitor* monitor = FromHandle<PortMonitor>(hMonitor);
         if (monitor == nullptr || pName == nullptr || pHandle == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
+        // A new OutputFolder's root is made here, as the monitor itself.
+        ClientImpersonationPause asMonitor;
         std::unique_ptr<PrintPort> port;
         DWORD dwError = monitor->OpenPort(pName, port);
         if (dwError == ERROR_SUCCESS) {
@@ -75,7 +78,8 @@ BOOL WINAPI ZmOpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
 
 // The document's name names the job's files: DOC_INFO_1 and DOC_INFO_2 both
 // begin with pDocName.
-BOOL WINAPI ZmStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+BOOL WINAPI ZmStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
+                           LPBYTE pDocInfo) noexcept {
     return Run([&]() -> DWORD {
         PrintPort* port = FromHandle<PrintPort>(hPort);
         if (port == nullptr) {
@@ -89,7 +93,7 @@ BOOL WINAPI ZmStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD
     });
 }
 
-BOOL WINAPI ZmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+BOOL WINAPI ZmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) noexcept {
     return Run([&]() -> DWORD {
         PrintPort* port = FromHandle<PrintPort>(hPort);
         if (port == nullptr || pcbWritten == nullptr || (pBuffer == nullptr && cbBuf > 0)) {
@@ -100,7 +104,7 @@ BOOL WINAPI ZmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWr
 }
 
 // The port only takes data: nothing comes back from a file.
-BOOL WINAPI ZmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+BOOL WINAPI ZmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) noexcept {
     (void)hPort;
     (void)pBuffer;
     (void)cbBuffer;
@@ -111,7 +115,7 @@ BOOL WINAPI ZmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcb
     return FALSE;
 }
 
-BOOL WINAPI ZmEndDocPort(HANDLE hPort) {
+BOOL WINAPI ZmEndDocPort(HANDLE hPort) noexcept {
     return Run([&]() -> DWORD {
         PrintPort* port = FromHandle<PrintPort>(hPort);
         if (port == nullptr) {
@@ -122,17 +126,23 @@ BOOL WINAPI ZmEndDocPort(HANDLE hPort) {
     });
 }
 
-// A job still open on the port is kept under an incomplete name.
-BOOL WINAPI ZmClosePort(HANDLE hPort) {
+// A job still open on the port is kept under an incomplete name. The port
+// is taken first: it goes whatever fails after.
+BOOL WINAPI ZmClosePort(HANDLE hPort) noexcept {
     return Run([&]() -> DWORD {
-        ClientImpersonationPause asMonitor;
         std::unique_ptr<PrintPort> port(FromHandle<PrintPort>(hPort));
-        return port ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+        if (!port) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        ClientImpersonationPause asMonitor;
+        port.reset();
+        return ERROR_SUCCESS;
     });
 }
 
 // pszObject names the port or the monitor; every session reaches all ports.
-BOOL WINAPI ZmXcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess, PHANDLE phXcv) {
+BOOL WINAPI ZmXcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess,
+                          PHANDLE phXcv) noexcept {
     (void)pszObject;
     return Run([&]() -> DWORD {
         const PortMonitor* monitor = FromHandle<PortMonitor>(hMonitor);
@@ -145,7 +155,7 @@ BOOL WINAPI ZmXcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK Grante
 }
 
 DWORD WINAPI ZmXcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
-                           PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded) {
+                           PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded) noexcept {
     return StatusOf([&]() -> DWORD {
         const XcvSession* session = FromHandle<XcvSession>(hXcv);
         if (session == nullptr) {
@@ -156,15 +166,18 @@ DWORD WINAPI ZmXcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, D
     });
 }
 
-BOOL WINAPI ZmXcvClosePort(HANDLE hXcv) {
+BOOL WINAPI ZmXcvClosePort(HANDLE hXcv) noexcept {
     return Run([&]() -> DWORD {
         std::unique_ptr<XcvSession> session(FromHandle<XcvSession>(hXcv));
         return session ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     });
 }
 
-VOID WINAPI ZmShutdown(HANDLE hMonitor) {
-    std::unique_ptr<PortMonitor> monitor(FromHandle<PortMonitor>(hMonitor));
+VOID WINAPI ZmShutdown(HANDLE hMonitor) noexcept {
+    StatusOf([&]() -> DWORD {
+        std::unique_ptr<PortMonitor> monitor(FromHandle<PortMonitor>(hMonitor));
+        return ERROR_SUCCESS;
+    });
 }
 
 MONITOR2 MakeMonitorFunctions() {
@@ -190,7 +203,8 @@ MONITOR2 monitorFunctions = MakeMonitorFunctions();
 }  // namespace
 
 // Called once per load of the DLL for each monitor registered with it. Every
-// call makes a monitor object of its own, which Shutdown releases.
+// call makes a monitor object of its own, which Shutdown releases. The
+// system's header declares it without noexcept; nothing leaves its body.
 LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor) {
     DWORD dwError = StatusOf([&]() -> DWORD {
         if (pMonitorInit == nullptr || phMonitor == nullptr) {

@@ -1,10 +1,11 @@
 // Jobs printed through the monitor's entry points while a hostile local user
 // works on the output tree from outside (tests/monitor/link-attacks sets up
 // the attacks and checks that the files they aim at stay unchanged):
-//   monitor_attack_tests <zorvanemon.dll> <output root> <jobs> all-fail|complete-or-failed
+//   monitor_attack_tests <zorvanemon.dll> <output folder> <jobs> all-fail|elsewhere|complete-or-failed
 // Every job must end either reported failed or complete, and each complete
 // job's bytes must be in exactly one file of its owner's folder. With
-// all-fail, every job must be refused.
+// all-fail, every job must be refused; with elsewhere, the output folder is
+// refused and every job must print into the default root.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -13,10 +14,12 @@
 
 namespace {
 
+enum class Expected { AllFail, Elsewhere, CompleteOrFailed };
+
 struct Arguments {
     std::wstring root;
     int jobs = 0;
-    bool allFail = false;
+    Expected expected = Expected::CompleteOrFailed;
 } arguments;
 
 // Each job's bytes are its own, so that a file tells which job it holds.
@@ -34,9 +37,10 @@ bool PrintOneJob(const Monitor& monitor, int job) {
     std::string bytes = JobBytes(job);
     size_t half = bytes.size() / 2;
     DWORD cbWritten = 0;
-    bool ok = functions.pfnStartDocPort(hPort, nullptr, 0, 0, nullptr) &&
-              functions.pfnWritePort(hPort, reinterpret_cast<BYTE*>(&bytes[0]), static_cast<DWORD>(half),
-                                     &cbWritten);
+    bool ok = functions.pfnStartDocPort(hPort, nullptr, 0, 0, nullptr) ||
+              (std::printf("job %d not started: error %lu\n", job, ::GetLastError()), false);
+    ok = ok && functions.pfnWritePort(hPort, reinterpret_cast<BYTE*>(&bytes[0]), static_cast<DWORD>(half),
+                                      &cbWritten);
     if (ok) {
         ::Sleep(10);
         ok = functions.pfnWritePort(hPort, reinterpret_cast<BYTE*>(&bytes[half]),
@@ -61,8 +65,8 @@ TEST(JobsUnderAttack, EveryJobIsCompleteOrReportedFailed) {
         }
     }
     std::printf("%zu of %d jobs complete, the others reported failed\n", complete.size(), arguments.jobs);
-    if (arguments.allFail) {
-        EXPECT_EQ(complete, std::vector<int>{});
+    if (arguments.expected != Expected::CompleteOrFailed) {
+        EXPECT_EQ(complete.size(), arguments.expected == Expected::AllFail ? 0u : size_t(arguments.jobs));
         return;
     }
     std::wstring owner = arguments.root + L"\\[unknown owner]";
@@ -82,7 +86,7 @@ int main(int argc, char** argv) {
     if (argc != 5) {
         std::fprintf(stderr,
                      "usage: monitor_attack_tests <zorvanemon.dll> <root> <jobs> "
-                     "all-fail|complete-or-failed\n");
+                     "all-fail|elsewhere|complete-or-failed\n");
         return 2;
     }
     DWORD dwError = ERROR_SUCCESS;
@@ -92,6 +96,9 @@ int main(int argc, char** argv) {
     }
     arguments.root = WindowsPath(argv[2]);
     arguments.jobs = std::atoi(argv[3]);
-    arguments.allFail = std::string(argv[4]) == "all-fail";
+    std::string expected = argv[4];
+    arguments.expected = expected == "all-fail"    ? Expected::AllFail
+                         : expected == "elsewhere" ? Expected::Elsewhere
+                                                   : Expected::CompleteOrFailed;
     return RUN_ALL_TESTS();
 }

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "monitor/jobnames.h"
+#include "monitor/samename.h"
 #include "tests/monitor/monitor_test_support.h"
 
 namespace {
@@ -28,6 +29,9 @@ TEST(JobNames, ADocumentNameLosesWhatCannotNameAFile) {
         {L"nul.txt", L"Untitled"},
         {L"LPT\u00b9", L"Untitled"},
         {L"com1 .docx", L"Untitled"},
+        {L"CONIN$", L"Untitled"},
+        {L"conout$.docx", L"Untitled"},
+        {L"Conerr$ .txt", L"Untitled"},
         {L"CONSOLE", L"CONSOLE"},
     };
     for (const auto& c : kCases) {
@@ -83,6 +87,16 @@ TEST(JobNames, ASetTakesTheFirstNumberAtWhichNoneOfItsNamesIsTaken) {
         EXPECT_EQ(FirstFreeTry(L"Report", c.pages, L".png", 100, isTaken, n),
                   static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_EQ(n, c.n) << c.pages << " pages, " << c.taken.size() << " names taken";
+    }
+}
+
+// Paths and account names compare as the file system folds case: beyond
+// ASCII, one unit against one; on Windows XP's way too.
+TEST(SameName, FoldsCaseAsTheFileSystemDoes) {
+    for (auto compare : {&SameName, &SameNameThroughNtdll}) {
+        EXPECT_TRUE(compare(L"C:\\Jobs\\\u00e9lise", L"c:\\JOBS\\\u00c9LISE"));
+        EXPECT_TRUE(compare(L"\u03a3\u03bf\u03c6\u03af\u03b1", L"\u03c3\u03bf\u03c6\u03af\u03b1"));
+        EXPECT_FALSE(compare(L"stra\u00dfe", L"STRASSE"));
     }
 }
 

@@ -10,10 +10,12 @@ const wchar_t kCorpAlice[] = L"S-1-5-21-7-8-9-1105";  // CORP's user alice
 const wchar_t kUnreachable[] =
     L"S-1-5-21-4-5-6-1000";  // a domain's user while its controller is out of reach
 const wchar_t kSystem[] = L"S-1-5-18";
+const wchar_t kElise[] = L"S-1-5-21-1-2-3-1002";  // PC's user élise
 
 using Account = AccountDirectory::Account;
 const Account kAccounts[] = {{L"alice", L"PC", kAlice, SidTypeUser},
                              {L"alice", L"CORP", kCorpAlice, SidTypeUser},
+                             {L"\u00e9lise", L"PC", kElise, SidTypeUser},
                              {L"SYSTEM", L"NT AUTHORITY", kSystem, SidTypeWellKnownGroup},
                              {L"Administrators", L"PC", L"S-1-5-32-544", SidTypeAlias}};
 
@@ -57,6 +59,10 @@ TEST(JobOwner, EachSourceInItsOrder) {
          {kSystem, L"alice", L"\\\\PC", kCorpAlice},
          true,
          {L"alice", kCorpAlice}},
+        {"a job record whose name differs only in case beyond ASCII",
+         {kElise, L"\u00c9LISE", L"\\\\PC", L""},
+         false,
+         {L"\u00e9lise", kElise}},
         {"a job record of another user", {kAlice, L"bob", L"\\\\PC", L""}, false, {}},
         {"a local name in a workgroup", {L"", L"alice", L"\\\\PC", L""}, false, {L"alice", kAlice}},
         {"a name in a domain", {L"", L"alice", L"\\\\PC", L""}, true, {}},

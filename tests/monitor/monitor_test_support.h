@@ -32,6 +32,8 @@ public:
 
     // False with the loader's code when the DLL or its export is missing.
     static bool Load(const std::wstring& path, DWORD& dwError);
+    // The entry point linked into the test program instead of a DLL's.
+    static void Use(InitializeFn initialize) { initialize_ = initialize; }
     static InitializeFn Initialize() { return initialize_; }
 
 private:

@@ -29,7 +29,7 @@ protected:
         monitor = std::make_unique<Monitor>(Init());
         ASSERT_TRUE(monitor->Initialized());
         ASSERT_EQ(monitor->AddPort(kPort), static_cast<DWORD>(ERROR_SUCCESS));
-        SetOutputFolder(kPort, folder.Path());
+        SetOutputFolder(kPort, Root());
     }
 
     void TearDown() override {
@@ -47,8 +47,8 @@ protected:
         return hPort;
     }
 
-    BOOL StartDoc(HANDLE hPort, DWORD jobId = kJobId) {
-        DOC_INFO_1W docInfo{const_cast<wchar_t*>(L"Test document"), nullptr, const_cast<wchar_t*>(L"RAW")};
+    BOOL StartDoc(HANDLE hPort, DWORD jobId = kJobId, const wchar_t* documentName = L"Test document") {
+        DOC_INFO_1W docInfo{const_cast<wchar_t*>(documentName), nullptr, const_cast<wchar_t*>(L"RAW")};
         ::SetLastError(0xdeadbeef);
         return Functions().pfnStartDocPort(hPort, const_cast<wchar_t*>(L"Zorvane Test Printer"), jobId, 1,
                                            reinterpret_cast<BYTE*>(&docInfo));
@@ -66,9 +66,10 @@ protected:
     }
 
     // One whole job; true when EndDocPort succeeded.
-    bool PrintJob(const std::string& bytes, DWORD jobId = kJobId) {
-        HANDLE hPort = OpenPort();
-        EXPECT_TRUE(StartDoc(hPort, jobId)) << "StartDocPort: " << ::GetLastError();
+    bool PrintJob(const std::string& bytes, DWORD jobId = kJobId,
+                  const wchar_t* documentName = L"Test document", const wchar_t* portName = kPort) {
+        HANDLE hPort = OpenPort(portName);
+        EXPECT_TRUE(StartDoc(hPort, jobId, documentName)) << "StartDocPort: " << ::GetLastError();
         Write(hPort, bytes);
         ::SetLastError(0xdeadbeef);
         BOOL bEnded = Functions().pfnEndDocPort(hPort);
@@ -77,8 +78,26 @@ protected:
         return bEnded != FALSE;
     }
 
-    // The jobs' folder under the port's root, and the names of its files.
-    std::wstring JobFolder() const { return folder.Path() + kUnknownOwner; }
+    // The port's root, which the monitor makes, the jobs' folder in it, and
+    // the names of its files.
+    std::wstring Root() const { return folder.Path() + L"\\jobs"; }
+    std::wstring JobFolder() const { return Root() + kUnknownOwner; }
+    // The default root, in the common documents.
+    static std::wstring DefaultRoot() {
+        wchar_t pDocuments[MAX_PATH];
+        EXPECT_EQ(
+            ::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, pDocuments),
+            S_OK);
+        return std::wstring(pDocuments) + L"\\Zorvane Creator";
+    }
+    // The names in after that are not in before (both sorted).
+    static std::vector<std::wstring> Added(const std::vector<std::wstring>& before,
+                                           const std::vector<std::wstring>& after) {
+        std::vector<std::wstring> added;
+        std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                            std::back_inserter(added));
+        return added;
+    }
     std::vector<std::wstring> JobFiles() const { return TempFolder::FileNamesIn(JobFolder()); }
 
     TempFolder folder;
@@ -125,6 +144,16 @@ TEST_P(PrintJobTest, AJobIsNamedByWhatItsFirstBytesShow) {
         ASSERT_EQ(files.size(), 1u);
         EXPECT_EQ(files[0], job.name);
         ::DeleteFileW((JobFolder() + L"\\" + files[0]).c_str());
+    }
+}
+
+// Windows 8 and later take these names for the console's devices, also with
+// an extension.
+TEST_P(PrintJobTest, ADocumentNamedLikeAConsoleDeviceLandsAsUntitled) {
+    for (const wchar_t* name : {L"CONIN$", L"conout$.docx", L"CONERR$"}) {
+        EXPECT_TRUE(PrintJob("console", kJobId, name)) << Narrow(name);
+        EXPECT_EQ(JobFiles(), std::vector<std::wstring>{L"Untitled.xps"}) << Narrow(name);
+        ::DeleteFileW((JobFolder() + L"\\Untitled.xps").c_str());
     }
 }
 
@@ -249,15 +278,14 @@ TEST_P(PrintJobTest, TheFoldersOfAnOpenJobCannotBeRemovedOrRenamed) {
     HANDLE hPort = OpenPort();
     ASSERT_TRUE(StartDoc(hPort)) << ::GetLastError();
     Write(hPort, "before");
-    const std::wstring kMoved = folder.Path() + L"\\moved";
+    const std::wstring kMoved = Root() + L"\\moved";
     const struct {
         const char* what;
         std::function<BOOL()> attempt;
     } kAttempts[] = {
         {"remove the owner's folder", [&] { return ::RemoveDirectoryW(JobFolder().c_str()); }},
         {"rename the owner's folder", [&] { return ::MoveFileW(JobFolder().c_str(), kMoved.c_str()); }},
-        {"rename the root",
-         [&] { return ::MoveFileW(folder.Path().c_str(), (folder.Path() + L"-moved").c_str()); }},
+        {"rename the root", [&] { return ::MoveFileW(Root().c_str(), (Root() + L"-moved").c_str()); }},
     };
     for (const auto& attempt : kAttempts) {
         ::SetLastError(0xdeadbeef);
@@ -279,7 +307,7 @@ TEST_P(PrintJobTest, FoldersHeldOpenWithoutSharingDoNotStopAJob) {
     {
         const DWORD kFlags = FILE_FLAG_BACKUP_SEMANTICS;
         FileHandle root(
-            ::CreateFileW(folder.Path().c_str(), FILE_TRAVERSE, 0, nullptr, OPEN_EXISTING, kFlags, nullptr));
+            ::CreateFileW(Root().c_str(), FILE_TRAVERSE, 0, nullptr, OPEN_EXISTING, kFlags, nullptr));
         FileHandle owner(::CreateFileW(JobFolder().c_str(), FILE_LIST_DIRECTORY, 0, nullptr, OPEN_EXISTING,
                                        kFlags, nullptr));
         ASSERT_TRUE(root && owner) << ::GetLastError();
@@ -333,7 +361,7 @@ TEST_P(PrintJobTest, TheImpersonatedUserOwnsTheJob) {
     wchar_t pUser[256];
     DWORD cchUser = 256;
     ASSERT_TRUE(::GetUserNameW(pUser, &cchUser));
-    EXPECT_EQ(TempFolder::FileNamesIn(folder.Path() + L"\\" + pUser).size(), 1u) << Narrow(pUser);
+    EXPECT_EQ(TempFolder::FileNamesIn(Root() + L"\\" + pUser).size(), 1u) << Narrow(pUser);
 }
 
 TEST_P(PrintJobTest, AtItsStartTheMonitorKeepsWhatAnInterruptedJobLeftAsIncomplete) {
@@ -378,17 +406,45 @@ TEST_P(PrintJobTest, AMissingOutputFolderIsCreated) {
     EXPECT_EQ(ReadBytes(nested + L"\\" + files[0]), "into a new folder");
 }
 
-TEST_P(PrintJobTest, AFileInThePlaceOfTheOutputFolderFailsTheJobStart) {
-    std::wstring blocker = folder.Path() + L"\\blocker";
-    FileHandle file(::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    ASSERT_TRUE(file) << ::GetLastError();
-    file.Close();
-    SetOutputFolder(kPort, blocker + L"\\sub");
-    HANDLE hPort = OpenPort();
-    EXPECT_FALSE(StartDoc(hPort));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
-    EXPECT_TRUE(Functions().pfnClosePort(hPort));
-    EXPECT_EQ(folder.FileNames(), std::vector<std::wstring>{L"blocker"});
+// An existing folder keeps its access list: the monitor makes a root of its
+// own in it.
+TEST_P(PrintJobTest, AnExistingOutputFolderHoldsARootOfTheMonitorsOwn) {
+    SetOutputFolder(kPort, folder.Path());
+    ASSERT_TRUE(PrintJob("in a root of its own"));
+    EXPECT_EQ(TempFolder::FileNamesIn(folder.Path() + L"\\Zorvane Creator" + kUnknownOwner).size(), 1u);
+    EXPECT_TRUE(TempFolder::FileNamesIn(folder.Path() + kUnknownOwner).empty());
+}
+
+// What somebody put at the default root's path before the monitor started
+// is left as it is, and the first job prints in a root beside it.
+TEST_P(PrintJobTest, WhatHoldsTheDefaultRootsPathDoesNotStopPrinting) {
+    const std::wstring kRoot = DefaultRoot();
+    const std::wstring kBeside = kRoot + L" (2)";
+    for (bool isFolder : {false, true}) {
+        monitor.reset();
+        TempFolder::RemoveTree(kRoot);
+        TempFolder::RemoveTree(kBeside);
+        const std::wstring kTheirs = isFolder ? kRoot + L"\\theirs.txt" : kRoot;
+        ASSERT_TRUE(!isFolder || ::CreateDirectoryW(kRoot.c_str(), nullptr)) << ::GetLastError();
+        FileHandle theirs(::CreateFileW(kTheirs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        DWORD cbWritten = 0;
+        ASSERT_TRUE(theirs && ::WriteFile(theirs.Get(), "theirs", 6, &cbWritten, nullptr))
+            << ::GetLastError();
+        theirs.Close();
+
+        monitor = std::make_unique<Monitor>(Init());
+        ASSERT_EQ(monitor->AddPort(L"DefaultPort"), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_TRUE(PrintJob("beside it", kJobId, L"Test document", L"DefaultPort")) << isFolder;
+        EXPECT_EQ(TempFolder::FileNamesIn(kBeside + kUnknownOwner),
+                  std::vector<std::wstring>{L"Test document.xps"});
+        EXPECT_EQ(ReadBytes(kTheirs), "theirs");
+        if (isFolder) {
+            EXPECT_EQ(TempFolder::FileNamesIn(kRoot), std::vector<std::wstring>{L"theirs.txt"});
+        }
+        ::DeleteFileW(kRoot.c_str());
+        TempFolder::RemoveTree(kRoot);
+        TempFolder::RemoveTree(kBeside);
+    }
 }
 
 TEST_P(PrintJobTest, CallsOutsideAJobAreRefused) {
@@ -439,10 +495,7 @@ TEST_P(PrintJobTest, APortThatIsNotThereCannotBeOpened) {
 }
 
 TEST_P(PrintJobTest, WithoutAFolderOfItsOwnAPortWritesIntoTheSharedDocuments) {
-    wchar_t pDocuments[MAX_PATH];
-    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, pDocuments),
-              S_OK);
-    std::wstring productFolder = std::wstring(pDocuments) + L"\\Zorvane Creator" + kUnknownOwner;
+    std::wstring productFolder = DefaultRoot() + kUnknownOwner;
     std::vector<std::wstring> before = TempFolder::FileNamesIn(productFolder);
     ASSERT_EQ(monitor->AddPort(L"DefaultPort"), static_cast<DWORD>(ERROR_SUCCESS));
 
@@ -452,9 +505,7 @@ TEST_P(PrintJobTest, WithoutAFolderOfItsOwnAPortWritesIntoTheSharedDocuments) {
     EXPECT_TRUE(Functions().pfnEndDocPort(hPort)) << ::GetLastError();
     EXPECT_TRUE(Functions().pfnClosePort(hPort));
 
-    std::vector<std::wstring> after = TempFolder::FileNamesIn(productFolder);
-    std::vector<std::wstring> added;
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    std::vector<std::wstring> added = Added(before, TempFolder::FileNamesIn(productFolder));
     ASSERT_EQ(added.size(), 1u);
     std::wstring file = productFolder + L"\\" + added[0];
     EXPECT_TRUE(EndsWith(added[0], L".xps")) << Narrow(added[0]);

@@ -132,6 +132,9 @@ TEST(SpoolerIntegrationTest, RegisterAddPortTwiceListAndRemoveTheMonitor) {
 
 // Registers the monitor with Wine's spooler and adds its port, with folder
 // as the port's output root.
+// The port's output root, which the monitor makes in the folder.
+std::wstring RootIn(const TempFolder& folder) { return folder.Path() + L"\\jobs"; }
+
 void InstallPort(const TempFolder& folder) {
     std::wstring target = SystemDirectory() + L"\\zorvanemon.dll";
     ASSERT_TRUE(::CopyFileW(TestDlls::monitor.c_str(), target.c_str(), FALSE))
@@ -145,10 +148,11 @@ void InstallPort(const TempFolder& folder) {
     EXPECT_TRUE(::ClosePrinter(hXcv));
     // Under Wine the monitor keeps its ports in its own key.
     std::wstring portKey = std::wstring(kOwnMonitorKey) + L"\\Ports\\" + kPort;
-    DWORD cbFolder = static_cast<DWORD>((folder.Path().size() + 1) * sizeof(wchar_t));
-    ASSERT_EQ(::SHSetValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputFolder", REG_SZ,
-                            folder.Path().c_str(), cbFolder),
-              static_cast<DWORD>(ERROR_SUCCESS));
+    std::wstring root = RootIn(folder);
+    DWORD cbFolder = static_cast<DWORD>((root.size() + 1) * sizeof(wchar_t));
+    ASSERT_EQ(
+        ::SHSetValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputFolder", REG_SZ, root.c_str(), cbFolder),
+        static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 // A job that a program prints straight to the port ("<port>,Port"), raw,
@@ -176,7 +180,7 @@ void PrintRaw(const wchar_t* documentName, const std::vector<std::string>& chunk
 }
 
 // Wine's spooler passes job id 0 and no printer: the owner is unknown.
-std::wstring JobFolderIn(const TempFolder& folder) { return folder.Path() + L"\\[unknown owner]"; }
+std::wstring JobFolderIn(const TempFolder& folder) { return RootIn(folder) + L"\\[unknown owner]"; }
 
 // The job passes through Wine's spooler into the monitor (StartDocPort,
 // WritePort, EndDocPort) and ends as a file with exactly the bytes written.
