@@ -19,6 +19,7 @@ PAGE = "Documents/1/Pages/1.fpage"
 DOC = "Documents/1/FixedDocument.fdoc"
 MC = "http://schemas.openxmlformats.org/markup-compatibility/2006"
 CONVERTED = "converted"
+BLANK = "converted, nothing drawn"  # a picture of white pixels only
 DAMAGED = "the package is damaged"
 TOO_MUCH_WORK = "more work than its size allows"
 ALL_FORMATS = ("pdf", "pdfa1b", "pdfa2b", "svg", "emf", "png", "jpeg", "tiff")
@@ -39,15 +40,17 @@ def page(body, width=600, height=800, namespaces=""):
 
 
 def glyphs(origin_x, fill="#80000000"):
-    return ('<Glyphs FontUri="../../../Resources/font.ttf" FontRenderingEmSize="40" OriginX="%s" OriginY="400" '
+    return ('<Glyphs FontUri="../../../Resources/font.ttf" FontRenderingEmSize="40" OriginX="%s" OriginY="30" '
             'UnicodeString="MMMM" Fill="%s"/>' % (origin_x, fill))
 
 
 def far_glyphs(data):
-    """Glyphs whose pixel x at 300 dpi lies just below 2^31, and far beyond it, in a translucent group so
-    that PDF/A-1b and EMF draw them as pictures too."""
-    # 687194767 XPS units at 300 dpi: 2,147,483,647 pixels.
-    inner = glyphs("687194767") + glyphs("1e12") + glyphs("-687194767") + glyphs("20", "#FF000000")
+    """Glyphs at the top of the page whose pixel x at 300 dpi lies just below 2^31 (where a box of the glyph
+    wraps around), at 2^31 and far past it, and as far to the left: nothing of them is on the page. Also in a
+    translucent group, which PDF/A-1b and EMF draw as a picture."""
+    # 687194767 XPS units at 300 dpi are 2,147,483,647 pixels.
+    near = "".join(glyphs("%d.%d" % (x, f), "#FF000000") for x in range(687194740, 687194770) for f in (0, 3, 5, 7))
+    inner = near + glyphs("687194768") + glyphs("1e12") + glyphs("-687194767")
     return page('<Canvas Opacity="0.5">%s</Canvas>%s' % (inner, inner)).encode()
 
 
@@ -165,9 +168,10 @@ def replace_page(make):
 def cases():
     """(name, base kind, change of its parts, extra parts, {format: outcome}) for every attack."""
     everywhere = dict.fromkeys(ALL_FORMATS, CONVERTED)
+    off_page = dict(everywhere, png=BLANK, tiff=BLANK, jpeg=BLANK)
     documents_change, documents_extra = repeated_document(99999)
     return [
-        ("glyphs near and past 2^31 pixels", "font", replace_page(far_glyphs), [], everywhere),
+        ("glyphs near and past 2^31 pixels", "font", replace_page(far_glyphs), [], off_page),
         ("tiles past 2^64", "image", replace_page(countless_tiles), [],
          {f: CONVERTED for f in ("pdf", "svg", "emf", "png")}),
         ("visual brushes tiled 4096 times, 8 deep", "plain", replace_page(nested_tiles(8)), [],
@@ -183,7 +187,8 @@ def cases():
          (image_used(50)(data) if name == PAGE else data), [],
          {f: DAMAGED for f in ("pdf", "svg", "emf", "png")}),
         ("a document named 99,999 times", "plain", documents_change, documents_extra, {"pdf": CONVERTED}),
-        ("200,000 outline entries naming no page", "plain", lambda name, data: data, unmatched_outline(200000),
+        ("200,000 outline entries naming no page of 1,000", "pages", lambda name, data: data,
+         unmatched_outline(200000),
          {"pdf": CONVERTED}),
         ("numbers past what doubles hold", "plain", replace_page(huge_numbers), [], everywhere),
     ]
@@ -193,7 +198,9 @@ def build(work, name, kind, change, extra):
     """The case's document in work, from a base document of its kind."""
     base = os.path.join(work, "base-%s.xps" % kind)
     if not os.path.exists(base):
-        xpsdocs.make(base, [(600, 800)], kind=kind)
+        # "pages": a thousand small plain pages; otherwise one page of the kind.
+        xpsdocs.make(base, [(60, 80)] * 1000 if kind == "pages" else [(600, 800)],
+                     kind="plain" if kind == "pages" else kind)
     path = os.path.join(work, name.replace(" ", "-").replace(",", "").replace("^", "") + ".xps")
     rewritten(base, path, change, extra)
     return path
