@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/systemlibrary.h"
+#include "xps/checkedmath.h"
 #include "xps/partname.h"
 
 namespace engine {
@@ -66,7 +67,7 @@ constexpr DWORD Signature(const char (&tag)[5]) {
            static_cast<DWORD>(static_cast<unsigned char>(tag[2])) << 8 | static_cast<unsigned char>(tag[3]);
 }
 
-WORD Channel(double value) { return static_cast<WORD>(std::lround(value * 65535)); }
+WORD Channel(double value) { return xps::Clamped<WORD>(std::round(value * 65535), 0, 65535); }
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "engine/pagedrawing.h"
 #include "engine/strokedashes.h"
 #include "engine/tiling.h"
+#include "xps/checkedmath.h"
 #include "xps/partname.h"
 #include "xps/workbudget.h"
 #include "xps/ziparchive.h"
@@ -497,7 +498,7 @@ private:
         Geometry dashed;
         bool isDashed = !style.dashes.empty() && DashGeometry(geometry, style, 1 / space.scale, dashed);
         LOGBRUSH ink = {BS_SOLID, color, 0};
-        DWORD width = static_cast<DWORD>(std::max(1L, std::lround(style.thickness * space.scale)));
+        DWORD width = xps::Clamped<DWORD>(std::round(style.thickness * space.scale), 1, xps::kFarPixel);
         GdiObject pen(::ExtCreatePen(
             PS_GEOMETRIC | PS_SOLID | PenCap(isDashed ? style.dashCap : style.startCap) | PenJoin(style.join),
             width, &ink, 0, nullptr));
@@ -644,8 +645,8 @@ private:
         BYTE pixel[4] = {Level(color.b), Level(color.g), Level(color.r), 255};
         std::memcpy(swatchBits_, pixel, sizeof pixel);
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, Level(alpha), 0};
-        int width = std::max(1, static_cast<int>(std::lround(area.width * space.scale)));
-        int height = std::max(1, static_cast<int>(std::lround(area.height * space.scale)));
+        int width = xps::Clamped<int>(std::round(area.width * space.scale), 1, xps::kFarPixel);
+        int height = xps::Clamped<int>(std::round(area.height * space.scale), 1, xps::kFarPixel);
         if (!::GdiAlphaBlend(dc_, 0, 0, width, height, swatchDc_.Get(), 0, 0, 1, 1, blend)) {
             return GdiFailure("GdiAlphaBlend");
         }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/modelgeometry.h"
+#include "xps/checkedmath.h"
 
 namespace engine {
 
@@ -39,7 +40,7 @@ void AddSpans(const Brush& brush, double from, double to, bool whole, std::vecto
         return;
     }
     double step = whole ? to - from : std::max(1.0 / kBandsPerUnit, (to - from) / kMaxBands);
-    int count = static_cast<int>(std::ceil((to - from) / step));
+    int count = xps::Clamped<int>(std::ceil((to - from) / step), 0, kMaxBands);
     for (int i = 0; i < count; ++i) {
         double a = from + i * step, b = i + 1 == count ? to : from + (i + 1) * step;
         Color color =

@@ -61,7 +61,7 @@ std::uint32_t GradientRamp::At(double t) const {
     } else {
         double period = std::floor(t);
         u = t - period;
-        if (spread_ == SpreadMethod::Reflect && static_cast<long long>(period) % 2 != 0) {
+        if (spread_ == SpreadMethod::Reflect && std::fmod(period, 2.0) != 0) {
             u = 1 - u;
         }
     }

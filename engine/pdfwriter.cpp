@@ -8,6 +8,7 @@
 #include "engine/pdfimage.h"
 #include "engine/srgbprofile.h"
 #include "engine/tiling.h"
+#include "xps/checkedmath.h"
 #include "xps/workbudget.h"
 #include "xps/xmlwriter.h"
 
@@ -520,15 +521,17 @@ private:
             if (brush.spread != SpreadMethod::Pad) {
                 double period = std::floor(t);
                 u = t - period;
-                if (brush.spread == SpreadMethod::Reflect && static_cast<long long>(period) % 2 != 0) {
+                if (brush.spread == SpreadMethod::Reflect && std::fmod(period, 2.0) != 0) {
                     u = 1 - u;
                 }
             }
             return ColorAt(brush.stops, std::max(0.0, std::min(1.0, u)));
         };
         points.emplace_back(t0, colorAt(t0));
-        for (long long k = static_cast<long long>(std::floor(t0)); k <= static_cast<long long>(std::ceil(t1));
-             ++k) {
+        const long long last =
+            xps::Clamped<long long>(std::ceil(t1), -kMaxGradientRepeats, kMaxGradientRepeats);
+        for (long long k = xps::Clamped<long long>(std::floor(t0), -kMaxGradientRepeats, kMaxGradientRepeats);
+             k <= last; ++k) {
             for (const GradientStop& stop : brush.stops) {
                 for (double t : {k + stop.offset, k + 1 - stop.offset}) {
                     if (t > t0 && t < t1 && (brush.spread == SpreadMethod::Reflect || t == k + stop.offset)) {
