@@ -34,7 +34,7 @@ public:
     static DWORD Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
                       SecureFolder& folder);
 
-    // Opens a drive's root ("C:\\"), where a walk down to a folder begins.
+    // Opens a drive's root ("C:\"), where a walk down to a folder begins.
     static DWORD OpenDrive(const std::wstring& driveRoot, SecureFolder& folder);
 
     // Opens the folder name (one component) in parent, relative to the
