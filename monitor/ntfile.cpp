@@ -64,7 +64,8 @@ struct RelativeName {
         attributes.SecurityDescriptor = pDescriptor;
         attributes.SecurityQualityOfService = nullptr;
     }
-    // A component only: a separator or ".." would leave the parent.
+    // A component only: a separator or ".." would leave the parent, and an
+    // empty name opens the parent itself.
     static bool Fits(const std::wstring& name) {
         return !name.empty() && name.size() < 32768 && name.find_first_of(L"\\/") == std::wstring::npos &&
                name != L"." && name != L"..";
@@ -74,19 +75,14 @@ struct RelativeName {
     OBJECT_ATTRIBUTES attributes;
 };
 
-}  // namespace
-
-namespace ntfile {
-
-DWORD OpenFolderIn(HANDLE hParent, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                   PSECURITY_DESCRIPTOR pCreate, FileHandle& folder, bool& created) {
+// NtCreateFile of a folder relative to hParent: the entry itself
+// (FILE_OPEN_REPARSE_POINT), made with pCreate when missing.
+DWORD Open(HANDLE hParent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+           PSECURITY_DESCRIPTOR pCreate, FileHandle& folder, bool& created) {
     static const NtCreateFileFn ntCreateFile = NtdllFunction<NtCreateFileFn>("NtCreateFile");
     created = false;
     if (ntCreateFile == nullptr) {
         return ERROR_PROC_NOT_FOUND;
-    }
-    if (!RelativeName::Fits(name)) {
-        return ERROR_INVALID_NAME;
     }
     RelativeName relative(hParent, name, pCreate);
     IO_STATUS_BLOCK status{};
@@ -102,6 +98,21 @@ DWORD OpenFolderIn(HANDLE hParent, const std::wstring& name, ACCESS_MASK access,
     folder = FileHandle(hFolder);
     created = status.Information == kFileCreated;
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+namespace ntfile {
+
+DWORD OpenFolderIn(HANDLE hParent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                   PSECURITY_DESCRIPTOR pCreate, FileHandle& folder, bool& created) {
+    return RelativeName::Fits(name) ? Open(hParent, name, access, share, pCreate, folder, created)
+                                    : ERROR_INVALID_NAME;
+}
+
+DWORD ReopenFolder(HANDLE hFolder, ACCESS_MASK access, ULONG share, FileHandle& folder) {
+    bool created = false;
+    return Open(hFolder, std::wstring(), access, share, nullptr, folder, created);
 }
 
 DWORD AttributesIn(HANDLE hParent, const std::wstring& name, DWORD& attributes) {

@@ -22,6 +22,11 @@ namespace ntfile {
 DWORD OpenFolderIn(HANDLE hParent, const std::wstring& name, ACCESS_MASK access, ULONG share,
                    PSECURITY_DESCRIPTOR pCreate, FileHandle& folder, bool& created);
 
+// Opens the folder hFolder is open on once more, through that handle (an
+// empty name relative to it, as ReOpenFile does), with other access and
+// sharing: no name is looked up again.
+DWORD ReopenFolder(HANDLE hFolder, ACCESS_MASK access, ULONG share, FileHandle& folder);
+
 // The attributes of the entry name in hParent as the directory lists it
 // (NtQueryDirectoryFile; hParent needs FILE_LIST_DIRECTORY): Wine shows a
 // symbolic link only there, not on a handle opened through it.

@@ -71,12 +71,15 @@ DWORD OutputRoots::OpenFixed(const std::wstring& fullPath, SecureFolder& root, s
         ExistingFolder judged = created                    ? ExistingFolder::IsRoot
                                 : dwError == ERROR_SUCCESS ? JudgeExisting(security, walk.Security())
                                                            : ExistingFolder::Refused;
-        if (judged == ExistingFolder::IsRoot) {
+        if (judged != ExistingFolder::Refused) {
+            dwError = folder.KeepInPlace();
+        }
+        if (dwError == ERROR_SUCCESS && judged == ExistingFolder::IsRoot) {
             root = std::move(folder);
             shown = root.Path();
             return ERROR_SUCCESS;
         }
-        if (judged == ExistingFolder::HoldsRoot) {
+        if (dwError == ERROR_SUCCESS && judged == ExistingFolder::HoldsRoot) {
             shown = JoinPath(folder.Path(), kProductFolder);
             return RootIn(folder, kProductFolder, root);
         }
@@ -121,6 +124,7 @@ DWORD OutputRoots::RootIn(const SecureFolder& base, const std::wstring& name, Se
             dwError = FolderSecurity::Read(folder.Handle(), security);
         }
         if (dwError == ERROR_SUCCESS && (created || security.IsMonitors())) {
+            dwError = folder.KeepInPlace();
             root = std::move(folder);
             break;
         }

@@ -6,9 +6,10 @@
 // A root is a folder the monitor made, with SYSTEM and Administrators only
 // (FolderSecurity::IsMonitors); an existing folder's access list is never
 // replaced. The default root is "Zorvane Creator" in the common documents. A
-// port's OutputFolder is the root itself when the monitor made it (it was
-// missing), or holds a root "Zorvane Creator" when it is an existing folder
-// that only trusted accounts own and can rename or remove.
+// port's OutputFolder is the root itself when it has a root's list (the
+// monitor made it when it was missing), or holds a root "Zorvane Creator"
+// when it is another folder that only trusted accounts own and can rename or
+// remove.
 //
 // Whatever else holds a root's path (a file, a link or junction, a folder a
 // user owns or that others may open or change) is left as it is, its content

@@ -45,12 +45,13 @@ DWORD PrintPort::StartDoc(const wchar_t* printerName, DWORD jobId, const wchar_t
     if (dwError == ERROR_BAD_PATHNAME || dwError == ERROR_FILENAME_EXCED_RANGE) {
         return Fail(MSG_FOLDER_REFUSED, L"Output folder refused,", shown, dwError);
     }
+    if (dwError != ERROR_SUCCESS) {
+        return Fail(MSG_FOLDER_REFUSED, L"Cannot write the job into", shown, dwError);
+    }
     JobOwner owner = ChooseJobOwner(GatherOwnerEvidence(printerName_, jobId_, clientSid), SystemAccounts());
     JobFolders folders;
-    if (dwError == ERROR_SUCCESS) {
-        shown = root.Path();
-        dwError = OpenJobFolders(std::move(root), owner, folders);
-    }
+    shown = root.Path();
+    dwError = OpenJobFolders(std::move(root), owner, folders);
     if (dwError != ERROR_SUCCESS) {
         return Fail(MSG_FOLDER_REFUSED, L"Cannot write the job into", shown, dwError);
     }

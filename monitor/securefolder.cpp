@@ -213,18 +213,11 @@ DWORD SecureFolder::OpenIn(const SecureFolder& parent, const std::wstring& name,
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
-    // As OpenFolder does by path: held without delete sharing where no
-    // handle somebody holds refuses that.
+    // Rights outside the sharing check: no handle somebody holds refuses it.
     FileHandle handle;
-    bool outsideSharing = false;
-    dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, descriptor.Get(), handle, created);
-    if (dwError == ERROR_SHARING_VIOLATION) {
-        outsideSharing = true;
-        dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       handle, created);
-    }
+    dwError = ntfile::OpenFolderIn(parent.Handle(), name, kLookAccess,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, descriptor.Get(),
+                                   handle, created);
     if (dwError != ERROR_SUCCESS) {
         return dwError;
     }
@@ -233,8 +226,7 @@ DWORD SecureFolder::OpenIn(const SecureFolder& parent, const std::wstring& name,
         return ::GetLastError();
     }
     // Wine shows a symbolic link only in the directory's entry, which the
-    // parent lists when it is held with FILE_LIST_DIRECTORY (not when it is
-    // held outside the sharing check).
+    // parent lists when KeepInPlace held it without delete sharing.
     DWORD dwEntry = 0;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
         (ntfile::AttributesIn(parent.Handle(), name, dwEntry) == ERROR_SUCCESS &&
@@ -247,8 +239,24 @@ DWORD SecureFolder::OpenIn(const SecureFolder& parent, const std::wstring& name,
     }
     folder.path_ += name;
     folder.handle_ = std::move(handle);
-    folder.outsideSharing_ = outsideSharing;
+    folder.outsideSharing_ = true;
     return ERROR_SUCCESS;
+}
+
+DWORD SecureFolder::KeepInPlace() {
+    // FILE_TRAVERSE takes part in the sharing check, as in OpenFolder;
+    // FILE_LIST_DIRECTORY lets OpenIn see the entries in it as listed.
+    FileHandle held;
+    DWORD dwError = ntfile::ReopenFolder(handle_.Get(), kLookAccess | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, held);
+    if (dwError == ERROR_SHARING_VIOLATION) {
+        return ERROR_SUCCESS;
+    }
+    if (dwError == ERROR_SUCCESS) {
+        handle_ = std::move(held);
+        outsideSharing_ = false;
+    }
+    return dwError;
 }
 
 DWORD SecureFolder::Hold(const std::wstring& fullPath) {

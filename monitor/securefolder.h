@@ -34,21 +34,29 @@ public:
     static DWORD Open(const std::wstring& path, const wchar_t* sddl, Missing missing, PSID grantee,
                       SecureFolder& folder);
 
-    // Opens a drive's root ("C:\\"), where a walk down to a folder begins.
+    // Opens a drive's root ("C:\"), where a walk down to a folder begins.
     static DWORD OpenDrive(const std::wstring& driveRoot, SecureFolder& folder);
 
     // Opens the folder name (one component) in parent, relative to the
-    // parent's handle: the entry itself, never where a link or junction in
-    // its place leads. With sddl a missing folder is made with that
-    // descriptor (created tells so); without, it answers ERROR_FILE_NOT_FOUND.
-    // It must be a plain directory: a file answers ERROR_DIRECTORY, a link
-    // or junction ERROR_CANT_ACCESS_FILE. Nothing of it is changed.
+    // parent's handle (which KeepInPlace held): the entry itself, never where
+    // a link or junction in its place leads, with no right to its content, so
+    // that it can be judged without being opened for what it holds. With
+    // sddl a missing folder is made with that descriptor (created tells so);
+    // without, it answers ERROR_FILE_NOT_FOUND. It must be a plain directory:
+    // a file answers ERROR_DIRECTORY, a link or junction
+    // ERROR_CANT_ACCESS_FILE. Nothing of it is changed.
     static DWORD OpenIn(const SecureFolder& parent, const std::wstring& name, const wchar_t* sddl,
                         SecureFolder& folder, bool& created);
 
+    // Holds a folder from OpenIn so that nobody renames or removes it while
+    // it is held: opened again through its handle, without delete sharing.
+    // Where a handle somebody holds refuses that, it stays held with rights
+    // outside the sharing check (HeldOutsideSharing).
+    DWORD KeepInPlace();
+
     // Whether a handle somebody else holds kept the folder from being held
-    // without delete sharing: it was opened with rights outside the sharing
-    // check, and nothing keeps it from being renamed but its access list.
+    // without delete sharing: nothing keeps it from being renamed but its
+    // access list.
     bool HeldOutsideSharing() const { return outsideSharing_; }
 
     // The checks of a plain directory again, on the handle and the path:

@@ -415,6 +415,19 @@ TEST_P(PrintJobTest, AnExistingOutputFolderHoldsARootOfTheMonitorsOwn) {
     EXPECT_TRUE(TempFolder::FileNamesIn(folder.Path() + kUnknownOwner).empty());
 }
 
+// The roots exist before any job: the default one once the monitor starts,
+// a port's once the port is opened with a new OutputFolder.
+TEST_P(PrintJobTest, TheRootsAreMadeBeforeTheFirstJob) {
+    monitor.reset();
+    TempFolder::RemoveTree(DefaultRoot());
+    monitor = std::make_unique<Monitor>(Init());
+    EXPECT_NE(::GetFileAttributesW(DefaultRoot().c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::wstring kNew = folder.Path() + L"\\new";
+    SetOutputFolder(kPort, kNew);
+    EXPECT_TRUE(Functions().pfnClosePort(OpenPort()));
+    EXPECT_NE(::GetFileAttributesW(kNew.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // What somebody put at the default root's path before the monitor started
 // is left as it is, and the first job prints in a root beside it.
 TEST_P(PrintJobTest, WhatHoldsTheDefaultRootsPathDoesNotStopPrinting) {
