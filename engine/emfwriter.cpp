@@ -381,8 +381,17 @@ private:
         // One logical space for every band, so that the edges bands share
         // round alike and no seam opens between them.
         Geometry all;
+        std::uint64_t points = 0;
         for (const GradientBand& band : bands) {
             all.figures.insert(all.figures.end(), band.shape.figures.begin(), band.shape.figures.end());
+            for (const Figure& figure : band.shape.figures) {
+                points += 1 + figure.segments.size();
+            }
+        }
+        // Each band is a path the metafile records, point by point.
+        if (!xps::ChargeWork(bands.size() * xps::kMetafileFactor * xps::kElementCost +
+                             points * xps::kPointCost)) {
+            return xps::WorkBudget::Current()->Failure();
         }
         Space shared;
         if (!SpaceFor(Bounds(all), shared)) {

@@ -401,6 +401,13 @@ private:
     // Paints a brush (of the element's space, toPicture) over a shape.
     HRESULT Paint(RasterSurface& surface, const Shape& shape, const Brush& brush, const Matrix& toPicture,
                   double opacity) {
+        // The pixels a paint may touch are paid for: a page of many
+        // page-sized fills costs what it draws.
+        PixelBox touched = Intersect(surface.Box(), Enclosing(TransformedBounds(shape.bounds, toPicture)));
+        if (!touched.Empty() && !xps::ChargeWork(xps::PixelsCost(static_cast<std::uint64_t>(touched.Width()) *
+                                                                 touched.Height()))) {
+            return xps::WorkBudget::Current()->Failure();
+        }
         Matrix toSurface = surface.FromPicture(toPicture);
         switch (brush.kind) {
             case BrushKind::Solid:
