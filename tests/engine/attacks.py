@@ -161,6 +161,19 @@ def huge_numbers(data):
                 ).encode()
 
 
+def page_sized_fills(count, gradient=False):
+    """count paths the size of the page, each of a colour (or a radial gradient) of its own."""
+    def fill(i):
+        if not gradient:
+            return 'Fill="#FF%02X%02X%02X"/>' % (i % 256, i * 7 % 256, i * 13 % 256)
+        return ('><Path.Fill><RadialGradientBrush Center="300,400" GradientOrigin="300,%d" RadiusX="300" '
+                'RadiusY="400" MappingMode="Absolute"><RadialGradientBrush.GradientStops><GradientStop '
+                'Color="#FF0000FF" Offset="0"/><GradientStop Color="#FFFF0000" Offset="1"/>'
+                '</RadialGradientBrush.GradientStops></RadialGradientBrush></Path.Fill></Path>' % (i % 800))
+    return lambda data: page("".join('<Path Data="M 0,0 L 600,0 600,800 0,800 Z" ' + fill(i)
+                                     for i in range(count))).encode()
+
+
 def replace_page(make):
     return lambda name, data: make(data) if name == PAGE else data
 
@@ -191,6 +204,21 @@ def cases():
          unmatched_outline(200000),
          {"pdf": CONVERTED}),
         ("numbers past what doubles hold", "plain", replace_page(huge_numbers), [], everywhere),
+    ]
+
+
+def costly_cases():
+    """Documents whose every element is work the engine must do (Wine's GDI+ and GDI are slow to fill and
+    record): bounded by the work budget, too slow for the suite; bench/attacks shows them."""
+    return [
+        ("20,000 page-sized fills", "plain", replace_page(page_sized_fills(20000)), [],
+         {f: TOO_MUCH_WORK for f in ("png", "emf", "pdfa1b")}),
+        ("3,000 page-sized radial gradients", "plain", replace_page(page_sized_fills(3000, True)), [],
+         {f: TOO_MUCH_WORK for f in ("png", "emf", "pdfa1b")}),
+        ("a page of 200 by 200 inches", "plain",
+         replace_page(lambda data: page('<Path Data="M 0,0 L 600,0 600,800 0,800 Z" Fill="#FF00FF00"/>',
+                                        width=19200, height=19200).encode()), [],
+         {"png": TOO_MUCH_WORK, "pdf": CONVERTED, "emf": CONVERTED}),
     ]
 
 
