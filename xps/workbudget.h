@@ -37,7 +37,7 @@ extern const HRESULT kWorkExhausted;
 constexpr std::uint64_t kLookUpCost = 1;
 constexpr std::uint64_t kByteCost = 1;  // a byte of a part inflated, to be parsed
 constexpr std::uint64_t kElementCost = 100;
-constexpr std::uint64_t kPointCost = 10;  // a point of a path a writer makes up (a gradient's bands)
+constexpr std::uint64_t kPointCost = 10;    // a point of a path a writer makes up (a gradient's bands)
 constexpr std::uint64_t kGroupCost = 1000;  // an element drawn by itself first: opacity, a mask
 constexpr std::uint64_t kTileCost = 1000;
 // GDI records each element and tile of a metafile with its state and clip.
