@@ -19,7 +19,9 @@ bool Invert(const Matrix& m, Matrix& inverse) {
     inverse.m22 = m.m11 / determinant;
     inverse.dx = -(m.dx * inverse.m11 + m.dy * inverse.m21);
     inverse.dy = -(m.dx * inverse.m12 + m.dy * inverse.m22);
-    return true;
+    // Finite input may still overflow in a quotient or the translation.
+    return std::isfinite(inverse.m11) && std::isfinite(inverse.m12) && std::isfinite(inverse.m21) &&
+           std::isfinite(inverse.m22) && std::isfinite(inverse.dx) && std::isfinite(inverse.dy);
 }
 
 Rect Bounds(const Geometry& geometry) {

@@ -63,10 +63,12 @@ bool ParseNumber(const wchar_t* begin, const wchar_t* end, double& value) {
         return false;
     }
     // Powers of ten up to 1e22 are exact, so dividing rounds once: "12.34" is 12.34.
-    double result = mantissa == 0 ? 0.0
-                    : exponent < 0 && exponent >= -22
-                        ? static_cast<double>(mantissa) / std::pow(10.0, -exponent)
-                        : static_cast<double>(mantissa) * std::pow(10.0, exponent);
+    // Stored through memory: 32-bit x87 code keeps the product at 80 bits,
+    // finite there, until it is rounded to a double that is infinite.
+    volatile double result = mantissa == 0 ? 0.0
+                             : exponent < 0 && exponent >= -22
+                                 ? static_cast<double>(mantissa) / std::pow(10.0, -exponent)
+                                 : static_cast<double>(mantissa) * std::pow(10.0, exponent);
     if (!std::isfinite(result)) {
         return false;
     }
